@@ -1,0 +1,58 @@
+# The three commands of the README: `make run`, `make test`, `make build`.
+# Each installs what is missing first, so a fresh Debian 12 machine needs nothing else.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+ROOT := $(CURDIR)
+WIN_DEPS := $(ROOT)/build/windows-deps
+
+CMAKE_LINUX   := cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_WINDOWS := cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=Release \
+                 -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake -DVIRIZ_WIN_DEPS=$(WIN_DEPS)
+CMAKE_ASAN    := cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=address
+CMAKE_TSAN    := cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=thread
+CMAKE_FUZZ    := cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRIZ_FUZZ=ON \
+                 -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: run test build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
+        test-linux test-sanitizers test-fuzz bench format clean
+
+run: deps build-linux
+	scripts/run-demo.sh build/linux/bin
+
+test: deps build build-sanitizers build-fuzz
+	scripts/run-tests.sh
+
+build: deps build-linux build-windows
+
+deps:
+	scripts/install-deps.sh
+
+windows-deps: deps
+	scripts/build-windows-deps.sh $(WIN_DEPS)
+
+build-linux:
+	$(CMAKE_LINUX) >/dev/null
+	cmake --build build/linux -j$(JOBS)
+
+build-windows: windows-deps
+	$(CMAKE_WINDOWS) >/dev/null
+	cmake --build build/windows -j$(JOBS)
+
+build-sanitizers:
+	$(CMAKE_ASAN) >/dev/null
+	cmake --build build/asan -j$(JOBS)
+	$(CMAKE_TSAN) >/dev/null
+	cmake --build build/tsan -j$(JOBS)
+
+build-fuzz:
+	$(CMAKE_FUZZ) >/dev/null
+	cmake --build build/fuzz -j$(JOBS)
+
+bench: deps build-linux
+	build/linux/bin/viriz-bench
+
+format:
+	find src tests bench fuzz tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build/linux build/windows build/asan build/tsan build/fuzz

@@ -1,0 +1,26 @@
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(VIRIZ_SHARED_DIR ${CMAKE_SOURCE_DIR}/../shared CACHE PATH "the shared folder with the test data")
+set(VIRIZ_WINDOWS_BIN ${CMAKE_SOURCE_DIR}/build/windows/bin CACHE PATH "where the Windows build puts its programs")
+
+# viriz_add_test(NAME n LABEL subsystem SOURCES ... [LIBS ...] [TIMEOUT s])
+# One GoogleTest binary; every test case in it is registered with CTest under
+# the subsystem's label, and finds the shared test data through VIRIZ_TESTDATA.
+function(viriz_add_test)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${T_NAME} PRIVATE
+    VIRIZ_TESTDATA="${VIRIZ_SHARED_DIR}/testdata"
+    VIRIZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    VIRIZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    VIRIZ_WINDOWS_BIN="${VIRIZ_WINDOWS_BIN}")
+  gtest_discover_tests(${T_NAME}
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()
