@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Cross-builds static mingw-w64 libraries of libogg, libvorbis and libpng from
+# Debian's own source packages into PREFIX (default build/windows-deps).
+# Debian ships no mingw builds of them; zlib comes from libz-mingw-w64-dev.
+# The result is cached: a finished PREFIX is reused as it is.
+set -euo pipefail
+
+prefix=$(realpath -m "${1:-build/windows-deps}")
+stamp="$prefix/.complete"
+[ -f "$stamp" ] && exit 0
+
+host=x86_64-w64-mingw32
+work="$prefix.work"
+log="$prefix.log"
+rm -rf "$work" "$prefix"
+: >"$log"
+mkdir -p "$work" "$prefix"
+
+sudo_cmd=()
+if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
+apt_opts=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
+
+# A temporary deb-src entry, removed again whatever happens.
+src_list=/etc/apt/sources.list.d/viriz-deb-src.sources
+remove_src_list() {
+  if [ -f "$src_list" ]; then
+    "${sudo_cmd[@]}" rm -f "$src_list"
+    "${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null || true
+  fi
+}
+trap remove_src_list EXIT
+printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+  "${sudo_cmd[@]}" tee "$src_list" >/dev/null
+"${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null
+(cd "$work" && apt-get source --download-only libogg libvorbis libpng1.6 >>"$log" 2>&1)
+remove_src_list
+
+cd "$work"
+for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >>"$log" 2>&1; done
+
+export CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib"
+export CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2"
+export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig"
+jobs=$(nproc)
+
+build() {
+  local dir=$1
+  shift
+  echo "building $dir for Windows"
+  if ! (cd "$dir" && ./configure --host=$host --prefix="$prefix" --disable-shared --enable-static "$@" &&
+    make -j"$jobs" && make install) >>"$log" 2>&1; then
+    tail -40 "$log"
+    echo "building $dir failed; the whole log is $log" >&2
+    exit 1
+  fi
+}
+
+build libogg-*/
+build libvorbis-*/ --disable-docs --disable-examples --disable-oggtest
+build libpng1.6-*/
+
+cd / && rm -rf "$work"
+touch "$stamp"
+echo "Windows libraries ready in $prefix"

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The platform layer: one window with a current OpenGL context, optionally in
+// a fullscreen display mode, plus the message pump and the few user-interface
+// calls the program needs. Each backend (win32/, sdl/) implements this header;
+// the build picks one. No platform type appears here: native objects are held
+// through opaque handle types that only the backend casts.
+
+using WindowHandle = struct NativeWindow*;
+using DeviceContextHandle = struct NativeDeviceContext*;
+using GlContextHandle = struct NativeGlContext*;
+using ModuleHandle = struct NativeModule*;
+
+// Message numbers shared by both backends (they are the Win32 values).
+inline constexpr unsigned kMessageClose = 0x0010;
+inline constexpr unsigned kMessageQuit = 0x0012;
+inline constexpr unsigned kMessageSysCommand = 0x0112;
+inline constexpr std::uintptr_t kSysCommandScreenSave = 0xF140;
+inline constexpr std::uintptr_t kSysCommandMonitorPower = 0xF170;
+
+// What the pixel format asks for; the backend turns it into its own record.
+struct PixelFormatRequest {
+  std::uint8_t colourBits = 0;
+  std::uint8_t depthBits = 0;
+  std::uint8_t stencilBits = 8;
+};
+
+class GlWindow {
+public:
+  // Creates the window, switches the display when fullscreen and makes a GL
+  // context current on the calling thread. A negative displayMode uses the
+  // given size and colour depth; zero or more takes them from that display
+  // mode of the primary display. Throws a std::string on failure.
+  GlWindow(const char* title, int width, int height, int colourBits, int depthBits, int displayMode,
+           bool fullscreen);
+  ~GlWindow();
+  GlWindow(const GlWindow&) = delete;
+  GlWindow& operator=(const GlWindow&) = delete;
+
+  void swapBuffers();
+  WindowHandle handle() const { return window; }
+
+  int clientWidth() const { return width; }
+  int clientHeight() const { return height; }
+  int displayBits() const { return colourBits; }
+
+  // Handles one window message: a close request becomes a quit message, and
+  // screen saver and monitor power-down requests are swallowed.
+  static std::intptr_t windowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                  std::intptr_t lParam);
+
+private:
+  WindowHandle createWindow();
+  void createContext(WindowHandle window, PixelFormatRequest format);
+
+  std::string title;
+  int colourBits = 0;
+  int width = 0;
+  int height = 0;
+  bool fullscreen = false;
+  ModuleHandle instance = nullptr;
+  WindowHandle window = nullptr;
+  DeviceContextHandle deviceContext = nullptr;
+  GlContextHandle glContext = nullptr;
+};
+
+// Handles every pending message of the thread; true when a quit message was
+// among them (a close request turns into one).
+bool pumpMessages();
+
+// True when Escape is down now or was pressed at any time since the last call.
+bool escapePressed();
+
+// Shows text in a modal box with an OK button and the system's default
+// caption, and writes it to standard error (a console may be all there is).
+void showErrorBox(const char* text);

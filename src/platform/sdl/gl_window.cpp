@@ -1,0 +1,199 @@
+// SDL2 backend of the platform layer. It keeps the Win32 backend's behaviour:
+// the same steps in the same order, the same error texts, a close request
+// turned into a quit message, and Escape latched between polls.
+#include "platform/gl_window.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+namespace {
+
+SDL_Window* nativeWindow(WindowHandle window) {
+  return reinterpret_cast<SDL_Window*>(window);
+}
+
+// Set by a close request, read by the message pump: the quit message.
+bool quitPosted = false;
+// Escape pressed since the last poll.
+bool escapeLatched = false;
+
+// The display mode of the window's display with exactly this size and depth.
+// A 24-bit X visual stores 32 bits a pixel, so 32 bits also matches it.
+bool findExactMode(SDL_Window* window, int width, int height, int colourBits,
+                   SDL_DisplayMode& found) {
+  int display = SDL_GetWindowDisplayIndex(window);
+  if (display < 0)
+    return false;
+  for (int i = 0, count = SDL_GetNumDisplayModes(display); i < count; ++i) {
+    SDL_DisplayMode mode;
+    if (SDL_GetDisplayMode(display, i, &mode) != 0)
+      continue;
+    int bits = static_cast<int>(SDL_BITSPERPIXEL(mode.format));
+    int storedBits = static_cast<int>(SDL_BYTESPERPIXEL(mode.format)) * 8;
+    if (mode.w == width && mode.h == height && (bits == colourBits || storedBits == colourBits)) {
+      found = mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool switchToMode(SDL_Window* window, int width, int height, int colourBits) {
+  SDL_DisplayMode mode;
+  if (!findExactMode(window, width, height, colourBits, mode))
+    return false;
+  if (SDL_SetWindowDisplayMode(window, &mode) != 0)
+    return false;
+  if (SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) != 0)
+    return false;
+  int shownWidth = 0, shownHeight = 0;
+  SDL_GetWindowSize(window, &shownWidth, &shownHeight);
+  return shownWidth == width && shownHeight == height;
+}
+
+// The GL attributes must be in place before the window exists: X11 picks the
+// window's visual from them when it is created.
+bool requestPixelFormat(PixelFormatRequest format) {
+  return SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) == 0 &&
+         SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, format.depthBits) == 0 &&
+         SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, format.stencilBits) == 0 &&
+         SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY) ==
+             0 &&
+         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2) == 0 &&
+         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1) == 0;
+}
+
+} // namespace
+
+GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
+                   int displayMode, bool fullscreen)
+    : title(title), fullscreen(fullscreen) {
+  // Video start-up stands where the window class is registered.
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    throw std::string("Failed to Register window class");
+
+  if (displayMode >= 0) {
+    SDL_DisplayMode mode;
+    if (SDL_GetDisplayMode(0, displayMode, &mode) == 0) {
+      colourBits = static_cast<int>(SDL_BITSPERPIXEL(mode.format));
+      width = mode.w;
+      height = mode.h;
+    }
+  }
+  this->colourBits = colourBits;
+  this->width = width;
+  this->height = height;
+
+  PixelFormatRequest format;
+  format.colourBits = static_cast<std::uint8_t>(colourBits);
+  format.depthBits = static_cast<std::uint8_t>(depthBits);
+  if (!requestPixelFormat(format))
+    throw std::string("Failed to choose pixelformat");
+
+  window = createWindow();
+
+  if (fullscreen) {
+    if (!switchToMode(nativeWindow(window), width, height, colourBits))
+      throw std::string("Failed to change display settings");
+    SDL_ShowCursor(SDL_DISABLE);
+  }
+
+  createContext(window, format);
+}
+
+GlWindow::~GlWindow() {
+  if (fullscreen) {
+    SDL_SetWindowFullscreen(nativeWindow(window), 0);
+    SDL_ShowCursor(SDL_ENABLE);
+  }
+  if (glContext) {
+    SDL_GL_MakeCurrent(nativeWindow(window), nullptr);
+    SDL_GL_DeleteContext(reinterpret_cast<SDL_GLContext>(glContext));
+    glContext = nullptr;
+  }
+  if (window)
+    SDL_DestroyWindow(nativeWindow(window));
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+WindowHandle GlWindow::createWindow() {
+  // Created at (0, 0) with exactly the client size; never resizable.
+  SDL_Window* created =
+      SDL_CreateWindow(title.c_str(), 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+  if (!created)
+    throw std::string("Failed to create window");
+  SDL_DisableScreenSaver();
+  quitPosted = false;
+  return reinterpret_cast<WindowHandle>(created);
+}
+
+void GlWindow::createContext(WindowHandle window, PixelFormatRequest format) {
+  SDL_GLContext context = SDL_GL_CreateContext(nativeWindow(window));
+  if (!context)
+    throw std::string("Failed to create OpenGL context");
+  glContext = reinterpret_cast<GlContextHandle>(context);
+  SDL_GL_MakeCurrent(nativeWindow(window), context);
+
+  // The context must have at least the requested depth and stencil bits.
+  int depth = 0, stencil = 0;
+  SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
+  SDL_GL_GetAttribute(SDL_GL_STENCIL_SIZE, &stencil);
+  if (depth < format.depthBits || stencil < format.stencilBits)
+    throw std::string("Failed to choose pixelformat");
+}
+
+void GlWindow::swapBuffers() {
+  SDL_GL_SwapWindow(nativeWindow(window));
+}
+
+std::intptr_t GlWindow::windowProc(WindowHandle, unsigned message, std::uintptr_t wParam,
+                                   std::intptr_t) {
+  switch (message) {
+  case kMessageClose:
+    quitPosted = true;
+    return 0;
+  case kMessageSysCommand:
+    if (wParam == kSysCommandScreenSave || wParam == kSysCommandMonitorPower)
+      return 0;
+    break;
+  }
+  return 0;
+}
+
+bool pumpMessages() {
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+    switch (event.type) {
+    case SDL_QUIT:
+      quitPosted = true;
+      break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE)
+        GlWindow::windowProc(
+            reinterpret_cast<WindowHandle>(SDL_GetWindowFromID(event.window.windowID)),
+            kMessageClose, 0, 0);
+      break;
+    case SDL_KEYDOWN:
+      if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE)
+        escapeLatched = true;
+      break;
+    }
+  }
+  bool quit = quitPosted;
+  quitPosted = false;
+  return quit;
+}
+
+bool escapePressed() {
+  const Uint8* keys = SDL_GetKeyboardState(nullptr);
+  bool pressed = escapeLatched || (keys && keys[SDL_SCANCODE_ESCAPE]);
+  escapeLatched = false;
+  return pressed;
+}
+
+void showErrorBox(const char* text) {
+  std::fprintf(stderr, "%s\n", text);
+  std::fflush(stderr);
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, nullptr);
+}

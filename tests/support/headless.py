@@ -1,0 +1,265 @@
+"""Helpers for headless tests: a private X server, a private PulseAudio with a
+null sink, a Wine prefix, and the few X and audio chores the tests share.
+
+Every helper is a context manager that starts its own processes (on a free
+display number, in private directories) and stops exactly those processes, by
+their ids, when the block ends. Nothing here touches processes it did not start.
+"""
+
+import contextlib
+import ctypes
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def _stop(process, timeout=10):
+    """Ends a child process (and nothing else): SIGTERM, then SIGKILL."""
+    if process is None or process.poll() is not None:
+        return
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def wait_for(predicate, timeout, interval=0.05, what="condition"):
+    """Polls predicate until it returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+
+
+class Xvfb:
+    """A virtual X server at a fixed size, e.g. Xvfb("640x480x24")."""
+
+    def __init__(self, screen="640x480x24"):
+        self.screen = screen
+        self.process = None
+        self.display = None
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        # -displayfd lets the server pick a free display number and tell us.
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            _stop(self.process)
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.process)
+
+    @property
+    def env(self):
+        return {"DISPLAY": self.display}
+
+    def run(self, args, **kwargs):
+        env = dict(os.environ, **self.env)
+        return subprocess.run(args, env=env, capture_output=True, text=True, **kwargs)
+
+    def find_window(self, name, timeout=20):
+        """Id of the first top-level window whose name is exactly name."""
+        def search():
+            result = self.run(["xdotool", "search", "--name", f"^{name}$"])
+            ids = result.stdout.split()
+            return int(ids[0]) if ids else None
+        return wait_for(search, timeout, 0.1, f"window '{name}'")
+
+    def window_geometry(self, window):
+        """(x, y, width, height) of a window, as xwininfo sees it."""
+        info = self.run(["xwininfo", "-id", str(window)]).stdout
+        values = {}
+        for line in info.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
+
+    def key(self, name, window=None):
+        args = ["xdotool"]
+        if window is not None:
+            args += ["windowfocus", "--sync", str(window)]
+        self.run(args + ["key", name], check=True)
+
+    def screenshot(self, path):
+        self.run(["import", "-window", "root", path], check=True)
+
+    def close_window(self, window):
+        """Asks a window to close the way a window manager does: a
+        WM_DELETE_WINDOW client message."""
+        _send_delete_window(self.display, window)
+
+
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+def _send_delete_window(display_name, window):
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                ctypes.POINTER(_XEvent)]
+    xlib.XFlush.argtypes = [ctypes.c_void_p]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = xlib.XOpenDisplay(display_name.encode())
+    if not display:
+        raise RuntimeError(f"cannot open display {display_name}")
+    try:
+        event = _XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = xlib.XInternAtom(display, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = xlib.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        event.xclient.data[1] = 0  # CurrentTime
+        xlib.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+        xlib.XFlush(display)
+    finally:
+        xlib.XCloseDisplay(display)
+
+
+class PulseAudio:
+    """A private PulseAudio server with one null sink named "null" at 44.1 kHz
+    stereo, in its own directories under workdir."""
+
+    def __init__(self, workdir):
+        self.workdir = os.path.abspath(workdir)
+        self.process = None
+
+    @property
+    def env(self):
+        return {"HOME": os.path.join(self.workdir, "home"),
+                "XDG_RUNTIME_DIR": os.path.join(self.workdir, "xdg"),
+                "PULSE_SERVER": "unix:" + os.path.join(self.workdir, "pulse.sock")}
+
+    def __enter__(self):
+        env = dict(os.environ, **self.env)
+        os.makedirs(env["HOME"], exist_ok=True)
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+        os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
+        socket = os.path.join(self.workdir, "pulse.sock")
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "--disallow-exit", "--disable-shm",
+             "--load=module-null-sink sink_name=null rate=44100 channels=2",
+             f"--load=module-native-protocol-unix auth-anonymous=1 socket={socket}"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def ready():
+            if self.process.poll() is not None:
+                raise RuntimeError("pulseaudio exited")
+            return subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode == 0
+        try:
+            wait_for(ready, 20, 0.1, "pulseaudio")
+        except Exception:
+            _stop(self.process)
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.process)
+
+    @contextlib.contextmanager
+    def record(self, path):
+        """Records the null sink's monitor as raw s16le stereo 44.1 kHz into
+        path for the duration of the block. Start it a few seconds before the
+        player: an idle sink needs that to settle at a short latency."""
+        env = dict(os.environ, **self.env)
+        with open(path, "wb") as out:
+            recorder = subprocess.Popen(
+                ["parec", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                 "--latency-msec=20", "-d", "null.monitor"],
+                env=env, stdout=out, stderr=subprocess.DEVNULL)
+            try:
+                yield recorder
+            finally:
+                _stop(recorder)
+
+
+class WinePrefix:
+    """A Wine prefix under build/ (made once and reused: making one takes
+    about 12 s) with its own wineserver, started here and stopped by its id."""
+
+    def __init__(self, path=None):
+        self.path = os.path.abspath(path or os.path.join(REPO, "build", "wine-prefix"))
+        self.server = None
+
+    @property
+    def env(self):
+        return {"WINEPREFIX": self.path, "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml="}
+
+    def _ensure_prefix(self, env):
+        os.makedirs(os.path.dirname(self.path), exist_ok=True)
+        with open(self.path + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            stamp = os.path.join(self.path, ".viriz-ready")
+            if os.path.exists(stamp):
+                return
+            shutil.rmtree(self.path, ignore_errors=True)
+            subprocess.run(["wineboot", "-i"], env=env, capture_output=True, timeout=300)
+            subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=300)
+            open(stamp, "w").close()
+
+    def __enter__(self):
+        env = dict(os.environ, **self.env)
+        env.pop("DISPLAY", None)
+        self._ensure_prefix(env)
+        self.server = subprocess.Popen(["wineserver", "--foreground", "--persistent"], env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self
+
+    def __exit__(self, *exc):
+        _stop(self.server)
+
+
+def find_offset(recording, reference, probe=8192):
+    """Byte offset in recording where reference begins (both raw PCM), found
+    by looking for a stretch of reference after its leading silence; None
+    when it is not there."""
+    start = 0
+    while start < len(reference) and reference[start] == 0:
+        start += 1
+    start -= start % 4
+    needle = reference[start:start + probe]
+    if len(needle) < probe:
+        return None
+    at = recording.find(needle)
+    if at < 0:
+        return None
+    return at - start
+
+
+def temp_dir(prefix="viriz-test-"):
+    return tempfile.TemporaryDirectory(prefix=prefix)
