@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// A PNG image decoded to RGBA bytes, top row first, turned into a mipmapped
+// GL texture the first time it is bound.
+class Texture {
+public:
+  static constexpr uint32_t noGlName = 0xFFFFFFFFu;
+
+  // Allocates width x height pixels without initialising them.
+  Texture(int32_t width, int32_t height);
+  ~Texture();
+  Texture(const Texture&) = delete;
+  Texture& operator=(const Texture&) = delete;
+
+  int32_t width;
+  int32_t height;
+  // One word per pixel holding the bytes red, green, blue, alpha in memory
+  // order; pixel (x, y) is word y * width + x, y = 0 being the top row.
+  std::unique_ptr<uint32_t[]> pixels;
+  uint32_t glName; // noGlName until the GL texture exists
+
+  // Creates the GL texture, uploads every mipmap level and returns its name,
+  // leaving it bound. Needs a current GL context.
+  uint32_t createGlTexture();
+  // Binds the texture to GL_TEXTURE_2D, creating it on the first call.
+  void bind();
+};

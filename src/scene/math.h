@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cmath>
+
+// Three floats x, y, z: positions, directions and normals. A plain value.
+struct Vec3 {
+  float x;
+  float y;
+  float z;
+};
+
+inline Vec3 operator+(Vec3 a, Vec3 b) {
+  return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(Vec3 a, Vec3 b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(Vec3 v, float k) {
+  return {v.x * k, v.y * k, v.z * k};
+}
+inline Vec3& operator+=(Vec3& a, Vec3 b) {
+  return a = a + b;
+}
+
+inline float dot(Vec3 a, Vec3 b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+inline Vec3 cross(Vec3 a, Vec3 b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Scales by the reciprocal of the length, computed first. A zero vector
+// gives non-finite components; callers that may meet one check beforehand.
+inline Vec3 normalize(Vec3 v) {
+  return v * (1.0f / std::sqrt(dot(v, v)));
+}
+
+// A 4x4 float matrix laid out as OpenGL loads it: column-major, the element of
+// row r and column c is m[4c + r], the translation is m[12], m[13], m[14].
+// It has no initialisation of its own: call identity() or a builder first.
+struct Matrix4 {
+  float m[16];
+
+  Matrix4& identity();
+  // Rz(z) * Ry(y) * Rx(x): turns about X first, then Y, then Z.
+  void rotation(float x, float y, float z);
+  // The OpenGL perspective projection with the far plane at infinity.
+  // fovDegrees is the vertical field of view; aspect 0 counts as 1.
+  void perspective(float fovDegrees, float aspect, float nearDistance);
+  // A camera at -position looking toward -target with world up +Y, rolled
+  // about the view axis (defined with the scene object).
+  void lookAt(Vec3 position, Vec3 target, float roll);
+
+  // The upper-left 3x3 block times v: no translation.
+  Vec3 transformDirection(Vec3 v) const;
+
+  // this * other: applied to a vector, other acts first.
+  Matrix4 operator*(Matrix4 other) const;
+  Matrix4 operator*=(Matrix4 other);
+};
