@@ -1,0 +1,406 @@
+#include "archive/archive_reader.h"
+
+#include "archive/archive_cipher.h"
+#include "archive/archive_format.h"
+#include "archive/crc32.h"
+#include "archive/unpacker.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A compressed stream spends at least one bit per symbol, and no symbol
+// produces more than 260 bytes; so no entry unpacks to more than this many
+// bytes per packed byte.
+constexpr uint64_t kMaxBytesPerPackedByte = 260 * 8;
+
+// Name comparison works on copies of at most this many bytes.
+constexpr size_t kMaxComparedName = 512;
+
+// The one process-wide reader state: it is not reentrant.
+struct ArchiveReader {
+  FILE* archive = nullptr;
+  int64_t archiveSize = 0;
+  char entryName[kMaxEntryNameLength + 1] = {};
+  char archiveName[kMaxArchiveNameLength + 1] = {};
+  char password[kMaxPasswordLength + 1] = {};
+  ArchiveHeader archiveHeader = {};
+  FileHeader fileHeader = {};
+  char storedName[kMaxEntryNameLength + 1] = {};
+  bool storedNameTooLong = false;
+  int64_t blockStart = 0;
+  int64_t nextBlock = 0;
+  bool found = false;
+  uint8_t* output = nullptr;
+  size_t outputCapacity = 0;
+  size_t delivered = 0;
+  uint32_t packedLeft = 0;
+  uint8_t cipherVersion = 0;
+  uint8_t* window = nullptr;
+  ArchiveError error = ArchiveError::None;
+};
+
+ArchiveReader reader;
+Unpacker unpacker;
+
+bool fail(ArchiveError error) {
+  reader.error = error;
+  return false;
+}
+
+bool seekTo(int64_t position) {
+  return position >= 0 && position <= LONG_MAX &&
+         fseek(reader.archive, long(position), SEEK_SET) == 0;
+}
+
+// Copies a NUL-terminated string into a reader buffer; refuses one that does not fit.
+template <size_t N> bool copyBounded(char (&buffer)[N], const char* text) {
+  const size_t length = strnlen(text, N);
+  if (length == N)
+    return false;
+  memcpy(buffer, text, length + 1);
+  return true;
+}
+
+bool openArchive(const char* archiveName) {
+  reader.archive = fopen(archiveName, "rb");
+  if (reader.archive == nullptr)
+    return fail(ArchiveError::CannotOpen);
+  // The archive's length bounds every entry's packed data.
+  if (fseek(reader.archive, 0, SEEK_END) != 0)
+    return fail(ArchiveError::CannotOpen);
+  reader.archiveSize = ftell(reader.archive);
+  if (reader.archiveSize < 0 || fseek(reader.archive, 0, SEEK_SET) != 0)
+    return fail(ArchiveError::CannotOpen);
+  if (!isArchive())
+    return fail(ArchiveError::NotAnArchive);
+  // The archive header may be longer than its 13 fixed bytes (an archive comment follows).
+  if (reader.archiveHeader.headerSize < kArchiveHeaderSize ||
+      !seekTo(int64_t(kMarkerSize) + reader.archiveHeader.headerSize))
+    return fail(ArchiveError::BadHeader);
+  return true;
+}
+
+void closeArchive() {
+  if (reader.archive != nullptr)
+    fclose(reader.archive);
+  reader.archive = nullptr;
+}
+
+size_t readPackedFromArchive(void*, uint8_t* buffer, size_t count) {
+  return readPacked(buffer, count);
+}
+
+// Checks that an entry can be processed and that its sizes are plausible
+// before any buffer is sized by them.
+bool checkEntry() {
+  const FileHeader& h = reader.fileHeader;
+  if (h.unpackVersion < kMinUnpackVersion || h.unpackVersion > kMaxUnpackVersion)
+    return fail(ArchiveError::UnsupportedVersion);
+  if (h.flags & (kFileSplitBefore | kFileSplitAfter))
+    return fail(ArchiveError::SplitEntry);
+  const int64_t dataStart = reader.blockStart + h.headerSize;
+  if (dataStart + int64_t(h.packedSize) > reader.archiveSize)
+    return fail(ArchiveError::BadHeader);
+  const uint64_t maxProduced = h.method == kMethodStored
+                                   ? uint64_t(h.packedSize)
+                                   : uint64_t(h.packedSize) * kMaxBytesPerPackedByte;
+  if (h.unpackedSize > maxProduced)
+    return fail(ArchiveError::TooLarge);
+  if (reader.found && h.unpackedSize > uint32_t(INT32_MAX))
+    return fail(ArchiveError::TooLarge);
+  return true;
+}
+
+// Room for the wanted entry: its unpacked size, rounded up to whole cipher
+// blocks when it is stored and enciphered. Zeroed, so that a short read leaves
+// defined bytes under the CRC.
+bool allocateOutput() {
+  const FileHeader& h = reader.fileHeader;
+  size_t capacity = h.unpackedSize;
+  if (h.method == kMethodStored && (h.flags & kFileEnciphered))
+    capacity = (capacity + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize;
+  reader.output = static_cast<uint8_t*>(calloc(std::max<size_t>(capacity, 1), 1));
+  if (reader.output == nullptr)
+    return fail(ArchiveError::OutOfMemory);
+  reader.outputCapacity = capacity;
+  reader.delivered = 0;
+  return true;
+}
+
+// Deciphers (when keyed), copies or unpacks one entry; checks the wanted one's CRC.
+bool processEntry() {
+  const FileHeader& h = reader.fileHeader;
+  reader.cipherVersion = 0;
+  if (reader.password[0] != '\0' && (h.flags & kFileEnciphered)) {
+    reader.cipherVersion = h.unpackVersion;
+    setCipherPassword(reader.password);
+  }
+  reader.packedLeft = h.packedSize;
+  // The data follow the whole header, which may hold more than the name.
+  if (!seekTo(reader.blockStart + h.headerSize))
+    return fail(ArchiveError::BadHeader);
+
+  if (h.method == kMethodStored) {
+    if (reader.found) {
+      size_t wanted = h.unpackedSize;
+      if (reader.cipherVersion != 0)
+        wanted = std::min<size_t>(reader.outputCapacity, h.packedSize);
+      const size_t read = readPacked(reader.output, wanted);
+      reader.delivered = std::min<size_t>(read, h.unpackedSize);
+    }
+  } else {
+    UnpackOutput out{reader.output, reader.output ? size_t(h.unpackedSize) : 0, 0};
+    unpacker.unpackEntry(reader.window, (h.flags & kFileSolid) != 0, h.unpackedSize,
+                         PackedSource{readPackedFromArchive, nullptr}, out);
+    reader.delivered = out.delivered;
+  }
+
+  if (reader.output != nullptr &&
+      ~crc32Update(0xFFFFFFFFu, reader.output, h.unpackedSize) != h.fileCrc) {
+    // Versions before 20 compress and encipher differently: their entries are
+    // read as if they were of version 20 and fail here, for want of the older methods.
+    const bool olderMethod = h.unpackVersion < kUnpackVersion20 &&
+                             (h.method != kMethodStored || (h.flags & kFileEnciphered));
+    return fail(olderMethod ? ArchiveError::UnsupportedVersion : ArchiveError::BadData);
+  }
+  return true;
+}
+
+bool wantedEntryMatches() {
+  return !reader.storedNameTooLong && compareEntryNames(reader.entryName, reader.storedName) == 0;
+}
+
+// Scans the blocks from the start until the wanted entry is processed.
+bool searchEntry() {
+  if (!openArchive(reader.archiveName))
+    return false;
+  reader.window = static_cast<uint8_t*>(calloc(kWindowSize, 1));
+  if (reader.window == nullptr)
+    return fail(ArchiveError::OutOfMemory);
+  unpacker.reset();
+  const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
+
+  for (;;) {
+    const int result = findFileHeader();
+    if (result < 0)
+      return fail(ArchiveError::BadHeader);
+    if (result == 0)
+      return fail(ArchiveError::NotFound);
+    if (reader.fileHeader.type == kBlockSub)
+      return fail(ArchiveError::SubBlock);
+
+    reader.found = wantedEntryMatches();
+    if (reader.found || solid) {
+      if (!checkEntry())
+        return false;
+      if (reader.found && !allocateOutput())
+        return false;
+      if (!processEntry())
+        return false;
+    }
+    if (!seekTo(reader.nextBlock))
+      return fail(ArchiveError::BadHeader);
+    if (reader.found)
+      return true;
+  }
+}
+
+void releaseExtraction() {
+  closeArchive();
+  free(reader.window);
+  reader.window = nullptr;
+  reader.packedLeft = 0;
+  // The password does not outlive the call.
+  volatile char* password = reader.password;
+  for (size_t i = 0; i < sizeof reader.password; ++i)
+    password[i] = 0;
+}
+
+char upperCaseForName(unsigned char c) {
+  if (c == '\\' || c == '/')
+    return '_';
+  if (c >= 'a' && c <= 'z')
+    return char(c - 'a' + 'A');
+  return char(c);
+}
+
+} // namespace
+
+ArchiveError lastArchiveError() {
+  return reader.error;
+}
+
+const char* describeArchiveError(ArchiveError error) {
+  switch (error) {
+  case ArchiveError::None:
+    return "no error";
+  case ArchiveError::CannotOpen:
+    return "cannot open the archive";
+  case ArchiveError::NotAnArchive:
+    return "not an archive";
+  case ArchiveError::NotFound:
+    return "entry not found";
+  case ArchiveError::UnsupportedVersion:
+    return "unsupported unpack version";
+  case ArchiveError::SplitEntry:
+    return "entry continues in another volume";
+  case ArchiveError::BadData:
+    return "CRC mismatch (damaged data or wrong password)";
+  case ArchiveError::TooLarge:
+    return "entry too large";
+  case ArchiveError::OutOfMemory:
+    return "out of memory";
+  case ArchiveError::BadHeader:
+    return "damaged block header or name too long";
+  case ArchiveError::SubBlock:
+    return "unsupported sub-block";
+  }
+  return "unknown error";
+}
+
+int extractArchiveEntry(uint8_t** outData, int32_t* outSize, const char* entryName,
+                        const char* archiveName, const char* password) {
+  if (outData != nullptr)
+    *outData = nullptr;
+  if (outSize != nullptr)
+    *outSize = 0;
+  reader.error = ArchiveError::None;
+  if (outData == nullptr || outSize == nullptr || entryName == nullptr || archiveName == nullptr)
+    return fail(ArchiveError::BadHeader);
+  if (!copyBounded(reader.entryName, entryName) || !copyBounded(reader.archiveName, archiveName) ||
+      !copyBounded(reader.password, password != nullptr ? password : ""))
+    return fail(ArchiveError::BadHeader);
+  reader.output = nullptr;
+  reader.found = false;
+
+  const bool ok = searchEntry();
+  releaseExtraction();
+  if (!ok) {
+    free(reader.output);
+    reader.output = nullptr;
+    return 0;
+  }
+  *outData = reader.output;
+  *outSize = int32_t(reader.delivered);
+  reader.output = nullptr;
+  return 1;
+}
+
+bool listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries) {
+  reader.error = ArchiveError::None;
+  if (archiveName == nullptr || !copyBounded(reader.archiveName, archiveName))
+    return fail(ArchiveError::BadHeader);
+  bool ok = openArchive(reader.archiveName);
+  while (ok) {
+    const int result = findFileHeader();
+    if (result == 0)
+      break;
+    if (result < 0) {
+      ok = fail(ArchiveError::BadHeader);
+    } else if (reader.fileHeader.type == kBlockSub) {
+      ok = fail(ArchiveError::SubBlock);
+    } else {
+      const FileHeader& h = reader.fileHeader;
+      entries.push_back(ArchiveEntryInfo{reader.storedName, h.packedSize, h.unpackedSize, h.fileCrc,
+                                         h.hostSystem, h.unpackVersion, h.method, h.flags,
+                                         h.attributes});
+      ok = seekTo(reader.nextBlock) || fail(ArchiveError::BadHeader);
+    }
+  }
+  closeArchive();
+  return ok;
+}
+
+int compareEntryNames(const char* wanted, const char* stored) {
+  if (strnlen(wanted, kMaxComparedName + 1) > kMaxComparedName ||
+      strnlen(stored, kMaxComparedName + 1) > kMaxComparedName)
+    return 1;
+  for (size_t i = 0;; ++i) {
+    const unsigned char a = upperCaseForName(static_cast<unsigned char>(wanted[i]));
+    const unsigned char b = upperCaseForName(static_cast<unsigned char>(stored[i]));
+    if (a != b)
+      return a < b ? -1 : 1;
+    if (a == 0)
+      return 0;
+  }
+}
+
+bool isArchive() {
+  uint8_t marker[kMarkerSize];
+  if (fread(marker, 1, kMarkerSize, reader.archive) != kMarkerSize)
+    return false;
+  if (memcmp(marker, kMarker, kMarkerSize) != 0 &&
+      memcmp(marker, kAlternateMarker, kMarkerSize) != 0)
+    return false;
+  uint8_t header[kArchiveHeaderSize];
+  if (fread(header, 1, kArchiveHeaderSize, reader.archive) != kArchiveHeaderSize)
+    return false;
+  reader.archiveHeader = parseArchiveHeader(header);
+  return true;
+}
+
+int findFileHeader() {
+  const FileHeader previous = reader.fileHeader;
+  uint8_t bytes[kFileHeaderSize];
+  size_t count = 0;
+  for (;;) {
+    const long start = ftell(reader.archive);
+    if (start < 0)
+      return -1;
+    reader.blockStart = start;
+    count = fread(bytes, 1, kFileHeaderSize, reader.archive);
+    if (count == 0) {
+      // The end of the archive: nothing was met.
+      reader.fileHeader = previous;
+      seekTo(reader.blockStart);
+      return 0;
+    }
+    if (count < kMinBlockHeaderSize)
+      return 0;
+    // Fields beyond a short read are zero, not stale.
+    std::fill(bytes + count, bytes + kFileHeaderSize, uint8_t(0));
+    reader.fileHeader = parseFileHeader(bytes);
+    const FileHeader& h = reader.fileHeader;
+    if (h.headerSize < kMinBlockHeaderSize)
+      return -1;
+    reader.nextBlock = reader.blockStart + h.headerSize;
+    if (h.flags & kBlockHasData)
+      reader.nextBlock += h.packedSize;
+    if (h.type == kBlockFile || h.type == kBlockSub)
+      break;
+    if (!seekTo(reader.nextBlock))
+      return -1;
+  }
+
+  const FileHeader& h = reader.fileHeader;
+  if (h.type == kBlockSub)
+    return int(count);
+  // A file header holds its fixed part and the whole name.
+  if (count < kFileHeaderSize || h.headerSize < kFileHeaderSize + h.nameSize)
+    return -1;
+  const size_t nameLength = std::min<size_t>(h.nameSize, kMaxEntryNameLength);
+  if (fread(reader.storedName, 1, nameLength, reader.archive) != nameLength)
+    return -1;
+  reader.storedName[nameLength] = '\0';
+  // A name cut short here matches no wanted name, which is at most as long as the buffer.
+  reader.storedNameTooLong = h.nameSize > kMaxEntryNameLength;
+  return int(count + nameLength);
+}
+
+size_t readPacked(uint8_t* buffer, size_t count) {
+  if (reader.archive == nullptr)
+    return 0;
+  count = std::min<size_t>(count, reader.packedLeft);
+  const size_t read = fread(buffer, 1, count, reader.archive);
+  reader.packedLeft -= uint32_t(read);
+  // Only whole blocks: a block cut short by the end of the file stays as read.
+  if (reader.cipherVersion >= kUnpackVersion20)
+    for (size_t i = 0; i + kCipherBlockSize <= read; i += kCipherBlockSize)
+      decryptBlock(buffer + i);
+  return read;
+}

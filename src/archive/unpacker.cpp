@@ -1,0 +1,427 @@
+#include "archive/unpacker.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// Refill thresholds of the input buffer: before each main-loop symbol, at the
+// start of a table set, and before each code-length symbol. Each leaves room
+// for the longest step that follows it.
+constexpr uint32_t kMainLoopRefill = 8162;
+constexpr uint32_t kTablesRefill = 8167;
+constexpr uint32_t kCodeLengthRefill = 8187;
+constexpr uint32_t kRefillSize = Unpacker::kInputSize - Unpacker::kInputCarry;
+
+// Flush when fewer than this many bytes are free before unflushed output;
+// no single step writes more than 260 bytes.
+constexpr uint32_t kFlushMargin = 270;
+
+// The end-of-entry table-switch peek needs this many bytes of input left.
+constexpr int32_t kPeekMargin = 5;
+
+} // namespace
+
+void makeDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t count) {
+  uint32_t lengthCount[16] = {};
+  for (uint32_t i = 0; i < count; ++i)
+    ++lengthCount[lengths[i] & 15];
+  lengthCount[0] = 0;
+
+  table.limit[0] = 0;
+  table.position[0] = 0;
+  uint32_t code = 0;
+  for (uint32_t length = 1; length < 16; ++length) {
+    code = 2 * (code + lengthCount[length]);
+    table.limit[length] = std::min<uint32_t>(code << (15 - length), 0xFFFF);
+    table.position[length] = table.position[length - 1] + lengthCount[length - 1];
+  }
+
+  uint32_t next[16];
+  std::copy(std::begin(table.position), std::end(table.position), next);
+  std::fill(table.symbols, table.symbols + kMaxAlphabet, uint16_t(0));
+  for (uint32_t symbol = 0; symbol < count; ++symbol) {
+    const uint32_t length = lengths[symbol] & 15;
+    if (length != 0)
+      table.symbols[next[length]++] = uint16_t(symbol);
+  }
+  table.symbolCount = count;
+
+  // The fast table: every 10-bit prefix whose code is at most 10 bits long.
+  // Limits of lengths up to 10 are multiples of 64, so the prefix alone decides
+  // the length; a capped limit (0xFFFF) admits every prefix, since decoding
+  // compares with the lowest bit cleared.
+  std::fill(std::begin(table.fast), std::end(table.fast), uint16_t(0));
+  constexpr uint32_t kSpareBits = 16 - kFastBits;
+  uint32_t prefix = 0;
+  for (uint32_t length = 1; length <= kFastBits; ++length) {
+    const uint32_t limit = table.limit[length] >= 0xFFFF ? 0x10000 : table.limit[length];
+    const uint32_t end = limit >> kSpareBits;
+    for (; prefix < end; ++prefix) {
+      const uint32_t bits = prefix << kSpareBits;
+      uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
+      if (index >= count)
+        index = 0;
+      table.fast[prefix] = uint16_t(table.symbols[index] << 4 | length);
+    }
+  }
+}
+
+void Unpacker::reset() {
+  resetStream();
+  audioMode = false;
+  channelCount = 1;
+  for (DecodeTable* table : {&literalTable, &distanceTable, &lengthTable, &bitLengthTable,
+                             &audioTables[0], &audioTables[1], &audioTables[2], &audioTables[3]})
+    *table = DecodeTable{};
+}
+
+// State of a new stream; the tables and the mode come with the stream's first table set.
+void Unpacker::resetStream() {
+  currentChannel = 0;
+  channelDelta = 0;
+  std::fill(std::begin(channels), std::end(channels), AudioChannel{});
+  std::fill(std::begin(recentDistances), std::end(recentDistances), 0u);
+  recentCounter = 0;
+  std::fill(std::begin(previousLengths), std::end(previousLengths), uint8_t(0));
+  lastDistance = 0;
+  lastLength = 0;
+  unpackPos = 0;
+  flushedPos = 0;
+}
+
+// --- Bit input ---
+
+// The next 57 or more bits, most significant first, left-aligned in 64 bits.
+uint64_t Unpacker::peekBits() const {
+  const uint8_t* p = inputBuffer + inputPos;
+  uint64_t value = 0;
+  for (int i = 0; i < 8; ++i)
+    value = value << 8 | p[i];
+  return value << bitPos;
+}
+
+void Unpacker::skipBits(uint32_t count) {
+  bitPos += count;
+  inputPos += bitPos >> 3;
+  bitPos &= 7;
+}
+
+uint32_t Unpacker::readBits(uint32_t count) {
+  // Two shifts, so that a count of 0 gives 0.
+  const uint32_t value = uint32_t(peekBits() >> 1 >> (63 - count));
+  skipBits(count);
+  return value;
+}
+
+// True when more bits were consumed than the packed input delivered.
+bool Unpacker::pastInputEnd() const {
+  return inputPos > validEnd || (inputPos == validEnd && bitPos > 0);
+}
+
+// Moves the last 32 bytes to the front and reads the next 8160 behind them.
+// Once the input has ended (a short read), nothing more is read.
+void Unpacker::refillInput() {
+  memmove(inputBuffer, inputBuffer + kRefillSize, kInputCarry);
+  inputPos -= kRefillSize;
+  const bool inputEnded = validEnd < kInputSize;
+  validEnd = validEnd > kRefillSize ? validEnd - kRefillSize : 0;
+  const size_t count =
+      inputEnded ? 0 : source.read(source.context, inputBuffer + kInputCarry, kRefillSize);
+  if (count > 0) {
+    validEnd = kInputCarry + uint32_t(count);
+    inputTop = int32_t(validEnd);
+  } else {
+    inputTop = int32_t(inputPos);
+  }
+}
+
+// --- Symbols ---
+
+uint32_t Unpacker::decodeSymbol(const DecodeTable& table) {
+  const uint64_t bits = peekBits();
+  const uint32_t entry = table.fast[bits >> (64 - kFastBits)];
+  if (entry != 0) {
+    skipBits(entry & 15);
+    return entry >> 4;
+  }
+  return decodeSlow(table, uint32_t(bits >> 48) & 0xFFFE);
+}
+
+// The canonical walk for codes longer than the fast table resolves: the
+// shortest length whose limit lies above the code, then the symbol's index.
+uint32_t Unpacker::decodeSlow(const DecodeTable& table, uint32_t bits) {
+  uint32_t length = 1;
+  while (length < 15 && bits >= table.limit[length])
+    ++length;
+  skipBits(length);
+  uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
+  if (index >= table.symbolCount)
+    index = 0;
+  return table.symbols[index];
+}
+
+// --- Code tables ---
+
+// A table set: the mode bits, 19 code-length codes of 4 bits, then the code
+// lengths of every alphabet, coded with those and delta-coded against the
+// previous set.
+void Unpacker::readCodeTables() {
+  if (inputPos > kTablesRefill)
+    refillInput();
+  const uint32_t header = uint32_t(peekBits() >> 48);
+  audioMode = (header & 0x8000) != 0;
+  if ((header & 0x4000) == 0)
+    std::fill(std::begin(previousLengths), std::end(previousLengths), uint8_t(0));
+  skipBits(2);
+
+  uint32_t lengthCount = kLzTableLengths;
+  if (audioMode) {
+    channelCount = ((header >> 12) & 3) + 1;
+    if (currentChannel >= channelCount)
+      currentChannel = 0;
+    skipBits(2);
+    lengthCount = channelCount * kAudioSymbols;
+  }
+
+  uint8_t bitLengths[kBitLengthSymbols];
+  for (uint8_t& length : bitLengths)
+    length = uint8_t(readBits(4));
+  makeDecodeTable(bitLengths, bitLengthTable, kBitLengthSymbols);
+
+  uint8_t lengths[kMaxTableLengths] = {};
+  uint32_t i = 0;
+  while (i < lengthCount) {
+    if (inputPos > kCodeLengthRefill)
+      refillInput();
+    if (pastInputEnd()) {
+      overrun = true;
+      return;
+    }
+    const uint32_t symbol = decodeSymbol(bitLengthTable);
+    if (symbol < 16) {
+      lengths[i] = uint8_t((symbol + previousLengths[i]) & 15);
+      ++i;
+      continue;
+    }
+    uint32_t run;
+    uint8_t value = 0;
+    if (symbol == kBitLengthRepeat) {
+      run = 3 + readBits(2);
+      value = i > 0 ? lengths[i - 1] : 0;
+    } else if (symbol == kBitLengthZeros) {
+      run = 3 + readBits(3);
+    } else {
+      run = 11 + readBits(7);
+    }
+    for (; run > 0 && i < lengthCount; --run)
+      lengths[i++] = value;
+  }
+
+  if (audioMode) {
+    for (uint32_t c = 0; c < channelCount; ++c)
+      makeDecodeTable(lengths + c * kAudioSymbols, audioTables[c], kAudioSymbols);
+  } else {
+    makeDecodeTable(lengths, literalTable, kLiteralSymbols);
+    makeDecodeTable(lengths + kLiteralSymbols, distanceTable, kDistanceSymbols);
+    makeDecodeTable(lengths + kLiteralSymbols + kDistanceSymbols, lengthTable, kLengthSymbols);
+  }
+  std::copy(std::begin(lengths), std::end(lengths), previousLengths);
+}
+
+// At the end of an entry, a table switch right after its last symbol belongs
+// to the stream: read the new tables so that a continuing entry starts with them.
+void Unpacker::peekTableSwitch() {
+  if (inputTop < int32_t(inputPos) + kPeekMargin)
+    return;
+  if (audioMode) {
+    if (decodeSymbol(audioTables[currentChannel]) == kAudioSymbolNewTables)
+      readCodeTables();
+  } else if (decodeSymbol(literalTable) == kSymbolNewTables) {
+    readCodeTables();
+  }
+}
+
+// --- Output ---
+
+void Unpacker::putByte(uint8_t value) {
+  window[unpackPos] = value;
+  unpackPos = (unpackPos + 1) & kWindowMask;
+  --bytesLeft;
+}
+
+// Copies `length` bytes from `distance` back. Overlapping copies repeat the
+// pattern, as a byte-by-byte copy would.
+void Unpacker::copyMatch(uint32_t length, uint32_t distance) {
+  recentDistances[recentCounter++ & 3] = distance;
+  lastDistance = distance;
+  lastLength = length;
+  bytesLeft -= length;
+
+  uint32_t dest = unpackPos;
+  uint32_t src = (dest - distance) & kWindowMask;
+  uint8_t* const w = window;
+  const bool wraps = std::max(src, dest) + length > kWindowSize;
+  // A forward byte copy equals memmove unless the source trails the destination
+  // by less than the length.
+  if (!wraps && (src >= dest || dest - src >= length)) {
+    memmove(w + dest, w + src, length);
+    dest += length;
+  } else {
+    for (uint32_t i = 0; i < length; ++i) {
+      w[dest] = w[src];
+      dest = (dest + 1) & kWindowMask;
+      src = (src + 1) & kWindowMask;
+    }
+  }
+  unpackPos = dest & kWindowMask;
+}
+
+// Delivers the bytes from flushedPos up to unpackPos to the wanted entry's
+// output; stops decoding instead when they would not fit.
+void Unpacker::flushWindow() {
+  const uint32_t count = (unpackPos - flushedPos) & kWindowMask;
+  if (output->data != nullptr) {
+    if (count > output->capacity - output->delivered) {
+      bytesLeft = -1;
+    } else {
+      const uint32_t firstPart = std::min(count, kWindowSize - flushedPos);
+      memcpy(output->data + output->delivered, window + flushedPos, firstPart);
+      memcpy(output->data + output->delivered + firstPart, window, count - firstPart);
+      output->delivered += count;
+    }
+  }
+  flushedPos = unpackPos;
+}
+
+// --- Audio ---
+
+// Predicts the next byte of the current channel from its recent deltas and the
+// last delta of any channel, subtracts the coded delta, and every 32 bytes
+// nudges the weight whose adjustment would have erred least.
+uint8_t Unpacker::decodeAudioSample(uint32_t delta) {
+  AudioChannel& v = channels[currentChannel];
+  ++v.count;
+  v.delta[3] = v.delta[2];
+  v.delta[2] = v.delta[1];
+  v.delta[1] = v.lastDelta - v.delta[0];
+  v.delta[0] = v.lastDelta;
+
+  const int32_t predicted =
+      ((8 * v.lastSample + v.weight[0] * v.delta[0] + v.weight[1] * v.delta[1] +
+        v.weight[2] * v.delta[2] + v.weight[3] * v.delta[3] + v.weight[4] * channelDelta) >>
+       3) &
+      0xFF;
+  const int32_t sample = predicted - int32_t(delta);
+
+  const int32_t e = int32_t(int8_t(uint8_t(delta))) * 8;
+  const int32_t candidates[5] = {v.delta[0], v.delta[1], v.delta[2], v.delta[3], channelDelta};
+  v.error[0] += uint32_t(std::abs(e));
+  for (int k = 0; k < 5; ++k) {
+    v.error[2 * k + 1] += uint32_t(std::abs(e - candidates[k]));
+    v.error[2 * k + 2] += uint32_t(std::abs(e + candidates[k]));
+  }
+
+  v.lastDelta = int8_t(uint8_t(uint8_t(sample) - uint8_t(v.lastSample)));
+  channelDelta = v.lastDelta;
+  v.lastSample = sample;
+
+  if ((v.count & 31) == 0) {
+    const uint32_t winner = uint32_t(std::min_element(v.error, v.error + 11) - v.error);
+    std::fill(std::begin(v.error), std::end(v.error), 0u);
+    if (winner != 0) {
+      int32_t& weight = v.weight[(winner - 1) / 2];
+      if (winner % 2 == 1 && weight >= -16)
+        --weight;
+      else if (winner % 2 == 0 && weight < 16)
+        ++weight;
+    }
+  }
+  return uint8_t(sample);
+}
+
+void Unpacker::decodeAudioSymbol() {
+  const uint32_t symbol = decodeSymbol(audioTables[currentChannel]);
+  if (symbol == kAudioSymbolNewTables) {
+    readCodeTables();
+    return;
+  }
+  putByte(decodeAudioSample(symbol));
+  if (++currentChannel == channelCount)
+    currentChannel = 0;
+}
+
+// --- LZ ---
+
+void Unpacker::decodeLzSymbol() {
+  const uint32_t symbol = decodeSymbol(literalTable);
+  if (symbol < 256) {
+    putByte(uint8_t(symbol));
+  } else if (symbol >= kSymbolMatchFirst) {
+    const uint32_t slot = symbol - kSymbolMatchFirst;
+    uint32_t length = kLengthBase[slot] + 3 + readBits(kLengthExtraBits[slot]);
+    const uint32_t distanceSlot = decodeSymbol(distanceTable);
+    const uint32_t distance =
+        kDistanceBase[distanceSlot] + 1 + readBits(kDistanceExtraBits[distanceSlot]);
+    length += (distance >= kLongDistance1) + (distance >= kLongDistance2);
+    copyMatch(length, distance);
+  } else if (symbol == kSymbolNewTables) {
+    readCodeTables();
+  } else if (symbol == kSymbolRepeatLast) {
+    copyMatch(lastLength, lastDistance);
+  } else if (symbol < kSymbolShortFirst) {
+    const uint32_t distance = recentDistances[(recentCounter - (symbol - 256)) & 3];
+    const uint32_t slot = decodeSymbol(lengthTable);
+    uint32_t length = kLengthBase[slot] + 2 + readBits(kLengthExtraBits[slot]);
+    length += (distance >= kRecentDistanceBonus) + (distance >= kLongDistance1) +
+              (distance >= kLongDistance2);
+    copyMatch(length, distance);
+  } else {
+    const uint32_t slot = symbol - kSymbolShortFirst;
+    const uint32_t distance =
+        kShortDistanceBase[slot] + 1 + readBits(kShortDistanceExtraBits[slot]);
+    copyMatch(2, distance);
+  }
+}
+
+// --- Entry ---
+
+void Unpacker::unpackEntry(uint8_t* entryWindow, bool continuesSolid, uint64_t unpackedSize,
+                           PackedSource packedSource, UnpackOutput& entryOutput) {
+  window = entryWindow;
+  output = &entryOutput;
+  source = packedSource;
+  inputPos = 0;
+  bitPos = 0;
+  overrun = false;
+  if (!continuesSolid) {
+    resetStream();
+    memset(window, 0, kWindowSize);
+  }
+
+  validEnd = uint32_t(source.read(source.context, inputBuffer, kInputSize));
+  inputTop = int32_t(validEnd);
+  if (!continuesSolid)
+    readCodeTables();
+
+  bytesLeft = int64_t(unpackedSize);
+  while (bytesLeft > 0 && !overrun) {
+    if (inputPos > kMainLoopRefill)
+      refillInput();
+    if (pastInputEnd()) {
+      overrun = true;
+      break;
+    }
+    if (((flushedPos - unpackPos) & kWindowMask) < kFlushMargin && flushedPos != unpackPos)
+      flushWindow();
+    if (audioMode)
+      decodeAudioSymbol();
+    else
+      decodeLzSymbol();
+  }
+  if (!overrun)
+    peekTableSwitch();
+  flushWindow();
+}

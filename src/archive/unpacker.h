@@ -1,0 +1,134 @@
+#pragma once
+
+#include "archive/archive_format.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Decoder of the version-2.0 compressed stream: LZ77 over the 1 MiB circular
+// window with canonical Huffman codes, plus an audio mode that predicts bytes
+// on up to four interleaved channels.
+
+// Where the decoder pulls packed bytes from (the archive reader's readPacked,
+// or memory in tests): returns the bytes copied, 0 at the end of the entry.
+struct PackedSource {
+  size_t (*read)(void* context, uint8_t* buffer, size_t count);
+  void* context;
+};
+
+// Where the decoded bytes of the wanted entry go. A null `data` discards them
+// (earlier entries of a solid archive only build up the window and tables).
+struct UnpackOutput {
+  uint8_t* data;
+  size_t capacity;
+  size_t delivered;
+};
+
+// Codes of one alphabet. The canonical form: limit[L] is the first left-aligned
+// 16-bit code value beyond the codes of length L, position[L] the index in
+// `symbols` of the first symbol of length L. `fast` resolves codes of up to
+// kFastBits bits in one lookup: (symbol << 4) | length, 0 = walk the limits.
+inline constexpr uint32_t kFastBits = 10;
+inline constexpr uint32_t kMaxAlphabet = kLiteralSymbols;
+
+struct DecodeTable {
+  uint32_t symbolCount;
+  uint32_t limit[16];
+  uint32_t position[16];
+  uint16_t symbols[kMaxAlphabet];
+  uint16_t fast[1u << kFastBits];
+};
+
+// Predictor state of one audio channel.
+struct AudioChannel {
+  int32_t weight[5]; // adapted within -17 to 16
+  int32_t delta[4];
+  int32_t lastDelta;
+  uint32_t error[11]; // error sums of the eleven candidate adjustments
+  uint32_t count;     // bytes produced
+  int32_t lastSample; // kept unreduced
+};
+
+// Builds the decoding structures of an alphabet of `count` symbols from its code lengths.
+void makeDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t count);
+
+class Unpacker {
+public:
+  // Packed input: 8192 bytes, refilled 8160 at a time behind a 32-byte
+  // carry-over, plus zeroed padding so the bit reader's wide loads near the
+  // refill thresholds stay inside the buffer.
+  static constexpr uint32_t kInputSize = 8192;
+  static constexpr uint32_t kInputCarry = 32;
+  static constexpr uint32_t kInputPadding = 32;
+
+  // Forgets every stream (between archives): the next entry decodes from clean state.
+  void reset();
+
+  // Decodes one entry into `window` (kWindowSize bytes). A new stream
+  // (continuesSolid false) resets the state and zeroes the window; a continuing
+  // one keeps the window, tables, distances and audio state of the previous entry.
+  // Decoding ends when `unpackedSize` bytes are produced, when the output would
+  // overflow, or when the packed input runs out; the caller's CRC check decides.
+  void unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpackedSize, PackedSource source,
+                   UnpackOutput& output);
+
+  // True when the last entry asked for more bits than its packed input held.
+  bool inputOverrun() const { return overrun; }
+
+  // --- Steps of the format (public for tests). ---
+  uint32_t decodeSymbol(const DecodeTable& table);
+  void readCodeTables();
+  void peekTableSwitch();
+  uint8_t decodeAudioSample(uint32_t delta);
+  void flushWindow();
+  void refillInput();
+
+private:
+  uint64_t peekBits() const;
+  void skipBits(uint32_t count);
+  uint32_t readBits(uint32_t count);
+  bool pastInputEnd() const;
+  uint32_t decodeSlow(const DecodeTable& table, uint32_t bits);
+  void resetStream();
+  void decodeLzSymbol();
+  void decodeAudioSymbol();
+  void copyMatch(uint32_t length, uint32_t distance);
+  void putByte(uint8_t value);
+
+  // Input and bit reader.
+  PackedSource source{};
+  uint8_t inputBuffer[kInputSize + kInputPadding]{};
+  uint32_t inputPos = 0; // byte index of the next unread bit
+  uint32_t bitPos = 0;   // bits of that byte already consumed, most significant first
+  int32_t inputTop = 0;  // the format's count of valid bytes (decides the end-of-entry peek)
+  uint32_t validEnd = 0; // index just past the real packed bytes in inputBuffer
+  bool overrun = false;
+
+  // Window and output.
+  uint8_t* window = nullptr;
+  UnpackOutput* output = nullptr;
+  uint32_t unpackPos = 0;
+  uint32_t flushedPos = 0;
+  int64_t bytesLeft = 0;
+
+  // Code tables.
+  DecodeTable literalTable{};
+  DecodeTable distanceTable{};
+  DecodeTable lengthTable{};
+  DecodeTable bitLengthTable{};
+  DecodeTable audioTables[kMaxAudioChannels]{};
+  uint8_t previousLengths[kMaxTableLengths]{};
+
+  // Matches.
+  uint32_t recentDistances[4]{};
+  uint32_t recentCounter = 0;
+  uint32_t lastDistance = 0;
+  uint32_t lastLength = 0;
+
+  // Audio mode.
+  bool audioMode = false;
+  uint32_t channelCount = 1;
+  uint32_t currentChannel = 0;
+  int32_t channelDelta = 0;
+  AudioChannel channels[kMaxAudioChannels]{};
+};
