@@ -1,0 +1,214 @@
+#pragma once
+
+#include "archive/archive_cipher.h"
+#include "archive/archive_format.h"
+#include "archive/crc32.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace archive_test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline const std::filesystem::path kRarData = std::filesystem::path(VIRIZ_TESTDATA) / "rar";
+
+inline Bytes bytesOf(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+inline Bytes readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::filesystem::path& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+inline uint32_t crcOf(const Bytes& data) {
+  return ~crc32Update(0xFFFFFFFFu, data.data(), data.size());
+}
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "viriz-archive-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  std::filesystem::path path_;
+};
+
+// Runs the test body inside a directory and returns to the previous one.
+class ChangeDir {
+public:
+  explicit ChangeDir(const std::filesystem::path& dir)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~ChangeDir() { std::filesystem::current_path(previous_); }
+
+private:
+  std::filesystem::path previous_;
+};
+
+// One entry for the small archives the tests build: stored unless `method` and
+// `packed` say otherwise; every header field can be overridden.
+struct TestEntry {
+  std::string name = {};
+  Bytes data = {};
+  uint16_t flags = 0;
+  uint8_t version = kUnpackVersion20;
+  uint8_t method = kMethodStored;
+  std::optional<Bytes> packed = std::nullopt; // the bytes stored instead of `data`
+  std::optional<uint32_t> crc = std::nullopt; // instead of the CRC of `data`
+  std::optional<uint32_t> unpackedSize = std::nullopt;
+  std::optional<uint32_t> packedSize = std::nullopt;
+  std::optional<uint16_t> nameSize = std::nullopt;
+  Bytes afterName = {};      // header bytes after the name (comments, extra fields)
+  uint8_t type = kBlockFile; // other block types carry `data` as their additional data
+  std::optional<uint16_t> headerSize = std::nullopt;
+  const char* password = nullptr; // enciphers the stored bytes
+};
+
+inline Bytes encipher(Bytes data, const char* password) {
+  data.resize((data.size() + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize, 0);
+  setCipherPassword(password);
+  for (size_t i = 0; i < data.size(); i += kCipherBlockSize)
+    encryptBlock(data.data() + i);
+  return data;
+}
+
+inline Bytes buildArchive(const std::vector<TestEntry>& entries, uint16_t archiveFlags = 0,
+                          const uint8_t* marker = kMarker) {
+  Bytes out(marker, marker + kMarkerSize);
+  uint8_t archiveHeader[kArchiveHeaderSize];
+  encodeArchiveHeader(ArchiveHeader{0, kBlockArchive, archiveFlags, kArchiveHeaderSize, 0, 0},
+                      archiveHeader);
+  out.insert(out.end(), archiveHeader, archiveHeader + kArchiveHeaderSize);
+  for (const TestEntry& e : entries) {
+    Bytes packed = e.packed ? *e.packed : e.data;
+    uint16_t flags = uint16_t(e.flags | kBlockHasData);
+    if (e.password != nullptr) {
+      packed = encipher(packed, e.password);
+      flags |= kFileEnciphered;
+    }
+    FileHeader h{};
+    h.type = e.type;
+    h.flags = flags;
+    h.headerSize =
+        e.headerSize.value_or(uint16_t(kFileHeaderSize + e.name.size() + e.afterName.size()));
+    h.packedSize = e.packedSize.value_or(uint32_t(packed.size()));
+    h.unpackedSize = e.unpackedSize.value_or(uint32_t(e.data.size()));
+    h.hostSystem = kHostWin32;
+    h.fileCrc = e.crc.value_or(crcOf(e.data));
+    h.unpackVersion = e.version;
+    h.method = e.method;
+    h.nameSize = e.nameSize.value_or(uint16_t(e.name.size()));
+    uint8_t header[kFileHeaderSize];
+    encodeFileHeader(h, header);
+    out.insert(out.end(), header, header + kFileHeaderSize);
+    out.insert(out.end(), e.name.begin(), e.name.end());
+    out.insert(out.end(), e.afterName.begin(), e.afterName.end());
+    out.insert(out.end(), packed.begin(), packed.end());
+  }
+  uint8_t end[kMinBlockHeaderSize] = {0, 0, kBlockEnd, 0, 0x40, kMinBlockHeaderSize, 0};
+  out.insert(out.end(), end, end + kMinBlockHeaderSize);
+  return out;
+}
+
+// Writes bits most significant first, as the decoder reads them.
+class BitWriter {
+public:
+  void put(uint32_t value, uint32_t count) {
+    for (uint32_t i = count; i-- > 0;) {
+      current_ = uint8_t(current_ << 1 | ((value >> i) & 1));
+      if (++filled_ == 8) {
+        bytes_.push_back(current_);
+        current_ = 0;
+        filled_ = 0;
+      }
+    }
+  }
+  Bytes finish() {
+    Bytes out = bytes_;
+    if (filled_ > 0)
+      out.push_back(uint8_t(current_ << (8 - filled_)));
+    return out;
+  }
+
+private:
+  Bytes bytes_;
+  uint8_t current_ = 0;
+  uint32_t filled_ = 0;
+};
+
+// A compressed stream with fixed-length codes, so that tests can write symbols
+// by hand: code-length symbols 5 bits, literal/length symbols 9 bits, distance
+// slots 6 bits, length slots 5 bits, audio symbols 9 bits. With equal lengths
+// the canonical code of a symbol is its number.
+class StreamWriter {
+public:
+  static constexpr uint32_t kLiteralBits = 9, kDistanceBits = 6, kLengthBits = 5, kAudioBits = 9;
+
+  // A table set for LZ mode (previous lengths cleared).
+  void lzTables() {
+    bits.put(0b00, 2);
+    codeLengthCodes();
+    lengths(kLiteralSymbols, kLiteralBits);
+    lengths(kDistanceSymbols, kDistanceBits);
+    lengths(kLengthSymbols, kLengthBits);
+  }
+  // A table set for audio mode with `channels` channels (previous lengths cleared).
+  void audioTables(uint32_t channels) {
+    bits.put(0b10, 2);
+    bits.put(channels - 1, 2);
+    codeLengthCodes();
+    lengths(channels * kAudioSymbols, kAudioBits);
+  }
+  void literal(uint8_t value) { bits.put(value, kLiteralBits); }
+  void symbol(uint32_t value) { bits.put(value, kLiteralBits); }
+  void audio(uint32_t value) { bits.put(value, kAudioBits); }
+  void lengthSlot(uint32_t slot, uint32_t extra) {
+    bits.put(slot, kLengthBits);
+    bits.put(extra, kLengthExtraBits[slot]);
+  }
+  // A match: length slot and distance slot with their extra bits.
+  void match(uint32_t lengthSlot, uint32_t lengthExtra, uint32_t distanceSlot,
+             uint32_t distanceExtra) {
+    symbol(kSymbolMatchFirst + lengthSlot);
+    bits.put(lengthExtra, kLengthExtraBits[lengthSlot]);
+    bits.put(distanceSlot, kDistanceBits);
+    bits.put(distanceExtra, kDistanceExtraBits[distanceSlot]);
+  }
+  Bytes finish() { return bits.finish(); }
+
+  BitWriter bits;
+
+private:
+  void codeLengthCodes() {
+    for (uint32_t i = 0; i < kBitLengthSymbols; ++i)
+      bits.put(5, 4);
+  }
+  void lengths(uint32_t count, uint32_t length) {
+    for (uint32_t i = 0; i < count; ++i)
+      bits.put(length, 5);
+  }
+};
+
+} // namespace archive_test

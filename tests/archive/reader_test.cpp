@@ -1,0 +1,247 @@
+// The reader on small archives built here, entry by entry.
+#include "archive/archive_reader.h"
+#include "archive_test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace archive_test;
+
+namespace {
+
+class Reader : public ::testing::Test {
+protected:
+  std::string archive(const std::vector<TestEntry>& entries, uint16_t flags = 0,
+                      const uint8_t* marker = kMarker) {
+    const auto path = dir / ("a" + std::to_string(count++) + ".rar");
+    writeFile(path, buildArchive(entries, flags, marker));
+    return path.string();
+  }
+  std::string rawArchive(const Bytes& bytes) {
+    const auto path = dir / ("raw" + std::to_string(count++) + ".rar");
+    writeFile(path, bytes);
+    return path.string();
+  }
+  // Extracts and returns the bytes, or nullopt with the error kept.
+  std::optional<Bytes> extract(const std::string& path, const char* name,
+                               const char* password = nullptr) {
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    const int result = extractArchiveEntry(&data, &size, name, path.c_str(), password);
+    error = lastArchiveError();
+    if (result != 1) {
+      EXPECT_EQ(nullptr, data);
+      EXPECT_EQ(0, size);
+      EXPECT_NE(ArchiveError::None, error);
+      return std::nullopt;
+    }
+    EXPECT_NE(nullptr, data);
+    Bytes out(data, data + size);
+    free(data);
+    return out;
+  }
+
+  TempDir dir;
+  int count = 0;
+  ArchiveError error = ArchiveError::None;
+};
+
+TEST_F(Reader, NamesMatchIgnoringCaseAndSlashKind) {
+  const auto path = archive({{.name = "KELVO.OGG", .data = bytesOf("ogg")},
+                             {.name = "music\\a.ogg", .data = bytesOf("a")}});
+  EXPECT_EQ(bytesOf("ogg"), extract(path, "kelvo.ogg"));
+  EXPECT_EQ(bytesOf("a"), extract(path, "music/a.ogg"));
+  EXPECT_EQ(bytesOf("a"), extract(path, "MUSIC_A.OGG"));
+  EXPECT_EQ(std::nullopt, extract(path, "music/b.ogg"));
+  EXPECT_EQ(ArchiveError::NotFound, error);
+
+  EXPECT_EQ(0, compareEntryNames("Data/Kelvo.ogg", "DATA\\KELVO.OGG"));
+  EXPECT_EQ(0, compareEntryNames("data_kelvo.ogg", "Data/Kelvo.ogg"));
+  EXPECT_EQ(-1, compareEntryNames("a", "b"));
+  EXPECT_EQ(1, compareEntryNames("b", "A"));
+  EXPECT_EQ(-1, compareEntryNames("a", "ab"));
+  EXPECT_EQ(1, compareEntryNames("\xe4", "a")); // bytes compare unsigned
+}
+
+TEST_F(Reader, BothMarkersAndNothingElse) {
+  const std::vector<TestEntry> entries = {{.name = "x", .data = bytesOf("xyz")}};
+  EXPECT_EQ(bytesOf("xyz"), extract(archive(entries, 0, kAlternateMarker), "x"));
+  Bytes notAnArchive = buildArchive(entries);
+  notAnArchive[3] = 'X';
+  EXPECT_EQ(std::nullopt, extract(rawArchive(notAnArchive), "x"));
+  EXPECT_EQ(ArchiveError::NotAnArchive, error);
+  EXPECT_EQ(std::nullopt, extract(rawArchive(Bytes(kMarker, kMarker + 7)), "x"));
+  EXPECT_EQ(ArchiveError::NotAnArchive, error);
+  EXPECT_EQ(std::nullopt, extract((dir / "missing.rar").string(), "x"));
+  EXPECT_EQ(ArchiveError::CannotOpen, error);
+}
+
+TEST_F(Reader, DuplicatesDeliverTheFirst) {
+  const auto path = archive(
+      {{.name = "same", .data = bytesOf("first")}, {.name = "SAME", .data = bytesOf("second")}});
+  EXPECT_EQ(bytesOf("first"), extract(path, "same"));
+}
+
+TEST_F(Reader, CrcMismatchFailsAndReleasesTheBuffer) {
+  const auto path = archive({{.name = "bad", .data = bytesOf("payload"), .crc = 0x12345678}});
+  EXPECT_EQ(std::nullopt, extract(path, "bad"));
+  EXPECT_EQ(ArchiveError::BadData, error);
+}
+
+TEST_F(Reader, UnpackVersionsOutside13To20Fail) {
+  const auto path = archive({{.name = "v29", .data = bytesOf("x"), .version = 29},
+                             {.name = "v12", .data = bytesOf("x"), .version = 12},
+                             {.name = "v13", .data = bytesOf("x"), .version = 13}});
+  EXPECT_EQ(std::nullopt, extract(path, "v29"));
+  EXPECT_EQ(ArchiveError::UnsupportedVersion, error);
+  EXPECT_EQ(std::nullopt, extract(path, "v12"));
+  EXPECT_EQ(ArchiveError::UnsupportedVersion, error);
+  EXPECT_EQ(bytesOf("x"), extract(path, "v13"));
+}
+
+TEST_F(Reader, EarlierEntriesAreProcessedOnlyInSolidArchives) {
+  const std::vector<TestEntry> entries = {{.name = "old", .data = bytesOf("x"), .version = 29},
+                                          {.name = "wanted", .data = bytesOf("ok")}};
+  EXPECT_EQ(bytesOf("ok"), extract(archive(entries), "wanted"));
+  EXPECT_EQ(std::nullopt, extract(archive(entries, kArchiveSolid), "wanted"));
+  EXPECT_EQ(ArchiveError::UnsupportedVersion, error);
+}
+
+TEST_F(Reader, EmptyEntry) {
+  const auto path = archive({{.name = "empty"}, {.name = "lying", .crc = 1}});
+  EXPECT_EQ(Bytes{}, extract(path, "empty"));
+  EXPECT_EQ(std::nullopt, extract(path, "lying"));
+  EXPECT_EQ(ArchiveError::BadData, error);
+}
+
+// An enciphered stored entry of 100 bytes is stored as 7 blocks (112 bytes).
+TEST_F(Reader, EncipheredStoredEntry) {
+  Bytes data(100);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = uint8_t(i * 7);
+  const auto path = archive({{.name = "secret", .data = data, .password = "kvernsteik"}});
+  std::vector<ArchiveEntryInfo> entries;
+  ASSERT_TRUE(listArchiveEntries(path.c_str(), entries));
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_EQ(112u, entries[0].packedSize);
+  EXPECT_EQ(data, extract(path, "secret", "kvernsteik"));
+  EXPECT_EQ(std::nullopt, extract(path, "secret", "kvernsteiK"));
+  EXPECT_EQ(ArchiveError::BadData, error);
+}
+
+// Null and empty passwords both mean no deciphering: an entry flagged as
+// enciphered but holding plain bytes reads back with either, not with a password.
+TEST_F(Reader, NullAndEmptyPasswordDecipherNothing) {
+  const auto path =
+      archive({{.name = "plain", .data = bytesOf("0123456789abcdef"), .flags = kFileEnciphered}});
+  EXPECT_EQ(bytesOf("0123456789abcdef"), extract(path, "plain", nullptr));
+  EXPECT_EQ(bytesOf("0123456789abcdef"), extract(path, "plain", ""));
+  EXPECT_EQ(std::nullopt, extract(path, "plain", "x"));
+}
+
+TEST_F(Reader, DataBeginAfterTheWholeHeader) {
+  const auto path = archive(
+      {{.name = "commented", .data = bytesOf("data"), .afterName = bytesOf("a file comment")}});
+  EXPECT_EQ(bytesOf("data"), extract(path, "commented"));
+}
+
+TEST_F(Reader, OverlongNamesAndPasswordsAreRefused) {
+  const std::string longName(300, 'n');
+  const auto path = archive(
+      {{.name = longName, .data = bytesOf("long")}, {.name = "short", .data = bytesOf("s")}});
+  // The stored 300-byte name matches nothing, not even its own first 259 bytes.
+  EXPECT_EQ(std::nullopt, extract(path, longName.substr(0, kMaxEntryNameLength).c_str()));
+  EXPECT_EQ(ArchiveError::NotFound, error);
+  EXPECT_EQ(bytesOf("s"), extract(path, "short"));
+  EXPECT_EQ(std::nullopt, extract(path, longName.c_str()));
+  EXPECT_EQ(ArchiveError::BadHeader, error);
+  const std::string longPassword(kMaxPasswordLength + 1, 'p');
+  EXPECT_EQ(std::nullopt, extract(path, "short", longPassword.c_str()));
+  EXPECT_EQ(std::nullopt, extract(std::string(kMaxArchiveNameLength + 1, 'a'), "short"));
+  std::vector<ArchiveEntryInfo> entries;
+  ASSERT_TRUE(listArchiveEntries(path.c_str(), entries));
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(kMaxEntryNameLength, entries[0].name.size());
+}
+
+TEST_F(Reader, BlocksOfOtherTypesAreSkippedButSubBlocksFail) {
+  const auto path = archive({{.name = "", .data = bytesOf("skipped"), .type = 0x7A},
+                             {.name = "after", .data = bytesOf("ok")},
+                             {.name = "", .data = bytesOf("sub"), .type = kBlockSub},
+                             {.name = "last", .data = bytesOf("x")}});
+  EXPECT_EQ(bytesOf("ok"), extract(path, "after"));
+  EXPECT_EQ(std::nullopt, extract(path, "last"));
+  EXPECT_EQ(ArchiveError::SubBlock, error);
+}
+
+TEST_F(Reader, DamagedHeadersFail) {
+  EXPECT_EQ(std::nullopt,
+            extract(archive({{.name = "x", .data = bytesOf("x"), .headerSize = 6}}), "x"));
+  EXPECT_EQ(ArchiveError::BadHeader, error);
+  // A header too short for its own name.
+  EXPECT_EQ(std::nullopt,
+            extract(archive({{.name = "x", .data = bytesOf("x"), .headerSize = 32}}), "x"));
+  EXPECT_EQ(ArchiveError::BadHeader, error);
+  // Cut inside a block header: the entry is missing.
+  Bytes cut = buildArchive({{.name = "x", .data = bytesOf("x")}});
+  cut.resize(kMarkerSize + kArchiveHeaderSize + 5);
+  EXPECT_EQ(std::nullopt, extract(rawArchive(cut), "x"));
+  EXPECT_EQ(ArchiveError::NotFound, error);
+}
+
+TEST_F(Reader, ImplausibleSizesFailBeforeAnyAllocation) {
+  // A stored entry cannot produce more than it packs.
+  EXPECT_EQ(std::nullopt,
+            extract(archive({{.name = "s", .data = bytesOf("abc"), .unpackedSize = 4}}), "s"));
+  EXPECT_EQ(ArchiveError::TooLarge, error);
+  // A compressed one cannot produce more than 2080 bytes per packed byte.
+  EXPECT_EQ(
+      std::nullopt,
+      extract(
+          archive(
+              {{.name = "c", .data = bytesOf("abc"), .method = 0x35, .unpackedSize = 0xFFFFFFF0}}),
+          "c"));
+  EXPECT_EQ(ArchiveError::TooLarge, error);
+  // Packed data beyond the end of the file.
+  EXPECT_EQ(
+      std::nullopt,
+      extract(archive({{.name = "p", .data = bytesOf("abc"), .packedSize = 0x7FFFFFFF}}), "p"));
+  EXPECT_EQ(ArchiveError::BadHeader, error);
+}
+
+TEST_F(Reader, SplitEntriesFail) {
+  const auto path = archive({{.name = "split", .data = bytesOf("x"), .flags = kFileSplitAfter}});
+  EXPECT_EQ(std::nullopt, extract(path, "split"));
+  EXPECT_EQ(ArchiveError::SplitEntry, error);
+}
+
+// An enciphered entry whose packed size is no whole number of blocks: the
+// last, partial block is left as read and the CRC rejects the entry.
+TEST_F(Reader, PartialCipherBlockIsNotDeciphered) {
+  Bytes data(100, 0x5A);
+  Bytes packed = encipher(data, "pw");
+  packed.resize(100);
+  const auto path =
+      archive({{.name = "odd", .data = data, .flags = kFileEnciphered, .packed = packed}});
+  EXPECT_EQ(std::nullopt, extract(path, "odd", "pw"));
+  EXPECT_EQ(ArchiveError::BadData, error);
+}
+
+TEST_F(Reader, ListingShowsTheHeaders) {
+  const auto path = archive({{.name = "a\\b.txt", .data = bytesOf("hello"), .flags = kFileSolid},
+                             {.name = "c", .data = bytesOf("x"), .version = 15}});
+  std::vector<ArchiveEntryInfo> entries;
+  ASSERT_TRUE(listArchiveEntries(path.c_str(), entries));
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ("a\\b.txt", entries[0].name);
+  EXPECT_EQ(5u, entries[0].unpackedSize);
+  EXPECT_EQ(5u, entries[0].packedSize);
+  EXPECT_EQ(crcOf(bytesOf("hello")), entries[0].crc);
+  EXPECT_EQ(kMethodStored, entries[0].method);
+  EXPECT_EQ(kHostWin32, entries[0].hostSystem);
+  EXPECT_TRUE(entries[0].flags & kFileSolid);
+  EXPECT_EQ(15, entries[1].unpackVersion);
+  EXPECT_FALSE(listArchiveEntries((dir / "none").c_str(), entries));
+  EXPECT_EQ(ArchiveError::CannotOpen, lastArchiveError());
+}
+
+} // namespace
