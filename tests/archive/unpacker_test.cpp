@@ -16,7 +16,7 @@ struct MemorySource {
   static size_t read(void* context, uint8_t* buffer, size_t count) {
     auto* self = static_cast<MemorySource*>(context);
     count = std::min(count, self->bytes->size() - self->position);
-    memcpy(buffer, self->bytes->data() + self->position, count);
+    std::copy_n(self->bytes->begin() + ptrdiff_t(self->position), count, buffer);
     self->position += count;
     return count;
   }
