@@ -1,0 +1,163 @@
+// SoundBuffer on DirectSound, loaded at run time from "dsound.dll": a primary
+// buffer that sets the output format and one looping secondary buffer.
+#include "audio/sound_buffer.h"
+
+#include <windows.h>
+
+#include <dsound.h>
+#include <mmsystem.h>
+
+namespace {
+
+using DirectSoundCreateFunction = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND*, LPUNKNOWN);
+
+WAVEFORMATEX musicFormat() {
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = kSampleRate;
+  format.nAvgBytesPerSec = kBytesPerSecond;
+  format.nBlockAlign = kBytesPerFrame;
+  format.wBitsPerSample = 16;
+  format.cbSize = 0;
+  return format;
+}
+
+LockedRegions regionsOf(void* first, DWORD firstBytes, void* second, DWORD secondBytes) {
+  LockedRegions regions;
+  regions.first = static_cast<std::uint8_t*>(first);
+  regions.firstBytes = firstBytes;
+  regions.second = static_cast<std::uint8_t*>(second);
+  regions.secondBytes = second ? secondBytes : 0;
+  return regions;
+}
+
+template <typename Interface> void releaseInterface(Interface*& object) {
+  if (object) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
+} // namespace
+
+struct SoundBuffer::State {
+  HMODULE library = nullptr;
+  IDirectSound* directSound = nullptr;
+  IDirectSoundBuffer* primaryBuffer = nullptr;
+  IDirectSoundBuffer* streamBuffer = nullptr;
+};
+
+SoundBuffer::~SoundBuffer() {
+  release();
+}
+
+bool SoundBuffer::create(WindowHandle window) {
+  release();
+  state = new State;
+  state->library = LoadLibraryA("dsound.dll");
+  if (!state->library)
+    return false;
+  FARPROC entry = GetProcAddress(state->library, "DirectSoundCreate");
+  if (!entry)
+    return false;
+  auto directSoundCreate =
+      reinterpret_cast<DirectSoundCreateFunction>(reinterpret_cast<void*>(entry));
+  if (directSoundCreate(nullptr, &state->directSound, nullptr) != DS_OK)
+    return false;
+  if (state->directSound->SetCooperativeLevel(reinterpret_cast<HWND>(window), DSSCL_EXCLUSIVE) !=
+      DS_OK)
+    return false;
+
+  // dwSize is the structure's own size: 36 bytes in a 32-bit build, 40 in a
+  // 64-bit one; DirectSound rejects any other value.
+  DSBUFFERDESC primaryDesc{};
+  primaryDesc.dwSize = sizeof(DSBUFFERDESC);
+  primaryDesc.dwFlags = DSBCAPS_PRIMARYBUFFER | DSBCAPS_STICKYFOCUS;
+  if (state->directSound->CreateSoundBuffer(&primaryDesc, &state->primaryBuffer, nullptr) != DS_OK)
+    return false;
+  WAVEFORMATEX format = musicFormat();
+  if (state->primaryBuffer->SetFormat(&format) != DS_OK)
+    return false;
+
+  DSBUFFERDESC streamDesc{};
+  streamDesc.dwSize = sizeof(DSBUFFERDESC);
+  streamDesc.dwFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;
+  streamDesc.dwBufferBytes = kSoundBufferBytes;
+  streamDesc.dwReserved = 0;
+  streamDesc.lpwfxFormat = &format;
+  streamDesc.guid3DAlgorithm = GUID{};
+  return state->directSound->CreateSoundBuffer(&streamDesc, &state->streamBuffer, nullptr) == DS_OK;
+}
+
+bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
+  if (!state || !state->streamBuffer || offset >= kSoundBufferBytes || bytes == 0 ||
+      bytes > kSoundBufferBytes)
+    return false;
+  void* first = nullptr;
+  void* second = nullptr;
+  DWORD firstBytes = 0;
+  DWORD secondBytes = 0;
+  if (state->streamBuffer->Lock(offset, bytes, &first, &firstBytes, &second, &secondBytes, 0) !=
+      DS_OK)
+    return false;
+  regions = regionsOf(first, firstBytes, second, secondBytes);
+  return true;
+}
+
+bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
+  if (!state || !state->streamBuffer)
+    return false;
+  void* first = nullptr;
+  void* second = nullptr;
+  DWORD firstBytes = 0;
+  DWORD secondBytes = 0;
+  if (state->streamBuffer->Lock(0, kSoundBufferBytes, &first, &firstBytes, &second, &secondBytes,
+                                DSBLOCK_ENTIREBUFFER) != DS_OK)
+    return false;
+  regions = regionsOf(first, firstBytes, second, secondBytes);
+  return true;
+}
+
+void SoundBuffer::unlock(const LockedRegions& regions) {
+  if (state && state->streamBuffer)
+    state->streamBuffer->Unlock(regions.first, regions.firstBytes, regions.second,
+                                regions.secondBytes);
+}
+
+void SoundBuffer::setPlayPosition(std::uint32_t offset) {
+  if (state && state->streamBuffer)
+    state->streamBuffer->SetCurrentPosition(offset);
+}
+
+void SoundBuffer::playLooping() {
+  if (state && state->streamBuffer)
+    state->streamBuffer->Play(0, 0, DSBPLAY_LOOPING);
+}
+
+bool SoundBuffer::playCursor(std::uint32_t& cursor) {
+  if (!state || !state->streamBuffer)
+    return false;
+  DWORD play = 0;
+  if (state->streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
+    return false;
+  cursor = play;
+  return true;
+}
+
+bool SoundBuffer::restore() {
+  return state && state->streamBuffer && state->streamBuffer->Restore() == DS_OK;
+}
+
+// The buffers go before the object that made them, and the library last of all.
+void SoundBuffer::release() {
+  if (!state)
+    return;
+  releaseInterface(state->primaryBuffer);
+  releaseInterface(state->streamBuffer);
+  releaseInterface(state->directSound);
+  if (state->library)
+    FreeLibrary(state->library);
+  delete state;
+  state = nullptr;
+}

@@ -1,0 +1,266 @@
+#include "audio/music_player.h"
+
+#include "archive/data_file.h"
+#include "audio/worker_priority.h"
+
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace MusicPlayer {
+namespace {
+
+// ov_read hands out at most about one packet of PCM per call, so a range is
+// decoded only down to this many bytes; the next refill starts where this one
+// stopped.
+constexpr int kMinDecodeBytes = 4096;
+
+constexpr std::uint64_t kBufferFrames = kSoundBufferBytes / kBytesPerFrame;
+// 1/44100, the length of one frame, as a single-precision constant.
+constexpr float kSecondsPerFrame = 2.2675737e-05f;
+
+// A refill that finds the buffer lost restores it and plays it again between
+// lock attempts; after this many attempts it waits for the next period, so
+// that a buffer which never comes back cannot hold up a stop.
+constexpr int kLockAttempts = 5;
+constexpr auto kLockRetryPause = std::chrono::milliseconds(10);
+
+struct PlayerState {
+  SoundBuffer streamBuffer;
+  OggVorbis_File decoder{};
+  bool musicOpen = false;
+  float startOffset = 0.0f; // added to every clock reading
+
+  // Guards bytesWritten and writePos: the worker updates both after each fill,
+  // and currentTime reads them together with the play cursor. Only the worker
+  // writes writePos, so it reads it without the lock.
+  std::mutex streamLock;
+  std::uint64_t bytesWritten = 0; // bytes handed to the buffer since playback began, silence too
+  std::uint32_t writePos = 0;     // where the next refill begins: bytesWritten % buffer size
+
+  std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
+  std::atomic<bool> playing{false};       // set by the worker while looping playback runs
+  std::atomic<std::int64_t> refillPeriodMs{100};
+  std::thread worker;
+};
+
+PlayerState player;
+
+// The part of the buffer the play cursor has passed since the last fill,
+// which the next fill may overwrite. Equal positions count as the whole buffer.
+std::uint32_t freeBytes(std::uint32_t cursor, std::uint32_t writePos) {
+  return cursor > writePos ? cursor - writePos : cursor + kSoundBufferBytes - writePos;
+}
+
+// How far the play cursor has moved since the last fill. Equal positions
+// count as no progress.
+std::uint32_t playedSinceFill(std::uint32_t cursor, std::uint32_t writePos) {
+  return cursor >= writePos ? cursor - writePos : cursor + kSoundBufferBytes - writePos;
+}
+
+// One ov_read call: 16-bit signed little-endian samples. Returns the bytes
+// decoded, 0 at the end of the track, or a negative vorbisfile error.
+long readPcm(std::uint8_t* destination, int length) {
+  int logicalStream = 0;
+  return ov_read(&player.decoder, reinterpret_cast<char*>(destination), length, 0, 2, 1,
+                 &logicalStream);
+}
+
+// Publishes a new count of bytes written, and where the next fill begins.
+void recordFill(std::uint64_t bytesWritten) {
+  const std::lock_guard guard(player.streamLock);
+  player.bytesWritten = bytesWritten;
+  player.writePos = static_cast<std::uint32_t>(bytesWritten % kSoundBufferBytes);
+}
+
+// Fills the whole buffer from the current position of the track and starts
+// looping playback at byte 0. False, with nothing written or played, when the
+// buffer cannot be locked; a lost buffer is restored for the next attempt.
+bool fillAndPlay() {
+  LockedRegions regions;
+  if (!player.streamBuffer.lockEntireBuffer(regions)) {
+    player.streamBuffer.restore();
+    return false;
+  }
+  std::uint64_t written = decodeInto(regions.first, static_cast<int>(regions.firstBytes));
+  if (regions.second)
+    written += decodeInto(regions.second, static_cast<int>(regions.secondBytes));
+  recordFill(written);
+  player.streamBuffer.unlock(regions);
+  player.streamBuffer.setPlayPosition(0);
+  player.streamBuffer.playLooping();
+  player.playing = true;
+  return true;
+}
+
+// Locks a refill range. A lost buffer is restored and played again before each
+// new attempt; gives up after kLockAttempts or as soon as a stop is requested.
+bool lockForRefill(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
+  for (int attempt = 1;; ++attempt) {
+    if (player.streamBuffer.lock(offset, bytes, regions))
+      return true;
+    if (attempt == kLockAttempts || player.stopRequested)
+      return false;
+    player.streamBuffer.restore();
+    player.streamBuffer.playLooping();
+    std::this_thread::sleep_for(kLockRetryPause);
+  }
+}
+
+// Copies `bytes` decoded bytes into the locked regions, first then second;
+// what the regions hold beyond them lies at and after the next writePos.
+void copyIntoRegions(const std::uint8_t* pcm, std::uint32_t bytes, const LockedRegions& regions) {
+  const std::uint32_t intoFirst = std::min(bytes, regions.firstBytes);
+  std::memcpy(regions.first, pcm, intoFirst);
+  if (regions.second)
+    std::memcpy(regions.second, pcm + intoFirst, std::min(bytes - intoFirst, regions.secondBytes));
+}
+
+// Refills what the play cursor has freed since the last fill. The track is
+// decoded in one piece into `scratch`, even when the range wraps round the end
+// of the buffer into two regions.
+void refill(std::vector<std::uint8_t>& scratch) {
+  std::uint32_t cursor = 0;
+  if (!player.streamBuffer.playCursor(cursor))
+    return;
+  const std::uint32_t writePos = player.writePos;
+  LockedRegions regions;
+  if (!lockForRefill(writePos, freeBytes(cursor, writePos), regions))
+    return;
+  const std::uint32_t locked =
+      std::min<std::uint32_t>(regions.firstBytes + regions.secondBytes, scratch.size());
+  const auto decoded =
+      static_cast<std::uint32_t>(decodeInto(scratch.data(), static_cast<int>(locked)));
+  copyIntoRegions(scratch.data(), decoded, regions);
+  player.streamBuffer.unlock(regions);
+  recordFill(player.bytesWritten + decoded);
+}
+
+// Sleeps one refill period; true when a stop has been requested by then.
+bool sleepUntilStopRequested() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(player.refillPeriodMs.load()));
+  return player.stopRequested;
+}
+
+void streamingThread() {
+  if (player.stopRequested)
+    return;
+  raiseWorkerPriority();
+  std::vector<std::uint8_t> scratch(kSoundBufferBytes);
+  fillAndPlay();
+  while (!sleepUntilStopRequested()) {
+    if (player.playing)
+      refill(scratch);
+    else
+      fillAndPlay();
+  }
+  player.playing = false;
+}
+
+// Ends the worker and releases the sound device.
+void stopStreaming() {
+  player.stopRequested = true;
+  if (player.worker.joinable())
+    player.worker.join();
+  player.streamBuffer.release();
+}
+
+void closeTrack() {
+  if (!player.musicOpen)
+    return;
+  ov_clear(&player.decoder);
+  player.musicOpen = false;
+}
+
+} // namespace
+
+bool initSound(WindowHandle window) {
+  if (player.worker.joinable())
+    stopStreaming();
+  player.stopRequested = false;
+  return player.streamBuffer.create(window);
+}
+
+bool openMusic(const char* name, float startSeconds) {
+  closeTrack();
+  DataFile* file = openDataFile(name);
+  if (!file)
+    return false;
+  const ov_callbacks callbacks{dataFileRead, dataFileSeek, dataFileClose, dataFileTell};
+  if (ov_open_callbacks(file, &player.decoder, nullptr, 0, callbacks) < 0) {
+    // On failure vorbisfile leaves the source to its owner.
+    dataFileClose(file);
+    return false;
+  }
+  player.musicOpen = true;
+  player.startOffset = startSeconds;
+  if (startSeconds != 0.0f)
+    ov_time_seek(&player.decoder, startSeconds);
+  return true;
+}
+
+void startStreaming() {
+  if (player.worker.joinable())
+    return;
+  try {
+    player.worker = std::thread(streamingThread);
+  } catch (const std::system_error&) {
+    // No worker: nothing plays and the clock stays at 0.
+  }
+}
+
+float currentTime() {
+  if (!player.playing)
+    return 0.0f;
+  std::uint64_t total = 0;
+  {
+    const std::lock_guard guard(player.streamLock);
+    std::uint32_t cursor = player.writePos; // unreadable cursor: no progress since the fill
+    player.streamBuffer.playCursor(cursor);
+    total = player.bytesWritten + playedSinceFill(cursor, player.writePos);
+  }
+  // The buffer is kept one second ahead of the cursor: the first second of
+  // everything written has not been heard yet.
+  const std::uint64_t framesWritten = total / kBytesPerFrame;
+  const std::uint64_t framesHeard =
+      framesWritten > kBufferFrames ? framesWritten - kBufferFrames : 0;
+  return static_cast<float>(framesHeard) * kSecondsPerFrame + player.startOffset;
+}
+
+void stop() {
+  stopStreaming();
+  closeTrack();
+}
+
+int decodeInto(std::uint8_t* destination, int length) {
+  int total = 0;
+  while (length > kMinDecodeBytes) {
+    long produced = player.musicOpen ? readPcm(destination, length) : 0;
+    if (produced == 0) {
+      // The track has ended (or none is open): silence from here on.
+      std::memset(destination, 0, static_cast<std::size_t>(length));
+      produced = length;
+    } else if (produced < 0) {
+      // A hole or a damaged packet: report it and decode on from the next data.
+      std::printf("error in bitstream\n");
+      produced = 0;
+    }
+    total += static_cast<int>(produced);
+    destination += produced;
+    length -= static_cast<int>(produced);
+  }
+  return total;
+}
+
+void setRefillPeriod(std::chrono::milliseconds period) {
+  player.refillPeriodMs = period.count();
+}
+
+} // namespace MusicPlayer

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "audio/sound_buffer.h"
+
+#include <chrono>
+#include <cstdint>
+
+// The demo's music and its only clock: one Ogg Vorbis track, decoded from
+// memory by a worker thread into a looping one-second SoundBuffer, and the
+// number of seconds heard so far. One process-wide instance; every call is
+// made from the main thread.
+namespace MusicPlayer {
+
+// Opens the sound device for `window` and creates the stream buffer. False
+// when there is no usable device.
+bool initSound(WindowHandle window);
+
+// Opens the data file `name` (archive first, then the data directory) as the
+// track, and seeks to `startSeconds` when that is not 0. The clock then starts
+// at `startSeconds`. False when the file is missing or not Ogg Vorbis.
+bool openMusic(const char* name, float startSeconds);
+
+// Starts the worker: it fills the buffer, starts playback and then refills
+// every refill period. Returns at once.
+void startStreaming();
+
+// Seconds of music heard, plus the start offset; 0 while nothing plays.
+float currentTime();
+
+// Stops the worker, releases the sound device and closes the track. Safe in
+// every state and more than once.
+void stop();
+
+// Decodes PCM into [destination, destination + length) and returns the bytes
+// written. A range of 4096 bytes or less is left alone; otherwise decoding
+// stops once 4096 bytes or fewer remain, except that once the track has ended
+// (or none is open) the rest of the range is filled with silence.
+int decodeInto(std::uint8_t* destination, int length);
+
+// How long the worker sleeps between refills: 100 ms in the demo. Tests
+// shorten it; takes effect at the next sleep.
+void setRefillPeriod(std::chrono::milliseconds period);
+
+} // namespace MusicPlayer

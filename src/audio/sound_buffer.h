@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+
+// The same opaque window handle the platform layer declares; the Win32 backend
+// casts it to HWND, the SDL backend does not need it.
+using WindowHandle = struct NativeWindow*;
+
+// Output format of the music: 44100 frames per second, 2 channels of signed
+// 16-bit little-endian samples.
+inline constexpr std::uint32_t kSampleRate = 44100;
+inline constexpr std::uint32_t kBytesPerFrame = 4;
+inline constexpr std::uint32_t kBytesPerSecond = kSampleRate * kBytesPerFrame;
+
+// The looping stream buffer holds exactly one second.
+inline constexpr std::uint32_t kSoundBufferBytes = kBytesPerSecond;
+
+// Where a lock put the caller's byte range: it starts in `first` and, when it
+// runs past the end of the buffer, goes on in `second` from the buffer's start.
+// `second` is null when the range does not wrap.
+struct LockedRegions {
+  std::uint8_t* first = nullptr;
+  std::uint32_t firstBytes = 0;
+  std::uint8_t* second = nullptr;
+  std::uint32_t secondBytes = 0;
+};
+
+// One looping PCM buffer of kSoundBufferBytes bytes with the semantics of a
+// DirectSound secondary buffer: the device plays it round and round from the
+// play cursor, and the owner writes into ranges it locks. Exactly one backend
+// implements this class in each build (DirectSound on Windows, SDL2 on Linux,
+// a hand-driven one in tests).
+class SoundBuffer {
+public:
+  SoundBuffer() = default;
+  ~SoundBuffer();
+  SoundBuffer(const SoundBuffer&) = delete;
+  SoundBuffer& operator=(const SoundBuffer&) = delete;
+
+  // Opens the default output device for `window` and creates the buffer,
+  // stopped, with the play cursor at 0. False when there is no usable device;
+  // whatever was created before the failing step stays for release().
+  bool create(WindowHandle window);
+
+  // Locks `bytes` bytes starting at `offset` (0 < bytes <= kSoundBufferBytes,
+  // offset < kSoundBufferBytes) for writing. False when the buffer does not
+  // exist, the arguments are out of range or the buffer was lost.
+  bool lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions);
+  // Locks the whole buffer, as one region starting at byte 0.
+  bool lockEntireBuffer(LockedRegions& regions);
+  // Hands the regions of the last lock back to the device.
+  void unlock(const LockedRegions& regions);
+
+  // Moves the play cursor to `offset`.
+  void setPlayPosition(std::uint32_t offset);
+  // Starts (or keeps) playing round and round.
+  void playLooping();
+  // The byte offset the device plays now. False when it cannot be read.
+  bool playCursor(std::uint32_t& cursor);
+  // Brings back a buffer that the device lost; true when it is usable again.
+  bool restore();
+
+  // Stops playing and releases the buffer, the device and whatever else
+  // create() made. Safe at any time, and more than once.
+  void release();
+
+  // The backend's own data, defined in its source file.
+  struct State;
+
+private:
+  State* state = nullptr;
+};

@@ -1,0 +1,287 @@
+// The music player against the hand-driven device: the test moves the play
+// cursor and lets the worker refill one step at a time.
+#include "audio/manual/manual_device.h"
+#include "audio/music_player.h"
+#include "test_tracks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWait = 10s;
+constexpr std::uint32_t kQuarterSecond = kBytesPerSecond / 4;
+
+const std::vector<std::uint8_t>& fourSecondTrack() {
+  static const auto track = encodeTestTrack(4.0);
+  return track;
+}
+
+bool waitUntil(const std::function<bool()>& condition) {
+  const auto deadline = Clock::now() + kWait;
+  while (!condition()) {
+    if (Clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// What the clock must read after `heard` bytes: whole frames at 44.1 kHz.
+double secondsHeard(std::uint64_t heard) {
+  return static_cast<double>(heard / kBytesPerFrame) / kSampleRate;
+}
+
+class MusicPlayerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    manualDevice().reset();
+    MusicPlayer::setRefillPeriod(1ms);
+  }
+
+  void TearDown() override {
+    manualDevice().setStepping(false);
+    MusicPlayer::stop();
+    MusicPlayer::setRefillPeriod(100ms);
+  }
+
+  void openTrack(const std::vector<std::uint8_t>& track, float startSeconds = 0.0f) {
+    data.addFile("track.ogg", track);
+    ASSERT_TRUE(MusicPlayer::initSound(nullptr));
+    ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", startSeconds));
+  }
+
+  // Opens the track and starts the worker one step at a time; returns once
+  // the initial fill is playing and the worker waits to refill.
+  void startStepping(const std::vector<std::uint8_t>& track) {
+    openTrack(track);
+    manualDevice().setStepping(true);
+    MusicPlayer::startStreaming();
+    ASSERT_TRUE(manualDevice().waitForWorkerAtRefill(kWait));
+    ASSERT_TRUE(manualDevice().isPlaying());
+  }
+
+  void playAndRefill(std::uint32_t bytes) {
+    manualDevice().advanceCursor(bytes);
+    heard += bytes;
+    EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard), 2e-6);
+    ASSERT_TRUE(manualDevice().runRefills(1, kWait));
+    EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard), 2e-6);
+  }
+
+  // The bytes the device plays next, from the cursor on, are the track's
+  // from `heard` on (silence after its end), for all but the last 4096 bytes
+  // of the buffer, which a fill may leave unwritten.
+  void expectBufferAheadIs(const std::vector<std::uint8_t>& pcm) {
+    const std::vector<std::uint8_t> ring = manualDevice().contents();
+    const std::uint32_t cursor = manualDevice().cursor();
+    for (std::uint32_t i = 0; i < kSoundBufferBytes - 4096; ++i) {
+      const std::uint64_t at = heard + i;
+      const std::uint8_t expected = at < pcm.size() ? pcm[at] : 0;
+      if (ring[(cursor + i) % kSoundBufferBytes] != expected) {
+        ADD_FAILURE() << "byte " << i << " ahead of the cursor differs, " << heard << " heard";
+        return;
+      }
+    }
+  }
+
+  DataDirectory data;
+  std::uint64_t heard = 0;
+};
+
+TEST_F(MusicPlayerTest, ClockIsZeroUntilPlaybackThenStartsAtTheOffset) {
+  openTrack(fourSecondTrack(), 1.5f);
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+
+  // A buffer that cannot be locked: nothing is written, nothing plays, and
+  // the worker tries again each period.
+  manualDevice().failLocks(ManualDevice::kFailForever);
+  MusicPlayer::startStreaming();
+  ASSERT_TRUE(manualDevice().waitForLockAttempts(3, kWait));
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_EQ(manualDevice().counts().plays, 0);
+  const auto ring = manualDevice().contents();
+  EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](std::uint8_t b) { return b == 0; }));
+
+  manualDevice().failLocks(0);
+  ASSERT_TRUE(waitUntil([] { return manualDevice().isPlaying(); }));
+  EXPECT_EQ(MusicPlayer::currentTime(), 1.5f);
+
+  MusicPlayer::stop();
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_FALSE(manualDevice().bufferExists());
+}
+
+TEST_F(MusicPlayerTest, ClockCountsHeardBytesRoundTheBuffer) {
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  startStepping(fourSecondTrack());
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  expectBufferAheadIs(reference.pcm);
+
+  // Ten quarter seconds take the cursor round the buffer twice and a half.
+  for (int step = 0; step < 10; ++step) {
+    playAndRefill(kQuarterSecond);
+    expectBufferAheadIs(reference.pcm);
+  }
+  // Uneven steps put the refill range across the end of the buffer.
+  for (std::uint32_t step : {4u * 1234, 4u * 30001, 4u * 7})
+    playAndRefill(step);
+  expectBufferAheadIs(reference.pcm);
+}
+
+TEST_F(MusicPlayerTest, ShortFreeRangeIsLeftForTheNextRefill) {
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  startStepping(fourSecondTrack());
+  // The cursor has not moved: only what the initial fill left over (4096
+  // bytes at most) is free, and that is not decoded into.
+  const auto before = manualDevice().contents();
+  ASSERT_TRUE(manualDevice().runRefills(3, kWait));
+  EXPECT_EQ(manualDevice().contents(), before);
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+
+  // The next refill covers the skipped bytes as well, leaving no gap.
+  playAndRefill(kQuarterSecond);
+  expectBufferAheadIs(reference.pcm);
+}
+
+TEST_F(MusicPlayerTest, EndedTrackIsFollowedBySilenceAndTheClockRuns) {
+  const auto track = encodeTestTrack(0.5);
+  const DecodedTrack reference = decodeTrack(track);
+  startStepping(track);
+  // The initial fill ran past the end: the whole buffer is written and the
+  // write position is back at the cursor, which counts as nothing heard.
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  expectBufferAheadIs(reference.pcm);
+
+  constexpr std::uint32_t kStep = 4 * 13230; // 0.3 s
+  for (int step = 0; step < 10; ++step)
+    playAndRefill(kStep);
+  const auto ring = manualDevice().contents();
+  EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // A cursor that has gone exactly once round since the last refill stands
+  // on the write position again: the clock sees no progress until the
+  // refill, which takes the whole buffer as played.
+  manualDevice().advanceCursor(kSoundBufferBytes);
+  EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard), 2e-6);
+  ASSERT_TRUE(manualDevice().runRefills(1, kWait));
+  EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard) + 1.0, 2e-6);
+}
+
+TEST_F(MusicPlayerTest, DamagedPacketIsReportedOnceAndPlaybackGoesOn) {
+  const auto damaged = damageOnePage(fourSecondTrack());
+  const DecodedTrack reference = decodeTrack(damaged);
+  ASSERT_EQ(reference.holes, 1);
+
+  testing::internal::CaptureStdout();
+  startStepping(damaged);
+  for (int step = 0; step < 12; ++step) {
+    playAndRefill(kQuarterSecond);
+    expectBufferAheadIs(reference.pcm);
+  }
+  manualDevice().setStepping(false);
+  MusicPlayer::stop();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in bitstream\n");
+}
+
+TEST_F(MusicPlayerTest, DecodeIntoFollowsTheTrackAndTheShortRangeRule) {
+  std::vector<std::uint8_t> buffer(20000, 0xab);
+  // No track open: silence, all of it.
+  EXPECT_EQ(MusicPlayer::decodeInto(buffer.data(), 10000), 10000);
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 10000, [](auto b) { return b == 0; }));
+  std::fill(buffer.begin(), buffer.end(), 0xab);
+  EXPECT_EQ(MusicPlayer::decodeInto(buffer.data(), 4096), 0);
+  EXPECT_EQ(buffer[0], 0xab);
+
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  data.addFile("track.ogg", fourSecondTrack());
+  ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", 0.0f));
+  EXPECT_EQ(MusicPlayer::decodeInto(buffer.data(), 4096), 0);
+  const int written = MusicPlayer::decodeInto(buffer.data(), 20000);
+  EXPECT_GE(written, 20000 - 4096);
+  EXPECT_LT(written, 20000);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + written, reference.pcm.begin()));
+  EXPECT_EQ(buffer[static_cast<std::size_t>(written)], 0xab);
+}
+
+TEST_F(MusicPlayerTest, OpenFailsForMissingAndForeignFiles) {
+  ASSERT_TRUE(MusicPlayer::initSound(nullptr));
+  EXPECT_FALSE(MusicPlayer::openMusic("missing.ogg", 0.0f));
+  data.addFile("noise.ogg", std::vector<std::uint8_t>(5000, 0x42));
+  EXPECT_FALSE(MusicPlayer::openMusic("noise.ogg", 0.0f));
+}
+
+TEST_F(MusicPlayerTest, StopIsSafeInEveryStateAndTwice) {
+  const auto stopQuickly = [] {
+    const auto start = Clock::now();
+    MusicPlayer::stop();
+    EXPECT_LT(Clock::now() - start, 50ms);
+  };
+  stopQuickly();
+  stopQuickly();
+
+  manualDevice().setDeviceMissing(true);
+  EXPECT_FALSE(MusicPlayer::initSound(nullptr));
+  stopQuickly();
+  manualDevice().setDeviceMissing(false);
+
+  ASSERT_TRUE(MusicPlayer::initSound(nullptr));
+  stopQuickly();
+  EXPECT_FALSE(manualDevice().bufferExists());
+
+  openTrack(fourSecondTrack());
+  stopQuickly();
+  stopQuickly();
+  // The track was closed: opening it again starts from scratch.
+  openTrack(fourSecondTrack());
+  stopQuickly();
+}
+
+TEST_F(MusicPlayerTest, StopRightAfterStartEndsTheWorker) {
+  MusicPlayer::setRefillPeriod(100ms);
+  for (int round = 0; round < 5; ++round) {
+    openTrack(fourSecondTrack());
+    MusicPlayer::startStreaming();
+    const auto start = Clock::now();
+    MusicPlayer::stop();
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+    EXPECT_FALSE(manualDevice().bufferExists());
+  }
+}
+
+TEST_F(MusicPlayerTest, LostBufferIsRestoredAndRefillsGoOn) {
+  openTrack(fourSecondTrack());
+  MusicPlayer::startStreaming();
+  ASSERT_TRUE(waitUntil([] { return manualDevice().isPlaying(); }));
+  const int unlocks = manualDevice().counts().unlocks;
+  manualDevice().failLocks(2);
+  ASSERT_TRUE(waitUntil([&] { return manualDevice().counts().unlocks > unlocks + 2; }));
+  EXPECT_GE(manualDevice().counts().restores, 2);
+  EXPECT_GE(manualDevice().counts().plays, 3);
+}
+
+TEST_F(MusicPlayerTest, BufferThatNeverComesBackDoesNotHoldUpStop) {
+  MusicPlayer::setRefillPeriod(100ms);
+  openTrack(fourSecondTrack());
+  MusicPlayer::startStreaming();
+  ASSERT_TRUE(waitUntil([] { return manualDevice().isPlaying(); }));
+  manualDevice().setRestoreWorks(false);
+  manualDevice().failLocks(ManualDevice::kFailForever);
+  const int attempts = manualDevice().counts().lockAttempts;
+  ASSERT_TRUE(manualDevice().waitForLockAttempts(attempts + 8, kWait));
+
+  manualDevice().advanceCursor(kQuarterSecond);
+  EXPECT_NEAR(MusicPlayer::currentTime(), 0.25, 2e-6);
+  const auto start = Clock::now();
+  MusicPlayer::stop();
+  EXPECT_LT(Clock::now() - start, 1s);
+}
+
+} // namespace
