@@ -10,6 +10,7 @@ import contextlib
 import ctypes
 import fcntl
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -80,10 +81,11 @@ class Xvfb:
 
     def find_window(self, name, timeout=20):
         """Id of the first top-level window whose name is exactly name."""
+        pattern = re.compile(r'^\s*(0x[0-9a-f]+) "' + re.escape(name) + '"', re.MULTILINE)
+
         def search():
-            result = self.run(["xdotool", "search", "--name", f"^{name}$"])
-            ids = result.stdout.split()
-            return int(ids[0]) if ids else None
+            match = pattern.search(self.run(["xwininfo", "-root", "-tree"]).stdout)
+            return int(match.group(1), 16) if match else None
         return wait_for(search, timeout, 0.1, f"window '{name}'")
 
     def window_geometry(self, window):
@@ -241,6 +243,10 @@ class WinePrefix:
         return self
 
     def __exit__(self, *exc):
+        # The prefix's own server ends its client processes (services,
+        # devices, explorer) with -k; they would outlive a plain SIGTERM.
+        env = dict(os.environ, **self.env)
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
         _stop(self.server)
 
 

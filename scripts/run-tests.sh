@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs every test of the built trees (make test builds them first):
+#   build/linux  every label (the Windows build's tests run from here, under Wine)
+#   build/asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/tsan   the threaded audio tests under ThreadSanitizer
+#   build/fuzz   each libFuzzer target for a minute
+# and ends with one line that counts them all.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+jobs=${JOBS:-$(nproc)}
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$repo/tests/sanitizer/lsan.supp:print_suppressions=0"
+export TSAN_OPTIONS="suppressions=$repo/tests/sanitizer/tsan.supp:halt_on_error=1"
+
+passed=0 failed=0 failed_phases=()
+
+run_phase() {
+  local phase=$1 dir=$2
+  shift 2
+  echo
+  echo "=== $phase ($dir) ==="
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  rm -f "$log"
+  if [[ $summary =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+  if [ "$status" != 0 ]; then
+    failed_phases+=("$phase")
+    [ -n "$summary" ] || failed=$((failed + 1))
+  fi
+}
+
+run_phase "tests" build/linux -LE fuzz
+run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows'
+run_phase "threaded tests under TSan" build/tsan -L audio
+run_phase "fuzzing" build/fuzz -L fuzz
+
+echo
+if [ ${#failed_phases[@]} -ne 0 ]; then
+  echo "failing phases: ${failed_phases[*]}"
+fi
+echo "all: $passed passed, $failed failed"
+[ ${#failed_phases[@]} -eq 0 ]

@@ -1,0 +1,91 @@
+"""Runs the demo program of either build under a private X server (and, for the
+Windows build, under Wine), so that one set of behavioural tests serves both."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+import headless  # noqa: E402
+
+LINUX_BIN = os.environ.get("VIRIZ_LINUX_BIN", os.path.join(headless.REPO, "build", "linux", "bin"))
+WINDOWS_BIN = os.environ.get("VIRIZ_WINDOWS_BIN",
+                             os.path.join(headless.REPO, "build", "windows", "bin"))
+
+
+class Demo:
+    """One run of the demo: start(), then talk to its window, then finish()."""
+
+    def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None):
+        self.platform = platform
+        self.xvfb = xvfb
+        self.wine = wine
+        self.workdir = workdir
+        self.extra_env = extra_env or {}
+        self.process = None
+
+    def command(self):
+        if self.platform == "windows":
+            return ["wine", os.path.join(WINDOWS_BIN, "viriz.exe")]
+        return [os.path.join(LINUX_BIN, "viriz")]
+
+    def start(self):
+        env = dict(os.environ, **self.xvfb.env, **self.extra_env)
+        if self.wine:
+            env.update(self.wine.env)
+        cwd = self.workdir or (WINDOWS_BIN if self.platform == "windows" else LINUX_BIN)
+        # Files, not pipes: Wine's helper processes inherit the standard
+        # streams and outlive the program, so a pipe would never close.
+        self.stdout = tempfile.TemporaryFile("w+")
+        self.stderr = tempfile.TemporaryFile("w+")
+        self.process = subprocess.Popen(self.command(), cwd=cwd, env=env, stdout=self.stdout,
+                                        stderr=self.stderr, text=True)
+        return self
+
+    def window(self, timeout=30):
+        return self.xvfb.find_window("test", timeout)
+
+    def finish(self, timeout=30):
+        """Waits for the program to end; returns (exit code, stdout, stderr)."""
+        try:
+            self.process.wait(timeout)
+        finally:
+            headless._stop(self.process)
+        return self.process.returncode, self.output(self.stdout), self.output(self.stderr)
+
+    @staticmethod
+    def output(stream):
+        stream.seek(0)
+        text = stream.read()
+        stream.close()
+        return text
+
+    def dismiss_error_box(self, timeout=30):
+        """Presses OK (Return) on the error message box, whose caption is the
+        system's default, "Error"."""
+        box = self.xvfb.find_window("Error", timeout)
+        self.xvfb.key("Return", window=box)
+
+    def stop(self):
+        headless._stop(self.process)
+        for stream in (getattr(self, "stdout", None), getattr(self, "stderr", None)):
+            if stream and not stream.closed:
+                stream.close()
+
+
+def demo_context(platform, screen="640x480x24", **kwargs):
+    """Xvfb (and Wine for the Windows build) around one Demo; yields the Demo."""
+    import contextlib
+
+    @contextlib.contextmanager
+    def context():
+        with contextlib.ExitStack() as stack:
+            xvfb = stack.enter_context(headless.Xvfb(screen))
+            wine = stack.enter_context(headless.WinePrefix()) if platform == "windows" else None
+            demo = Demo(platform, xvfb, wine=wine, **kwargs)
+            try:
+                yield demo
+            finally:
+                demo.stop()
+    return context()
