@@ -1,0 +1,51 @@
+// Helpers shared by the writer and tool tests: a temporary directory, test
+// data generators, and archive writing / reading shortcuts.
+#pragma once
+
+#include "pack/archive_writer.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace packtest {
+
+// A fresh directory removed again on destruction.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  std::filesystem::path path_;
+};
+
+struct Entry {
+  std::string name;
+  std::vector<uint8_t> data;
+};
+
+// Deterministic inputs: words and lines, structured binary, and 16-bit PCM.
+std::vector<uint8_t> makeText(size_t size, uint32_t seed = 1);
+std::vector<uint8_t> makeBinary(size_t size, uint32_t seed = 2);
+std::vector<uint8_t> makePcm(size_t size, int channels, int bytesPerSample, uint32_t seed = 3);
+std::vector<uint8_t> makeNoise(size_t size, uint32_t seed = 4);
+
+// Writes an archive of the given entries (names as stored) and returns its bytes.
+std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
+                                  const std::vector<Entry>& entries,
+                                  const pack::PackOptions& options);
+
+// Extracts through the demo's reader; false when the reader refuses.
+bool extract(const std::filesystem::path& archive, const std::string& name,
+             const std::string& password, std::vector<uint8_t>& data);
+
+std::vector<uint8_t> readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& data);
+
+} // namespace packtest
