@@ -1,4 +1,5 @@
 #include "effects.h"
+#include "instruments.h"
 #include "song.h"
 #include "synth.h"
 
@@ -137,6 +138,36 @@ TEST(Synth, ReverbTailDecays) {
   double early = energy(0, kSampleRate / 2);
   EXPECT_GT(early, 0.0);
   EXPECT_LT(energy(3 * kSampleRate, 4 * kSampleRate), early * 1e-3);
+}
+
+TEST(Instruments, EveryVoiceSoundsAndEndsWithoutAClick) {
+  Noise noise(7);
+  const std::vector<std::pair<const char*, std::vector<float>>> voices = {
+      {"kick", kick()},
+      {"snare", snare(noise)},
+      {"closed hat", closedHat(noise)},
+      {"open hat", openHat(noise)},
+      {"crash", crash(noise)},
+      {"bass", bassNote(33, 0.2f)},
+      {"pad", padNote(60, 1.0f, 1200.0f)},
+      {"lead", leadNote(76, 0.3f)},
+      {"pluck", pluckNote(72, 1.0f)},
+      {"stab", chordStab({69, 72, 76})},
+      {"riser", riser(noise, 1.0f)},
+  };
+  for (const auto& [name, voice] : voices) {
+    SCOPED_TRACE(name);
+    ASSERT_GT(voice.size(), 100u);
+    float peak = 0.0f;
+    for (float sample : voice) {
+      ASSERT_TRUE(std::isfinite(sample));
+      peak = std::max(peak, std::abs(sample));
+    }
+    EXPECT_GT(peak, 0.05f);
+    EXPECT_LT(peak, 2.0f);
+    EXPECT_LT(std::abs(voice.back()), 1e-3f);
+    EXPECT_LT(std::abs(voice[voice.size() - 10]), 0.01f * peak + 1e-3f);
+  }
 }
 
 TEST(Song, BeatsFallOnWholeSamples) {

@@ -68,18 +68,22 @@ float Oscillator::sine(float frequency) {
 }
 
 Filter::Outputs Filter::process(float input, float cutoffHz, float resonance) {
-  float cutoff = std::clamp(cutoffHz, 10.0f, 0.45f * kSampleRate);
-  float g = std::tan(std::numbers::pi_v<float> * cutoff / kSampleRate);
-  float damping = std::max(2.0f - 2.0f * resonance, 0.05f);
-  float a1 = 1.0f / (1.0f + g * (g + damping));
-  float a2 = g * a1;
-  float a3 = g * a2;
+  if (cutoffHz != cutoff_ || resonance != resonance_) {
+    cutoff_ = cutoffHz;
+    resonance_ = resonance;
+    float g = std::tan(std::numbers::pi_v<float> *
+                       std::clamp(cutoffHz, 10.0f, 0.45f * kSampleRate) / kSampleRate);
+    damping_ = std::max(2.0f - 2.0f * resonance, 0.05f);
+    a1_ = 1.0f / (1.0f + g * (g + damping_));
+    a2_ = g * a1_;
+    a3_ = g * a2_;
+  }
   float v3 = input - state2_;
-  float band = a1 * state1_ + a2 * v3;
-  float low = state2_ + a2 * state1_ + a3 * v3;
+  float band = a1_ * state1_ + a2_ * v3;
+  float low = state2_ + a2_ * state1_ + a3_ * v3;
   state1_ = 2.0f * band - state1_;
   state2_ = 2.0f * low - state2_;
-  return {low, band, input - damping * band - low};
+  return {low, band, input - damping_ * band - low};
 }
 
 float Envelope::level(float time, float gateTime) const {

@@ -60,6 +60,10 @@ public:
   }
 
 private:
+  // Coefficients for the last cutoff and resonance; most filters hold one
+  // setting for a whole note, so the tangent is rarely recomputed.
+  float cutoff_ = -1.0f, resonance_ = -1.0f;
+  float damping_ = 0.0f, a1_ = 0.0f, a2_ = 0.0f, a3_ = 0.0f;
   float state1_ = 0.0f, state2_ = 0.0f;
 };
 
