@@ -1,5 +1,8 @@
-// The program's whole life: window, frame loop, shutdown, and the one place
-// where errors are caught and shown.
+// The program's whole life: window, start-up, frame loop, shutdown, and the
+// one place where errors are caught and shown. It always exits with 0.
+#include "app/scene_script.h"
+#include "app/show.h"
+#include "audio/music_player.h"
 #include "platform/gl_window.h"
 
 #include <GL/gl.h>
@@ -9,16 +12,13 @@
 
 namespace {
 
-void drawFrame() {
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-}
-
 // Frames until Escape or a quit message. The flag is tested at the top of each
-// pass, so no frame is drawn once it is set.
-void runFrameLoop(GlWindow& window) {
+// pass, so no frame is drawn once it is set. No pacing: all animation follows
+// the music clock.
+void runFrameLoop(GlWindow& window, Show& show) {
   bool quit = false;
   while (!quit) {
-    drawFrame();
+    drawFrame(show, MusicPlayer::currentTime());
     glFlush();
     window.swapBuffers();
     if (pumpMessages())
@@ -33,16 +33,24 @@ void runFrameLoop(GlWindow& window) {
 int main(int, char**) {
   try {
     GlWindow* window = new GlWindow("test", 640, 480, 32, 16, -1, true);
-    runFrameLoop(*window);
+    Show show;
+    startShow(show, window->handle());
+    runFrameLoop(*window, show);
     delete window;
+    // The fade track goes with `show` here, before the music stops below.
   } catch (const char* text) {
+    releaseShow();
     showErrorBox(text);
   } catch (std::string text) {
+    releaseShow();
     showErrorBox(text.c_str());
   } catch (const std::exception& error) {
+    releaseShow();
     showErrorBox(error.what());
   } catch (...) {
+    releaseShow();
     showErrorBox("Unknown internal error");
   }
+  releaseShow();
   return 0;
 }

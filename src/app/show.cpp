@@ -1,0 +1,45 @@
+#include "app/show.h"
+
+#include "assets/mesh.h"
+#include "assets/resource_cache.h"
+#include "assets/texture.h"
+#include "audio/music_player.h"
+#include "scene/scene_object.h"
+
+#include <GL/gl.h>
+
+#include <string>
+
+void loadShow(Show& show) {
+  // Lasting GL state: overlays at depth 0 pass over the mesh, and the colour
+  // is opaque white until a colour array replaces it.
+  glDepthFunc(GL_LEQUAL);
+  glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+
+  Mesh* mesh = meshCache.get("data/viriz.mesh");
+  show.sceneObject = new SceneObject(mesh, nullptr);
+
+  show.environmentTexture = textureCache.get("data/tex.png");
+  show.logoTexture = textureCache.get("data/logo.png");
+  show.creditsTexture = textureCache.get("data/creds.png");
+
+  // One beat long: bright at the beat, dark in between.
+  show.fadeTrack.addKey({0.0f, 1.0f});
+  show.fadeTrack.addKey({0.1f, 0.0f});
+  show.fadeTrack.addKey({0.9f, 0.0f});
+  show.fadeTrack.addKey({1.0f, 1.0f});
+}
+
+void startShow(Show& show, WindowHandle window) {
+  if (!MusicPlayer::initSound(window))
+    throw std::string("fuck!");
+  if (!MusicPlayer::openMusic("kelvo.ogg", 0.0f))
+    throw std::string("jalla");
+  loadShow(show);
+  // Last, so that no loading time eats into the music.
+  MusicPlayer::startStreaming();
+}
+
+void releaseShow() {
+  MusicPlayer::stop();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/key_track.h"
+#include "platform/gl_window.h"
+
+class SceneObject;
+class Texture;
+
+// The objects of the show. The mesh and the textures belong to the caches and
+// the scene object lives as long as the process; the fade track is owned here.
+struct Show {
+  SceneObject* sceneObject = nullptr;
+  Texture* environmentTexture = nullptr;
+  Texture* logoTexture = nullptr;
+  Texture* creditsTexture = nullptr;
+  KeyTrack fadeTrack;
+};
+
+// The whole start-up: sound on the window ("fuck!" when there is none), the
+// track "kelvo.ogg" ("jalla" when it cannot be opened), the show's GL state
+// and assets, and, last, the music streaming thread. Throws a std::string.
+void startShow(Show& show, WindowHandle window);
+
+// The show's GL state and assets, in their order: what startShow does
+// between opening the music and starting it. Needs a current GL context;
+// throws the caches' error texts.
+void loadShow(Show& show);
+
+// Stops the music and releases the sound device. Safe to run again.
+void releaseShow();
