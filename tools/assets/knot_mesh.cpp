@@ -52,7 +52,7 @@ Frame pathFrame(float phi) {
 
 // The tube swells and narrows five times along the loop.
 float tubeRadius(float phi) {
-  return 7.5f + 2.5f * std::cos(5.0f * phi);
+  return 9.5f + 3.0f * std::cos(5.0f * phi);
 }
 
 // Cross-section profile: 1 on the lobes, falling with a sharp cusp into the

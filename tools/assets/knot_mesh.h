@@ -8,7 +8,7 @@ namespace assets_gen {
 
 // The knot path winds twice around the Y axis while swinging three times in
 // and out, so its distance from the axis, which the radial light follows,
-// ranges from about 15 to 65 units; it is about 50 units tall. The tube's
+// ranges from about 13 to 67 units; it is about 55 units tall. The tube's
 // cross-section has four smooth lobes separated by sharp grooves: corners
 // on a groove keep separate normals on either side (a crease), everything
 // else shares normals (smooth). Triangles wind counter-clockwise seen from

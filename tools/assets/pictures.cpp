@@ -117,9 +117,10 @@ void addGlowingText(Image& image, const Mask& text, int left, int top, Rgb colou
 
 Image logoOverlay(const Font& font, int size) {
   Image image(size, size);
-  Mask title = font.render("viriz", size * 2 / 5, kScreenSqueeze);
+  Mask title = font.render("viriz", size * 3 / 10, kScreenSqueeze);
   int left = (size - title.width) / 2;
-  int top = size * 3 / 5 - title.height / 2;
+  // In the lower part of the screen, leaving the object in the middle clear.
+  int top = size * 7 / 10 - title.height / 2;
 
   // Glow behind the letters, then a cyan-to-magenta fill cut by scan lines.
   const Rgb glow{0.55f, 0.2f, 0.75f};
