@@ -1,6 +1,7 @@
 #include "archive/unpacker.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -94,38 +95,98 @@ void Unpacker::resetStream() {
 
 // --- Bit input ---
 
-// The next 57 or more bits, most significant first, left-aligned in 64 bits.
-uint64_t Unpacker::peekBits() const {
-  const uint8_t* p = inputBuffer + inputPos;
-  uint64_t value = 0;
-  for (int i = 0; i < 8; ++i)
-    value = value << 8 | p[i];
-  return value << bitPos;
-}
+namespace {
 
-void Unpacker::skipBits(uint32_t count) {
-  bitPos += count;
-  inputPos += bitPos >> 3;
-  bitPos &= 7;
-}
-
-uint32_t Unpacker::readBits(uint32_t count) {
-  // Two shifts, so that a count of 0 gives 0.
-  const uint32_t value = uint32_t(peekBits() >> 1 >> (63 - count));
-  skipBits(count);
+// Eight bytes as a big-endian number: one unaligned load (the input buffer's
+// padding keeps it inside).
+uint64_t loadBigEndian64(const uint8_t* p) {
+  uint64_t value;
+  memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::little)
+    value = __builtin_bswap64(value);
   return value;
 }
 
+} // namespace
+
+void BitInput::start(const uint8_t* inputBuffer, uint32_t bitPosition) {
+  buffer = inputBuffer;
+  next = inputBuffer + bitPosition / 8;
+  bits = 0;
+  count = 0;
+  refill();
+  skip(bitPosition & 7);
+}
+
+// Loads the bytes from `next` behind the valid bits and advances `next` by the
+// whole bytes that now fit. Bits beyond `count` are stream bits already, so
+// or-ing the same bits again changes nothing.
+inline void BitInput::refill() {
+  bits |= loadBigEndian64(next) >> count;
+  next += (63 - count) >> 3;
+  count |= 56;
+}
+
+inline void BitInput::skip(uint32_t n) {
+  bits <<= n;
+  count -= n;
+}
+
+inline uint32_t BitInput::read(uint32_t n) {
+  // Two shifts, so that a count of 0 gives 0.
+  const uint32_t value = uint32_t(bits >> 1 >> (63 - n));
+  skip(n);
+  return value;
+}
+
+namespace {
+
+// The canonical walk for codes longer than the fast table resolves: the
+// shortest length whose limit lies above the code (compared with its lowest
+// bit cleared), then the symbol's index; an index beyond the table gives the
+// first symbol.
+uint32_t decodeLongCode(BitInput& in, const DecodeTable& table) {
+  const uint32_t bits = in.peek16() & 0xFFFE;
+  uint32_t length = 1;
+  while (length < 15 && bits >= table.limit[length])
+    ++length;
+  in.skip(length);
+  uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
+  if (index >= table.symbolCount)
+    index = 0;
+  return table.symbols[index];
+}
+
+} // namespace
+
+inline uint32_t BitInput::decode(const DecodeTable& table) {
+  const uint32_t entry = table.fast[bits >> (64 - kFastBits)];
+  if (entry == 0)
+    return decodeLongCode(*this, table);
+  skip(entry & 15);
+  return entry >> 4;
+}
+
+uint32_t Unpacker::decodeSymbol(const DecodeTable& table) {
+  input.refill();
+  return input.decode(table);
+}
+
+uint32_t Unpacker::readBits(uint32_t count) {
+  input.refill();
+  return input.read(count);
+}
+
 // True when more bits were consumed than the packed input delivered.
-bool Unpacker::pastInputEnd() const {
-  return inputPos > validEnd || (inputPos == validEnd && bitPos > 0);
+bool Unpacker::pastInputEnd(const BitInput& in) const {
+  return in.bitPosition() > validEnd * 8;
 }
 
 // Moves the last 32 bytes to the front and reads the next 8160 behind them.
 // Once the input has ended (a short read), nothing more is read.
 void Unpacker::refillInput() {
   memmove(inputBuffer, inputBuffer + kRefillSize, kInputCarry);
-  inputPos -= kRefillSize;
+  const uint32_t position = input.bitPosition() - kRefillSize * 8;
   const bool inputEnded = validEnd < kInputSize;
   validEnd = validEnd > kRefillSize ? validEnd - kRefillSize : 0;
   const size_t count =
@@ -134,33 +195,9 @@ void Unpacker::refillInput() {
     validEnd = kInputCarry + uint32_t(count);
     inputTop = int32_t(validEnd);
   } else {
-    inputTop = int32_t(inputPos);
+    inputTop = int32_t(position / 8);
   }
-}
-
-// --- Symbols ---
-
-uint32_t Unpacker::decodeSymbol(const DecodeTable& table) {
-  const uint64_t bits = peekBits();
-  const uint32_t entry = table.fast[bits >> (64 - kFastBits)];
-  if (entry != 0) {
-    skipBits(entry & 15);
-    return entry >> 4;
-  }
-  return decodeSlow(table, uint32_t(bits >> 48) & 0xFFFE);
-}
-
-// The canonical walk for codes longer than the fast table resolves: the
-// shortest length whose limit lies above the code, then the symbol's index.
-uint32_t Unpacker::decodeSlow(const DecodeTable& table, uint32_t bits) {
-  uint32_t length = 1;
-  while (length < 15 && bits >= table.limit[length])
-    ++length;
-  skipBits(length);
-  uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
-  if (index >= table.symbolCount)
-    index = 0;
-  return table.symbols[index];
+  input.start(inputBuffer, position);
 }
 
 // --- Code tables ---
@@ -169,20 +206,21 @@ uint32_t Unpacker::decodeSlow(const DecodeTable& table, uint32_t bits) {
 // lengths of every alphabet, coded with those and delta-coded against the
 // previous set.
 void Unpacker::readCodeTables() {
-  if (inputPos > kTablesRefill)
+  if (input.bytePosition() > kTablesRefill)
     refillInput();
-  const uint32_t header = uint32_t(peekBits() >> 48);
+  input.refill();
+  const uint32_t header = input.peek16();
   audioMode = (header & 0x8000) != 0;
   if ((header & 0x4000) == 0)
     std::fill(std::begin(previousLengths), std::end(previousLengths), uint8_t(0));
-  skipBits(2);
+  input.skip(2);
 
   uint32_t lengthCount = kLzTableLengths;
   if (audioMode) {
     channelCount = ((header >> 12) & 3) + 1;
     if (currentChannel >= channelCount)
       currentChannel = 0;
-    skipBits(2);
+    input.skip(2);
     lengthCount = channelCount * kAudioSymbols;
   }
 
@@ -194,9 +232,9 @@ void Unpacker::readCodeTables() {
   uint8_t lengths[kMaxTableLengths] = {};
   uint32_t i = 0;
   while (i < lengthCount) {
-    if (inputPos > kCodeLengthRefill)
+    if (input.bytePosition() > kCodeLengthRefill)
       refillInput();
-    if (pastInputEnd()) {
+    if (pastInputEnd(input)) {
       overrun = true;
       return;
     }
@@ -234,7 +272,7 @@ void Unpacker::readCodeTables() {
 // At the end of an entry, a table switch right after its last symbol belongs
 // to the stream: read the new tables so that a continuing entry starts with them.
 void Unpacker::peekTableSwitch() {
-  if (inputTop < int32_t(inputPos) + kPeekMargin)
+  if (inputTop < int32_t(input.bytePosition()) + kPeekMargin)
     return;
   if (audioMode) {
     if (decodeSymbol(audioTables[currentChannel]) == kAudioSymbolNewTables)
@@ -246,37 +284,38 @@ void Unpacker::peekTableSwitch() {
 
 // --- Output ---
 
-void Unpacker::putByte(uint8_t value) {
-  window[unpackPos] = value;
-  unpackPos = (unpackPos + 1) & kWindowMask;
-  --bytesLeft;
-}
-
-// Copies `length` bytes from `distance` back. Overlapping copies repeat the
-// pattern, as a byte-by-byte copy would.
-void Unpacker::copyMatch(uint32_t length, uint32_t distance) {
+// Copies `length` bytes from `distance` back to `position` and returns the
+// position after them. Overlapping copies repeat the pattern, as a
+// byte-by-byte copy would.
+uint32_t Unpacker::copyMatch(uint32_t position, uint32_t length, uint32_t distance) {
   recentDistances[recentCounter++ & 3] = distance;
   lastDistance = distance;
   lastLength = length;
-  bytesLeft -= length;
 
-  uint32_t dest = unpackPos;
-  uint32_t src = (dest - distance) & kWindowMask;
   uint8_t* const w = window;
-  const bool wraps = std::max(src, dest) + length > kWindowSize;
-  // A forward byte copy equals memmove unless the source trails the destination
-  // by less than the length.
-  if (!wraps && (src >= dest || dest - src >= length)) {
-    memmove(w + dest, w + src, length);
-    dest += length;
-  } else {
-    for (uint32_t i = 0; i < length; ++i) {
-      w[dest] = w[src];
-      dest = (dest + 1) & kWindowMask;
-      src = (src + 1) & kWindowMask;
-    }
+  uint32_t src = (position - distance) & kWindowMask;
+  const bool wraps = std::max(src, position) + length > kWindowSize;
+  // Copying forward eight bytes at a time gives the byte-by-byte result when
+  // the source leads the destination or trails it by eight bytes or more.
+  if (!wraps && (src > position || position - src >= 8)) {
+    uint32_t i = 0;
+    for (; i + 8 <= length; i += 8)
+      memcpy(w + position + i, w + src + i, 8);
+    for (; i < length; ++i)
+      w[position + i] = w[src + i];
+    return (position + length) & kWindowMask;
   }
-  unpackPos = dest & kWindowMask;
+  for (uint32_t i = 0; i < length; ++i) {
+    w[position] = w[src];
+    position = (position + 1) & kWindowMask;
+    src = (src + 1) & kWindowMask;
+  }
+  return position;
+}
+
+// True when fewer than kFlushMargin bytes are free before unflushed output.
+bool Unpacker::flushDue(uint32_t position) const {
+  return ((flushedPos - position) & kWindowMask) < kFlushMargin && flushedPos != position;
 }
 
 // Delivers the bytes from flushedPos up to unpackPos to the wanted entry's
@@ -348,42 +387,68 @@ void Unpacker::decodeAudioSymbol() {
     readCodeTables();
     return;
   }
-  putByte(decodeAudioSample(symbol));
+  window[unpackPos] = decodeAudioSample(symbol);
+  unpackPos = (unpackPos + 1) & kWindowMask;
+  --bytesLeft;
   if (++currentChannel == channelCount)
     currentChannel = 0;
 }
 
 // --- LZ ---
 
-void Unpacker::decodeLzSymbol() {
-  const uint32_t symbol = decodeSymbol(literalTable);
-  if (symbol < 256) {
-    putByte(uint8_t(symbol));
-  } else if (symbol >= kSymbolMatchFirst) {
-    const uint32_t slot = symbol - kSymbolMatchFirst;
-    uint32_t length = kLengthBase[slot] + 3 + readBits(kLengthExtraBits[slot]);
-    const uint32_t distanceSlot = decodeSymbol(distanceTable);
-    const uint32_t distance =
-        kDistanceBase[distanceSlot] + 1 + readBits(kDistanceExtraBits[distanceSlot]);
-    length += (distance >= kLongDistance1) + (distance >= kLongDistance2);
-    copyMatch(length, distance);
-  } else if (symbol == kSymbolNewTables) {
+// Decodes LZ symbols until the main loop has work to do: a refill, a flush,
+// the end of the input or of the output, or a table switch. The first symbol
+// is decoded unconditionally (the main loop has just checked). The bit input,
+// window position and byte count live in locals here.
+void Unpacker::decodeLzSymbols() {
+  BitInput in = input;
+  uint32_t position = unpackPos;
+  int64_t left = bytesLeft;
+  uint8_t* const w = window;
+  bool newTables = false;
+  do {
+    in.refill();
+    const uint32_t symbol = in.decode(literalTable);
+    if (symbol < 256) {
+      w[position] = uint8_t(symbol);
+      position = (position + 1) & kWindowMask;
+      --left;
+      continue;
+    }
+    uint32_t length, distance;
+    if (symbol >= kSymbolMatchFirst) {
+      const uint32_t slot = symbol - kSymbolMatchFirst;
+      length = kLengthBase[slot] + 3 + in.read(kLengthExtraBits[slot]);
+      const uint32_t distanceSlot = in.decode(distanceTable);
+      distance = kDistanceBase[distanceSlot] + 1 + in.read(kDistanceExtraBits[distanceSlot]);
+      length += (distance >= kLongDistance1) + (distance >= kLongDistance2);
+    } else if (symbol == kSymbolNewTables) {
+      newTables = true;
+      break;
+    } else if (symbol == kSymbolRepeatLast) {
+      length = lastLength;
+      distance = lastDistance;
+    } else if (symbol < kSymbolShortFirst) {
+      distance = recentDistances[(recentCounter - (symbol - kSymbolRepeatLast)) & 3];
+      const uint32_t slot = in.decode(lengthTable);
+      length = kLengthBase[slot] + 2 + in.read(kLengthExtraBits[slot]);
+      length += (distance >= kRecentDistanceBonus) + (distance >= kLongDistance1) +
+                (distance >= kLongDistance2);
+    } else {
+      const uint32_t slot = symbol - kSymbolShortFirst;
+      length = 2;
+      distance = kShortDistanceBase[slot] + 1 + in.read(kShortDistanceExtraBits[slot]);
+    }
+    // A match may carry the count past the unpacked size; the loop then ends.
+    left -= length;
+    position = copyMatch(position, length, distance);
+  } while (left > 0 && in.bytePosition() <= kMainLoopRefill && !flushDue(position) &&
+           !pastInputEnd(in));
+  input = in;
+  unpackPos = position;
+  bytesLeft = left;
+  if (newTables)
     readCodeTables();
-  } else if (symbol == kSymbolRepeatLast) {
-    copyMatch(lastLength, lastDistance);
-  } else if (symbol < kSymbolShortFirst) {
-    const uint32_t distance = recentDistances[(recentCounter - (symbol - 256)) & 3];
-    const uint32_t slot = decodeSymbol(lengthTable);
-    uint32_t length = kLengthBase[slot] + 2 + readBits(kLengthExtraBits[slot]);
-    length += (distance >= kRecentDistanceBonus) + (distance >= kLongDistance1) +
-              (distance >= kLongDistance2);
-    copyMatch(length, distance);
-  } else {
-    const uint32_t slot = symbol - kSymbolShortFirst;
-    const uint32_t distance =
-        kShortDistanceBase[slot] + 1 + readBits(kShortDistanceExtraBits[slot]);
-    copyMatch(2, distance);
-  }
 }
 
 // --- Entry ---
@@ -393,8 +458,6 @@ void Unpacker::unpackEntry(uint8_t* entryWindow, bool continuesSolid, uint64_t u
   window = entryWindow;
   output = &entryOutput;
   source = packedSource;
-  inputPos = 0;
-  bitPos = 0;
   overrun = false;
   if (!continuesSolid) {
     resetStream();
@@ -403,23 +466,24 @@ void Unpacker::unpackEntry(uint8_t* entryWindow, bool continuesSolid, uint64_t u
 
   validEnd = uint32_t(source.read(source.context, inputBuffer, kInputSize));
   inputTop = int32_t(validEnd);
+  input.start(inputBuffer, 0);
   if (!continuesSolid)
     readCodeTables();
 
   bytesLeft = int64_t(unpackedSize);
   while (bytesLeft > 0 && !overrun) {
-    if (inputPos > kMainLoopRefill)
+    if (input.bytePosition() > kMainLoopRefill)
       refillInput();
-    if (pastInputEnd()) {
+    if (pastInputEnd(input)) {
       overrun = true;
       break;
     }
-    if (((flushedPos - unpackPos) & kWindowMask) < kFlushMargin && flushedPos != unpackPos)
+    if (flushDue(unpackPos))
       flushWindow();
     if (audioMode)
       decodeAudioSymbol();
     else
-      decodeLzSymbol();
+      decodeLzSymbols();
   }
   if (!overrun)
     peekTableSwitch();

@@ -52,6 +52,30 @@ struct AudioChannel {
 // Builds the decoding structures of an alphabet of `count` symbols from its code lengths.
 void makeDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t count);
 
+// Reads the packed input most significant bit first through a 64-bit bit
+// buffer: `bits` holds the next bits left-aligned, `count` of them valid. A
+// refill tops it up to at least 56 bits with one unaligned load, enough for the
+// longest match (15 + 5 + 15 + 16 bits). The decoder's hot loop works on a local
+// copy, so that stores into the window do not make the compiler reload it.
+struct BitInput {
+  const uint8_t* buffer = nullptr; // the input buffer the positions count from
+  const uint8_t* next = nullptr;   // the first byte not yet loaded into `bits`
+  uint64_t bits = 0;
+  uint32_t count = 0;
+
+  // Starts reading at a bit position of `buffer`.
+  void start(const uint8_t* inputBuffer, uint32_t bitPosition);
+  // Bits consumed since the start of the buffer.
+  uint32_t bitPosition() const { return uint32_t(next - buffer) * 8 - count; }
+  uint32_t bytePosition() const { return bitPosition() >> 3; }
+
+  void refill();
+  uint32_t peek16() const { return uint32_t(bits >> 48); }
+  void skip(uint32_t n);
+  uint32_t read(uint32_t n);
+  uint32_t decode(const DecodeTable& table);
+};
+
 class Unpacker {
 public:
   // Packed input: 8192 bytes, refilled 8160 at a time behind a 32-byte
@@ -60,6 +84,10 @@ public:
   static constexpr uint32_t kInputSize = 8192;
   static constexpr uint32_t kInputCarry = 32;
   static constexpr uint32_t kInputPadding = 32;
+
+  Unpacker() = default;
+  Unpacker(const Unpacker&) = delete; // the bit input points into this object
+  Unpacker& operator=(const Unpacker&) = delete;
 
   // Forgets every stream (between archives): the next entry decodes from clean state.
   void reset();
@@ -75,8 +103,8 @@ public:
   // True when the last entry asked for more bits than its packed input held.
   bool inputOverrun() const { return overrun; }
 
-  // --- Steps of the format (public for tests). ---
-  uint32_t decodeSymbol(const DecodeTable& table);
+  // --- Steps of the format. ---
+  uint32_t decodeSymbol(const DecodeTable& table); // refills first, as readBits does
   void readCodeTables();
   void peekTableSwitch();
   uint8_t decodeAudioSample(uint32_t delta);
@@ -84,22 +112,18 @@ public:
   void refillInput();
 
 private:
-  uint64_t peekBits() const;
-  void skipBits(uint32_t count);
   uint32_t readBits(uint32_t count);
-  bool pastInputEnd() const;
-  uint32_t decodeSlow(const DecodeTable& table, uint32_t bits);
+  bool pastInputEnd(const BitInput& in) const;
+  bool flushDue(uint32_t position) const;
   void resetStream();
-  void decodeLzSymbol();
+  void decodeLzSymbols();
   void decodeAudioSymbol();
-  void copyMatch(uint32_t length, uint32_t distance);
-  void putByte(uint8_t value);
+  uint32_t copyMatch(uint32_t position, uint32_t length, uint32_t distance);
 
-  // Input and bit reader.
+  // Input.
   PackedSource source{};
   uint8_t inputBuffer[kInputSize + kInputPadding]{};
-  uint32_t inputPos = 0; // byte index of the next unread bit
-  uint32_t bitPos = 0;   // bits of that byte already consumed, most significant first
+  BitInput input;
   int32_t inputTop = 0;  // the format's count of valid bytes (decides the end-of-entry peek)
   uint32_t validEnd = 0; // index just past the real packed bytes in inputBuffer
   bool overrun = false;

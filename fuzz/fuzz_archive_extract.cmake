@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_archive_extract PRIVATE viriz_archive)

@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_unpacker PRIVATE viriz_archive)
