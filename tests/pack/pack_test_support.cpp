@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace packtest {
@@ -148,6 +149,43 @@ std::vector<uint8_t> readFile(const std::filesystem::path& file) {
 void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& data) {
   std::ofstream out(file, std::ios::binary);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+} // namespace packtest
+
+namespace packtest {
+
+std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (char c : text) {
+    if (c == '\'')
+      result += "'\\''";
+    else
+      result += c;
+  }
+  return result + "'";
+}
+
+CommandResult runCommand(const std::string& command, const std::filesystem::path& dir) {
+  const auto outFile = dir / "command.out";
+  const auto errFile = dir / "command.err";
+  const std::string full =
+      command + " >" + quoted(outFile.string()) + " 2>" + quoted(errFile.string());
+  const int raw = std::system(full.c_str());
+  CommandResult result;
+  if (raw != -1 && WIFEXITED(raw))
+    result.status = WEXITSTATUS(raw);
+  const auto out = readFile(outFile);
+  const auto err = readFile(errFile);
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  std::filesystem::remove(outFile);
+  std::filesystem::remove(errFile);
+  return result;
+}
+
+std::string packTool() {
+  return std::string(VIRIZ_BINARY_DIR) + "/bin/viriz-pack";
 }
 
 } // namespace packtest

@@ -49,3 +49,22 @@ std::vector<uint8_t> readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& data);
 
 } // namespace packtest
+
+namespace packtest {
+
+// Quotes a string for the shell.
+std::string quoted(const std::string& text);
+
+struct CommandResult {
+  int status = -1; // exit status, -1 if the command did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a shell command with standard output and error captured in `dir`.
+CommandResult runCommand(const std::string& command, const std::filesystem::path& dir);
+
+// The viriz-pack binary of this build.
+std::string packTool();
+
+} // namespace packtest
