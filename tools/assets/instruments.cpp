@@ -1,6 +1,7 @@
 #include "instruments.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <utility>
@@ -44,22 +45,23 @@ float drive(float sample, float amount) {
 }
 
 // Inharmonic square partials mixed into the cymbals for a metallic ring.
-float metal(std::vector<Oscillator>& partials, const float* frequencies) {
+constexpr std::array<float, 6> kMetalFrequencies = {205.3f, 304.4f, 369.6f, 522.7f, 540.0f, 800.0f};
+using MetalPartials = std::array<Oscillator, kMetalFrequencies.size()>;
+
+float metal(MetalPartials& partials) {
   float sum = 0.0f;
   for (size_t i = 0; i < partials.size(); ++i)
-    sum += partials[i].pulse(frequencies[i], 0.5f);
+    sum += partials[i].pulse(kMetalFrequencies[i], 0.5f);
   return sum / static_cast<float>(partials.size());
 }
 
-constexpr float kMetalFrequencies[6] = {205.3f, 304.4f, 369.6f, 522.7f, 540.0f, 800.0f};
-
 std::vector<float> cymbal(Noise& noise, float seconds, float tau, float highpassHz) {
   std::vector<float> out = voiceBuffer(seconds);
-  std::vector<Oscillator> partials(6);
+  MetalPartials partials;
   Filter highpass, tone;
   for (size_t i = 0; i < out.size(); ++i) {
     float t = timeOf(i);
-    float source = 0.65f * noise.next() + 0.35f * metal(partials, kMetalFrequencies);
+    float source = 0.65f * noise.next() + 0.35f * metal(partials);
     float bright = highpass.highpass(source, highpassHz, 0.2f);
     out[i] = tone.lowpass(bright, 14000.0f, 0.0f) * decay(t, tau) * std::min(1.0f, t * 2000.0f);
   }

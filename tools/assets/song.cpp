@@ -68,6 +68,22 @@ constexpr std::array<Section, 6> kSections = {{
     {kEndingBeat, kSongBeats, 8, "X...............", "", "", "", 1200.0f, 0.0f},
 }};
 
+// The sections follow one another in whole bars, and every pattern is
+// exactly one bar long, so the players below never index past a pattern.
+constexpr bool sectionsAreWholeBars() {
+  int expectedStart = 0;
+  for (const Section& section : kSections) {
+    if (section.firstBeat != expectedStart || (section.endBeat - section.firstBeat) % kBeatsPerBar)
+      return false;
+    for (std::string_view pattern : {section.kick, section.snare, section.hats, section.bass})
+      if (!pattern.empty() && pattern.size() != kStepsPerBar)
+        return false;
+    expectedStart = section.endBeat;
+  }
+  return expectedStart == kSongBeats;
+}
+static_assert(sectionsAreWholeBars());
+
 struct MelodyNote {
   float beat;   // from the start of the phrase
   float length; // in beats
@@ -75,13 +91,13 @@ struct MelodyNote {
 };
 
 // The lead tune, one phrase over the four chords at eight beats each.
-constexpr std::array<MelodyNote, 28> kMelody = {{
+constexpr auto kMelody = std::to_array<MelodyNote>({
     {0, 1.5f, 76}, {1.5f, 0.5f, 74}, {2, 1, 72},        {3, 1, 69},        {4, 1, 72},  {5, 1, 74},
     {6, 2, 76},    {8, 1.5f, 77},    {9.5f, 0.5f, 76},  {10, 1, 72},       {11, 1, 69}, {12, 2, 72},
     {14, 2, 69},   {16, 1.5f, 79},   {17.5f, 0.5f, 76}, {18, 1, 72},       {19, 1, 76}, {20, 1, 79},
     {21, 1, 81},   {22, 2, 79},      {24, 1.5f, 74},    {25.5f, 0.5f, 71}, {26, 1, 67}, {27, 1, 71},
     {28, 1, 74},   {29, 1, 76},      {30, 1, 74},       {31, 1, 72},
-}};
+});
 constexpr float kMelodyPhraseBeats = 32.0f;
 
 // Chord-tone order of the eighth-note riff in the second part; 3 is the
@@ -110,6 +126,7 @@ float stepVelocity(char symbol) {
 }
 
 void playDrums(const Section& section, Buses& buses, Noise& noise) {
+  const std::vector<float> kickVoice = kick();
   for (int beat = section.firstBeat; beat < section.endBeat; beat += kBeatsPerBar) {
     for (int step = 0; step < kStepsPerBar; ++step) {
       int64_t at = beatToSample(beat + step / static_cast<double>(kStepsPerBeat));
@@ -117,11 +134,11 @@ void playDrums(const Section& section, Buses& buses, Noise& noise) {
         return pattern.empty() ? '.' : pattern[static_cast<size_t>(step)];
       };
       if (char k = symbolAt(section.kick); k != '.')
-        buses.drums.addMono(at, kick(), 0.85f * stepVelocity(k), 0.0f);
+        buses.drums.addMono(at, kickVoice, 0.85f * stepVelocity(k), 0.0f);
       if (char s = symbolAt(section.snare); s != '.')
         buses.drums.addMono(at, snare(noise), 0.5f * stepVelocity(s), 0.05f);
       char h = symbolAt(section.hats);
-      // Off-beat sixteenths are played softer, which gives the hats a swing.
+      // Off-beat sixteenths are played softer, which gives the hats a pulse.
       float hatLevel = section.hatLevel * (step % 2 == 0 ? 0.2f : 0.13f);
       if (h == 'x' || h == 'X')
         buses.drums.addMono(at, closedHat(noise), hatLevel * stepVelocity(h), 0.35f);

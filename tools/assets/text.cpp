@@ -10,27 +10,18 @@
 
 namespace assets_gen {
 
-struct Font::Library {
-  FT_Library library = nullptr;
-  FT_Face face = nullptr;
-};
-
-Font::Font(const std::string& path) : library_(new Library) {
-  if (FT_Init_FreeType(&library_->library) != 0) {
-    delete library_;
+Font::Font(const std::string& path) {
+  if (FT_Init_FreeType(&library_) != 0)
     throw std::runtime_error("cannot start FreeType");
-  }
-  if (FT_New_Face(library_->library, path.c_str(), 0, &library_->face) != 0) {
-    FT_Done_FreeType(library_->library);
-    delete library_;
+  if (FT_New_Face(library_, path.c_str(), 0, &face_) != 0) {
+    FT_Done_FreeType(library_);
     throw std::runtime_error("cannot open the font " + path);
   }
 }
 
 Font::~Font() {
-  FT_Done_Face(library_->face);
-  FT_Done_FreeType(library_->library);
-  delete library_;
+  FT_Done_Face(face_);
+  FT_Done_FreeType(library_);
 }
 
 namespace {
@@ -51,7 +42,7 @@ Mask glyphCoverage(const FT_Bitmap& bitmap) {
 } // namespace
 
 Mask Font::render(const std::string& text, int pixelHeight, float widthScale) const {
-  FT_Face face = library_->face;
+  FT_Face face = face_;
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight)) != 0)
     throw std::runtime_error("font size not available");
   FT_Matrix squeeze = {static_cast<FT_Fixed>(std::lround(widthScale * 65536.0f)), 0, 0, 0x10000};

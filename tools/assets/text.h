@@ -5,6 +5,10 @@
 
 #include <string>
 
+// FreeType's handle types, so that users of Font need not see its headers.
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+
 namespace assets_gen {
 
 // The bold sans-serif face that all lettering uses.
@@ -26,8 +30,8 @@ public:
   Mask render(const std::string& text, int pixelHeight, float widthScale) const;
 
 private:
-  struct Library;
-  Library* library_;
+  FT_LibraryRec_* library_ = nullptr;
+  FT_FaceRec_* face_ = nullptr;
 };
 
 } // namespace assets_gen
