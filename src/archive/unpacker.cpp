@@ -287,7 +287,7 @@ void Unpacker::peekTableSwitch() {
 // Copies `length` bytes from `distance` back to `position` and returns the
 // position after them. Overlapping copies repeat the pattern, as a
 // byte-by-byte copy would.
-uint32_t Unpacker::copyMatch(uint32_t position, uint32_t length, uint32_t distance) {
+inline uint32_t Unpacker::copyMatch(uint32_t position, uint32_t length, uint32_t distance) {
   recentDistances[recentCounter++ & 3] = distance;
   lastDistance = distance;
   lastLength = length;
@@ -295,14 +295,20 @@ uint32_t Unpacker::copyMatch(uint32_t position, uint32_t length, uint32_t distan
   uint8_t* const w = window;
   uint32_t src = (position - distance) & kWindowMask;
   const bool wraps = std::max(src, position) + length > kWindowSize;
-  // Copying forward eight bytes at a time gives the byte-by-byte result when
-  // the source leads the destination or trails it by eight bytes or more.
-  if (!wraps && (src > position || position - src >= 8)) {
+  // Copying forward in blocks gives the byte-by-byte result when the source
+  // leads the destination or trails it by at least the block size.
+  const uint32_t gap = src > position ? kWindowSize : position - src;
+  if (!wraps && gap >= 8) {
+    uint8_t* const to = w + position;
+    const uint8_t* const from = w + src;
     uint32_t i = 0;
+    if (gap >= 16)
+      for (; i + 16 <= length; i += 16)
+        memcpy(to + i, from + i, 16);
     for (; i + 8 <= length; i += 8)
-      memcpy(w + position + i, w + src + i, 8);
+      memcpy(to + i, from + i, 8);
     for (; i < length; ++i)
-      w[position + i] = w[src + i];
+      to[i] = from[i];
     return (position + length) & kWindowMask;
   }
   for (uint32_t i = 0; i < length; ++i) {
