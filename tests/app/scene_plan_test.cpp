@@ -1,0 +1,93 @@
+#include "app/scene_script.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+void expectVec(Vec3 actual, Vec3 expected) {
+  EXPECT_NEAR(actual.x, expected.x, 1e-3f);
+  EXPECT_NEAR(actual.y, expected.y, 1e-3f);
+  EXPECT_NEAR(actual.z, expected.z, 1e-3f);
+}
+
+TEST(ScenePlan, BeatTimeIsTenThirdsOfTheSeconds) {
+  EXPECT_FLOAT_EQ(beatTimeOf(0.0f), 0.0f);
+  EXPECT_NEAR(beatTimeOf(9.6f), 32.0f, 1e-4f);
+  EXPECT_NEAR(beatTimeOf(48.0f), 160.0f, 1e-4f);
+}
+
+TEST(ScenePlan, BeforePlaybackTheCameraSitsOnTheXAxis) {
+  FramePlan plan = planFrame(0.0f);
+  EXPECT_FLOAT_EQ(plan.fov, 60.0f);
+  expectVec(plan.cameraPosition, {3.0f, 0.0f, 0.0f});
+  EXPECT_FLOAT_EQ(plan.roll, 0.0f);
+  EXPECT_FLOAT_EQ(plan.colourPhase, 0.0f);
+  EXPECT_EQ(plan.overlay, Overlay::None);
+}
+
+TEST(ScenePlan, OverlayStartsStrictlyAfterBeat32) {
+  EXPECT_EQ(planFrame(32.0f).overlay, Overlay::None);
+  EXPECT_EQ(planFrame(std::nextafter(32.0f, 33.0f)).overlay, Overlay::Logo);
+  EXPECT_EQ(planFrame(159.99f).overlay, Overlay::Logo);
+  EXPECT_EQ(planFrame(160.0f).overlay, Overlay::Credits);
+}
+
+TEST(ScenePlan, SlowSwingBefore96) {
+  FramePlan plan = planFrame(95.99f);
+  EXPECT_NEAR(plan.fov, 60.0f + 10.0f * std::sin(0.2f * 95.99f), 1e-4f);
+  expectVec(plan.cameraPosition, {3.0f, 300.0f * std::sin(0.2f * 95.99f), 0.0f});
+  EXPECT_NEAR(plan.roll, 0.2f * 95.99f, 1e-4f);
+  EXPECT_NEAR(plan.colourPhase, 95.99f, 1e-4f);
+}
+
+TEST(ScenePlan, FastSwingFrom96To160) {
+  for (float t : {96.0f, 159.99f}) {
+    FramePlan plan = planFrame(t);
+    EXPECT_NEAR(plan.fov, 60.0f + 10.0f * std::sin(t), 1e-4f) << t;
+    expectVec(plan.cameraPosition, {3.0f, 300.0f * std::sin(t), 0.0f});
+    EXPECT_NEAR(plan.roll, t, 1e-4f);
+    EXPECT_NEAR(plan.colourPhase, 5.0f * t, 1e-3f);
+  }
+}
+
+TEST(ScenePlan, OrbitFrom160WithAJumpEveryFourBeats) {
+  // 160 to 164: int(t / 4) is 40, even: no jump.
+  FramePlan plan = planFrame(161.0f);
+  EXPECT_FLOAT_EQ(plan.fov, 90.0f);
+  expectVec(plan.cameraPosition,
+            {100.0f * std::sin(0.2f * 161.0f), 10.0f, 100.0f * std::cos(0.2f * 161.0f)});
+  EXPECT_NEAR(plan.roll, 0.2f * 161.0f, 1e-4f);
+  EXPECT_NEAR(plan.colourPhase, 0.3f * 161.0f, 1e-4f);
+
+  // 164 to 168: x and the roll are those of t + 2; z follows t itself.
+  for (float t : {164.5f, 167.9f}) {
+    plan = planFrame(t);
+    expectVec(plan.cameraPosition,
+              {100.0f * std::sin(0.2f * (t + 2.0f)), 10.0f, 100.0f * std::cos(0.2f * t)});
+    EXPECT_NEAR(plan.roll, 0.2f * (t + 2.0f), 1e-4f) << t;
+  }
+}
+
+TEST(ScenePlan, CreditsDarkForTwoBeatsThenFlashing) {
+  EXPECT_FLOAT_EQ(planFrame(160.0f).creditsBrightness, 0.0f);
+  EXPECT_FLOAT_EQ(planFrame(161.0f).creditsBrightness, 0.0f);
+  // 162.1: a tenth into a quarter-beat flash... 4t = 648.4, fraction 0.4.
+  EXPECT_NEAR(planFrame(162.1f).creditsBrightness, 0.16f, 2e-3f);
+  EXPECT_FLOAT_EQ(planFrame(164.5f).creditsBrightness, 0.0f);
+  EXPECT_NEAR(planFrame(167.9f).creditsBrightness, std::pow(std::fmod(4.0f * 167.9f, 1.0f), 2.0f),
+              1e-5f);
+  // No credits, no brightness.
+  EXPECT_FLOAT_EQ(planFrame(100.0f).creditsBrightness, 0.0f);
+}
+
+TEST(ScenePlan, FieldOfViewStaysWithin50And70Until160) {
+  for (float t = 0.0f; t < 160.0f; t += 0.37f) {
+    float fov = planFrame(t).fov;
+    EXPECT_GE(fov, 50.0f - 1e-4f);
+    EXPECT_LE(fov, 70.0f + 1e-4f);
+  }
+}
+
+} // namespace

@@ -1,0 +1,140 @@
+#include "frame_capture.h"
+
+#include "app/scene_script.h"
+#include "archive/data_file.h"
+
+#include <GL/gl.h>
+#include <png.h>
+#include <vorbis/vorbisfile.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+FrameCapture::FrameCapture(const std::string& dataDir) {
+  std::filesystem::current_path(dataDir);
+  // No display needed: SDL's offscreen driver gives a GL context of its own.
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  window = std::make_unique<GlWindow>("capture", kWidth, kHeight, 32, 24, -1, false);
+  loadShow(theShow);
+}
+
+std::vector<std::uint8_t> FrameCapture::render(float seconds) {
+  // In a run from the start, blending is on from the first overlay frame on
+  // (beat 32), and the mesh is then drawn additively too.
+  if (beatTimeOf(seconds) > 32.0f) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+  } else {
+    glDisable(GL_BLEND);
+  }
+  drawFrame(theShow, seconds);
+  glFinish();
+
+  std::vector<std::uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+  window->swapBuffers();
+
+  // GL's rows run bottom up.
+  const size_t stride = static_cast<size_t>(kWidth) * 3;
+  for (int y = 0; y < kHeight / 2; ++y)
+    std::swap_ranges(rgb.begin() + y * stride, rgb.begin() + (y + 1) * stride,
+                     rgb.begin() + (kHeight - 1 - y) * stride);
+  return rgb;
+}
+
+bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, int width,
+                 int height) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file)
+    return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = false;
+  if (info && !setjmp(png_jmpbuf(png))) {
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y)
+      png_write_row(png, rgb.data() + static_cast<size_t>(y) * width * 3);
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0 && ok;
+}
+
+namespace {
+
+void writeLittleEndian(FILE* file, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    std::fputc(static_cast<int>((value >> (8 * i)) & 0xFF), file);
+}
+
+} // namespace
+
+bool writeMusicWav(const std::string& path, double from, double to) {
+  DataFile* track = openDataFile("kelvo.ogg");
+  if (!track)
+    return false;
+  OggVorbis_File decoder;
+  const ov_callbacks callbacks{dataFileRead, dataFileSeek, dataFileClose, dataFileTell};
+  if (ov_open_callbacks(track, &decoder, nullptr, 0, callbacks) < 0) {
+    dataFileClose(track);
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    ov_clear(&decoder);
+    return false;
+  }
+  constexpr std::uint32_t kRate = 44100, kBlock = 4;
+  const std::uint64_t wanted = static_cast<std::uint64_t>((to - from) * kRate) * kBlock;
+  std::fwrite("RIFF", 1, 4, file);
+  writeLittleEndian(file, static_cast<std::uint32_t>(36 + wanted), 4);
+  std::fwrite("WAVEfmt ", 1, 8, file);
+  writeLittleEndian(file, 16, 4);
+  writeLittleEndian(file, 1, 2); // PCM
+  writeLittleEndian(file, 2, 2);
+  writeLittleEndian(file, kRate, 4);
+  writeLittleEndian(file, kRate * kBlock, 4);
+  writeLittleEndian(file, kBlock, 2);
+  writeLittleEndian(file, 16, 2);
+  std::fwrite("data", 1, 4, file);
+  writeLittleEndian(file, static_cast<std::uint32_t>(wanted), 4);
+
+  if (from > 0.0)
+    ov_time_seek(&decoder, from);
+  // After the track the demo plays silence; so does the file.
+  std::vector<char> buffer(16384);
+  std::uint64_t written = 0;
+  int errorsInARow = 0;
+  while (written < wanted) {
+    int section = 0;
+    long want = static_cast<long>(std::min<std::uint64_t>(buffer.size(), wanted - written));
+    long got = ov_read(&decoder, buffer.data(), static_cast<int>(want), 0, 2, 1, &section);
+    // A damaged stream reports a hole once and goes on; one that never
+    // recovers counts as ended.
+    if (got < 0 && ++errorsInARow < 64)
+      continue;
+    if (got > 0)
+      errorsInARow = 0;
+    if (got <= 0) {
+      std::fill(buffer.begin(), buffer.end(), 0);
+      got = want;
+    }
+    std::fwrite(buffer.data(), 1, static_cast<size_t>(got), file);
+    written += static_cast<std::uint64_t>(got);
+  }
+  ov_clear(&decoder);
+  return std::fclose(file) == 0;
+}
+
+std::string frameNameForTime(double seconds) {
+  char name[64];
+  std::snprintf(name, sizeof name, "frame-%09.3f.png", seconds);
+  return name;
+}
