@@ -138,6 +138,24 @@ TEST(GeneratedFiles, MusicFollowsTheShow) {
   EXPECT_GT(loudest, 0.1) << "a usable level";
 }
 
+TEST(GeneratedFiles, BuildPacksTheMusicIntoTheArchive) {
+  const std::filesystem::path bin = std::filesystem::path(VIRIZ_BINARY_DIR) / "bin";
+  if (!std::filesystem::exists(bin / "viriz-pack"))
+    GTEST_SKIP() << "no packer in this build";
+  EXPECT_TRUE(std::filesystem::exists(bin / "data.dat"));
+  EXPECT_FALSE(std::filesystem::exists(bin / "kelvo.ogg")) << "the music lives only in the archive";
+  EXPECT_FALSE(std::filesystem::exists(bin / "data" / "kelvo.ogg"));
+
+  TempDir dir;
+  ASSERT_EQ(generateInto(dir), 0);
+  std::string extract = "'" + (bin / "viriz-pack").string() + "' extract '" +
+                        (bin / "data.dat").string() + "' kelvo.ogg -p kvernsteik -o '" +
+                        dir.file("extracted.ogg") + "'";
+  ASSERT_EQ(std::system(extract.c_str()), 0);
+  EXPECT_TRUE(readBytes(dir.file("extracted.ogg")) == readBytes(dir.file("kelvo.ogg")))
+      << "the archive holds the current music";
+}
+
 TEST(GeneratedFiles, BadArgumentsFailCleanly) {
   EXPECT_EQ(runTool(""), 2);
   EXPECT_EQ(runTool("a b"), 2);
