@@ -1,0 +1,1 @@
+target_link_libraries(viriz-bench PRIVATE viriz_archive_writer viriz_archive PkgConfig::ZLIB)

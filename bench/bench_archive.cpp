@@ -1,0 +1,269 @@
+// Extraction speed of the archive reader against zlib on the same data:
+// output megabytes per second. Archives are written once by the archive
+// writer (best method unless stated) into a temporary folder.
+#include "archive/archive_reader.h"
+#include "pack/archive_writer.h"
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr size_t CorpusSize = 16 << 20;
+
+// Text-like: words of a Zipf-like vocabulary, punctuation, numbers, lines.
+std::vector<uint8_t> makeText(size_t size) {
+  std::mt19937 random(20);
+  std::vector<std::string> vocabulary;
+  for (int i = 0; i < 2000; ++i) {
+    std::string word;
+    const int length = 2 + static_cast<int>(random() % 8);
+    for (int j = 0; j < length; ++j)
+      word += static_cast<char>('a' + random() % 26);
+    vocabulary.push_back(word);
+  }
+  std::vector<uint8_t> text;
+  text.reserve(size + 64);
+  size_t column = 0;
+  while (text.size() < size) {
+    // Rank r is drawn with probability about 1/r.
+    const double u = std::uniform_real_distribution<double>(0, 1)(random);
+    const size_t rank = static_cast<size_t>(std::pow(vocabulary.size(), u)) - 1;
+    const std::string& word = vocabulary[rank % vocabulary.size()];
+    text.insert(text.end(), word.begin(), word.end());
+    column += word.size() + 1;
+    const uint32_t r = random() % 100;
+    if (r < 6)
+      text.push_back(',');
+    else if (r < 9)
+      text.push_back('.');
+    else if (r < 10)
+      for (char c : std::to_string(random() % 10000))
+        text.push_back(static_cast<uint8_t>(c));
+    text.push_back(column > 72 ? '\n' : ' ');
+    if (column > 72)
+      column = 0;
+  }
+  text.resize(size);
+  return text;
+}
+
+// Binary: tables of records, machine-code-like runs, strings and some noise.
+std::vector<uint8_t> makeBinary(size_t size) {
+  std::mt19937 random(21);
+  std::vector<uint8_t> data;
+  data.reserve(size + 4096);
+  uint32_t counter = 0;
+  const auto put32 = [&](uint32_t v) {
+    for (int b = 0; b < 4; ++b)
+      data.push_back(static_cast<uint8_t>(v >> (8 * b)));
+  };
+  while (data.size() < size) {
+    switch (random() % 4) {
+    case 0:
+      for (int i = 0; i < 128; ++i) {
+        put32(counter++);
+        put32(0x00400000u + static_cast<uint32_t>(random() % 64) * 16);
+        put32(static_cast<uint32_t>(random() % 5));
+      }
+      break;
+    case 1: {
+      static const uint8_t opcodes[] = {0x8B, 0x89, 0xE8, 0x48, 0x83, 0xC3, 0x55,
+                                        0x5D, 0x0F, 0x84, 0x85, 0x74, 0x75, 0xFF};
+      for (int i = 0; i < 600; ++i) {
+        data.push_back(opcodes[random() % std::size(opcodes)]);
+        if (random() % 3 == 0)
+          data.push_back(static_cast<uint8_t>(0x40 + random() % 8));
+        if (random() % 4 == 0)
+          put32(0x00401000u + static_cast<uint32_t>(random() % 4096));
+      }
+      break;
+    }
+    case 2:
+      for (const char* s : {"GetProcAddress", "LoadLibraryA", "kernel32.dll", "error %d\n"})
+        for (const char* c = s; *c || (data.push_back(0), false); ++c)
+          data.push_back(static_cast<uint8_t>(*c));
+      break;
+    default:
+      for (int i = 0; i < 256; ++i)
+        data.push_back(static_cast<uint8_t>(random()));
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+// 16-bit stereo PCM: two tones and a little noise.
+std::vector<uint8_t> makePcm(size_t size) {
+  std::mt19937 random(22);
+  std::vector<uint8_t> data;
+  data.reserve(size + 4);
+  for (double t = 0; data.size() < size; t += 1.0 / 44100) {
+    for (int channel = 0; channel < 2; ++channel) {
+      const double value = 0.4 * std::sin(2 * M_PI * (220 + 110 * channel) * t) +
+                           0.2 * std::sin(2 * M_PI * 1375 * t) +
+                           static_cast<double>(random() % 200) / 100000.0;
+      const int16_t sample = static_cast<int16_t>(value * 30000);
+      data.push_back(static_cast<uint8_t>(sample));
+      data.push_back(static_cast<uint8_t>(sample >> 8));
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+// A temporary folder for the archives, removed at exit.
+class Scratch {
+public:
+  Scratch() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "viriz-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::filesystem::path path;
+};
+
+Scratch& scratch() {
+  static Scratch folder;
+  return folder;
+}
+
+struct Corpus {
+  std::vector<uint8_t> data;
+  std::string archive;
+  uint64_t packedSize = 0;
+  std::vector<uint8_t> zlibData;
+};
+
+const char* const EntryName = "data.bin";
+const char* const Password = "kvernsteik";
+
+Corpus buildCorpus(const std::string& label, std::vector<uint8_t> data,
+                   const pack::PackOptions& options) {
+  Corpus corpus;
+  corpus.data = std::move(data);
+  corpus.archive = (scratch().path / (label + ".rar")).string();
+  std::FILE* file = std::fopen(corpus.archive.c_str(), "wb");
+  if (file == nullptr)
+    throw std::runtime_error("cannot create " + corpus.archive);
+  pack::ArchiveWriter writer(file, options);
+  writer.addEntry(EntryName, corpus.data, pack::DefaultDosTime);
+  if (!writer.finish() || std::fclose(file) != 0)
+    throw std::runtime_error("cannot write " + corpus.archive);
+  corpus.packedSize = std::filesystem::file_size(corpus.archive);
+
+  uLongf zlibSize = compressBound(corpus.data.size());
+  corpus.zlibData.resize(zlibSize);
+  if (compress2(corpus.zlibData.data(), &zlibSize, corpus.data.data(), corpus.data.size(), 6) !=
+      Z_OK)
+    throw std::runtime_error("compress2 failed");
+  corpus.zlibData.resize(zlibSize);
+  return corpus;
+}
+
+enum class Content { Text, Binary, Pcm, StoredEnciphered };
+
+const Corpus& corpus(Content content) {
+  static std::map<Content, Corpus> built;
+  auto found = built.find(content);
+  if (found != built.end())
+    return found->second;
+  pack::PackOptions options;
+  std::string label;
+  std::vector<uint8_t> data;
+  switch (content) {
+  case Content::Text:
+    label = "text";
+    data = makeText(CorpusSize);
+    break;
+  case Content::Binary:
+    label = "binary";
+    data = makeBinary(CorpusSize);
+    break;
+  case Content::Pcm:
+    // Bytes of 16-bit stereo samples interleave as four channels.
+    label = "pcm";
+    data = makePcm(CorpusSize / 2);
+    options.method = pack::Method::Audio;
+    options.audioChannels = 4;
+    break;
+  case Content::StoredEnciphered:
+    label = "stored";
+    data = makeBinary(CorpusSize);
+    options.method = pack::Method::Store;
+    options.password = Password;
+    break;
+  }
+  return built.emplace(content, buildCorpus(label, std::move(data), options)).first->second;
+}
+
+void extractLoop(benchmark::State& state, const Corpus& c, const char* password) {
+  for (auto _ : state) {
+    uint8_t* out = nullptr;
+    int32_t size = 0;
+    if (extractArchiveEntry(&out, &size, EntryName, c.archive.c_str(), password) != 1 ||
+        static_cast<size_t>(size) != c.data.size()) {
+      state.SkipWithError("extraction failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out);
+    std::free(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
+  state.counters["packed_ratio"] =
+      static_cast<double>(c.packedSize) / static_cast<double>(c.data.size());
+}
+
+void BM_ExtractCompressed(benchmark::State& state, Content content) {
+  extractLoop(state, corpus(content), nullptr);
+}
+
+void BM_ZlibUncompress(benchmark::State& state, Content content) {
+  const Corpus& c = corpus(content);
+  std::vector<uint8_t> out(c.data.size());
+  for (auto _ : state) {
+    uLongf size = out.size();
+    if (uncompress(out.data(), &size, c.zlibData.data(), c.zlibData.size()) != Z_OK ||
+        size != c.data.size()) {
+      state.SkipWithError("uncompress failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
+  state.counters["packed_ratio"] =
+      static_cast<double>(c.zlibData.size()) / static_cast<double>(c.data.size());
+}
+
+void BM_ExtractAudio(benchmark::State& state) {
+  extractLoop(state, corpus(Content::Pcm), nullptr);
+}
+
+void BM_ExtractStoredEnciphered(benchmark::State& state) {
+  extractLoop(state, corpus(Content::StoredEnciphered), Password);
+}
+
+BENCHMARK_CAPTURE(BM_ExtractCompressed, text, Content::Text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibUncompress, text, Content::Text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ExtractCompressed, binary, Content::Binary)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ZlibUncompress, binary, Content::Binary)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExtractAudio)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExtractStoredEnciphered)->Unit(benchmark::kMillisecond);
+
+} // namespace
