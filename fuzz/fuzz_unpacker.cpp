@@ -71,8 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   Run run;
   if (!fromArchive(bytes, size, run))
     fromControlBytes(bytes, size, run);
-  // The reader refuses sizes beyond what the packed bytes could produce.
-  run.unpackedSize = uint32_t(std::min<uint64_t>(run.unpackedSize, run.stream.size() * 2080));
+  // The reader refuses sizes beyond what the packed bytes could produce; four
+  // windows' worth is enough to wrap the window several times.
+  constexpr uint64_t kMaxUnpacked = 4 * kWindowSize;
+  run.unpackedSize =
+      uint32_t(std::min({uint64_t(run.unpackedSize), run.stream.size() * 2080, kMaxUnpacked}));
 
   unpacker.reset();
   const size_t half = run.solid ? run.stream.size() / 2 : run.stream.size();
