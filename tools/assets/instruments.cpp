@@ -202,9 +202,9 @@ std::vector<float> chordStab(const std::vector<float>& notes) {
     for (size_t n = 0; n < notes.size(); ++n)
       raw += saws[n].saw(frequencies[n]);
     if (controlTick(i))
-      cutoff = 600.0f + 4500.0f * decay(t, 0.035f);
+      cutoff = 900.0f + 6000.0f * decay(t, 0.04f);
     out[i] = filter.lowpass(raw / static_cast<float>(notes.size()), cutoff, 0.35f) *
-             decay(t, 0.05f) * std::min(1.0f, t * 800.0f);
+             decay(t, 0.06f) * std::min(1.0f, t * 800.0f);
   }
   return fadeTail(std::move(out));
 }

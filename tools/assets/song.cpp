@@ -225,7 +225,7 @@ void playStabs(const Section& section, Buses& buses) {
       for (float& note : notes)
         note += 12.0f;
       float accent = step % kStepsPerBeat == 0 ? 1.0f : 0.6f;
-      buses.music.addMono(beatToSample(onset), chordStab(notes), 0.32f * accent,
+      buses.music.addMono(beatToSample(onset), chordStab(notes), 0.5f * accent,
                           step % 2 == 0 ? -0.3f : 0.3f);
     }
   }
