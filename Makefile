@@ -34,9 +34,11 @@ build-linux:
 	$(CMAKE_LINUX) >/dev/null
 	cmake --build build/linux -j$(JOBS)
 
-build-windows: windows-deps
+# The data set is made by the Linux build's tools and copied beside viriz.exe.
+build-windows: windows-deps build-linux
 	$(CMAKE_WINDOWS) >/dev/null
 	cmake --build build/windows -j$(JOBS)
+	cp -r build/linux/bin/data build/linux/bin/data.dat build/windows/bin/
 
 build-sanitizers:
 	$(CMAKE_ASAN) >/dev/null
