@@ -174,6 +174,26 @@ TEST_F(MusicPlayerTest, EndedTrackIsFollowedBySilenceAndTheClockRuns) {
   EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard) + 1.0, 2e-6);
 }
 
+TEST_F(MusicPlayerTest, CursorOnTheFirstWritePositionDoesNotWrapTheClock) {
+  startStepping(fourSecondTrack());
+  // The initial fill stopped less than 4096 bytes short of the end of the
+  // buffer, which is still silent from there on.
+  const auto ring = manualDevice().contents();
+  std::uint32_t writePos = kSoundBufferBytes;
+  while (writePos > 0 && ring[writePos - 1] == 0)
+    --writePos;
+  writePos += (kBytesPerFrame - writePos % kBytesPerFrame) % kBytesPerFrame;
+  ASSERT_GE(writePos, kSoundBufferBytes - 4096);
+  ASSERT_LT(writePos, kSoundBufferBytes);
+
+  // A worker held up for most of a second: the cursor reaches the write
+  // position before any refill. Less than a second was written in all, so
+  // the count must not wrap round to an enormous time.
+  manualDevice().setCursor(writePos);
+  EXPECT_GE(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_LT(MusicPlayer::currentTime(), 1.0f);
+}
+
 TEST_F(MusicPlayerTest, DamagedPacketIsReportedOnceAndPlaybackGoesOn) {
   const auto damaged = damageOnePage(fourSecondTrack());
   const DecodedTrack reference = decodeTrack(damaged);
