@@ -61,9 +61,10 @@ private:
   int width = 0;
   int height = 0;
   bool fullscreen = false;
-  ModuleHandle instance = nullptr;
+  // Only Win32 has a module instance and a device context.
+  [[maybe_unused]] ModuleHandle instance = nullptr;
   WindowHandle window = nullptr;
-  DeviceContextHandle deviceContext = nullptr;
+  [[maybe_unused]] DeviceContextHandle deviceContext = nullptr;
   GlContextHandle glContext = nullptr;
 };
 
