@@ -40,7 +40,7 @@ struct PlayerState {
 
   // Guards bytesWritten and writePos: the worker updates both after each fill,
   // and currentTime reads them together with the play cursor. Only the worker
-  // writes writePos, so it reads it without the lock.
+  // writes them, so it reads them without the lock.
   std::mutex streamLock;
   std::uint64_t bytesWritten = 0; // bytes handed to the buffer since playback began, silence too
   std::uint32_t writePos = 0;     // where the next refill begins: bytesWritten % buffer size

@@ -2,40 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace {
-
-TEST(PcmRingTest, WrappingLockSplitsIntoTwoRegionsAndUnlockPlacesThem) {
-  PcmRing ring;
-  LockedRegions regions;
-  ASSERT_TRUE(ring.lock(kSoundBufferBytes - 100, 300, regions));
-  EXPECT_EQ(regions.firstBytes, 100u);
-  ASSERT_NE(regions.second, nullptr);
-  EXPECT_EQ(regions.secondBytes, 200u);
-  std::iota(regions.first, regions.first + 100, std::uint8_t{1});
-  std::iota(regions.second, regions.second + 200, std::uint8_t{101});
-  ASSERT_TRUE(ring.unlock(regions));
-
-  std::vector<std::uint8_t> played(300);
-  std::uint32_t position = kSoundBufferBytes - 100;
-  ring.read(played.data(), 300, position);
-  EXPECT_EQ(position, 200u);
-  for (int i = 0; i < 300; ++i)
-    ASSERT_EQ(played[i], static_cast<std::uint8_t>(i + 1)) << i;
-}
-
-TEST(PcmRingTest, LockKeepsWhatTheRingHeld) {
-  PcmRing ring;
-  LockedRegions regions;
-  ASSERT_TRUE(ring.lock(10, 4, regions));
-  EXPECT_EQ(regions.second, nullptr);
-  regions.first[0] = 7;
-  ASSERT_TRUE(ring.unlock(regions));
-  ASSERT_TRUE(ring.lock(8, 8, regions));
-  EXPECT_EQ(regions.first[2], 7);
-  EXPECT_EQ(regions.first[3], 0);
-}
 
 TEST(PcmRingTest, RejectsBadRangesSecondLocksAndForeignUnlocks) {
   PcmRing ring;
