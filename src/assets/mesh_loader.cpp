@@ -7,10 +7,12 @@
 //          indices of corners 0, 1, 2
 // Bytes after the last face are ignored.
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "assets/mesh.h"
@@ -101,23 +103,28 @@ void readMagic(MeshFileReader& reader) {
 }
 
 constexpr size_t faceRecordInts = 9;
+constexpr size_t facesPerChunk = 1024;
 
+// Face records are read a chunk at a time into a small reused buffer, then
+// spread into the faces and checked against the arrays read before them.
 void readFaces(MeshFileReader& reader, Mesh& mesh) {
-  std::vector<int32_t> records(reader.readCount(faceRecordInts * 4) * faceRecordInts);
-  reader.readBytes(records.data(), records.size() * 4);
-
-  mesh.faces.resize(records.size() / faceRecordInts);
-  const int32_t* record = records.data();
-  for (Face& face : mesh.faces) {
-    std::memcpy(face.vertexIndex, record, 12);
-    std::memcpy(face.normalIndex, record + 3, 12);
-    std::memcpy(face.texCoordIndex, record + 6, 12);
-    face.normal = {0.0f, 0.0f, 0.0f};
-    if (!faceIndicesInRange(face, mesh.positions.size(), mesh.normals.size(),
-                            mesh.texCoords.size())) {
-      throw corruptFile;
+  mesh.faces.resize(reader.readCount(faceRecordInts * 4));
+  std::vector<int32_t> chunk(facesPerChunk * faceRecordInts);
+  for (size_t first = 0; first < mesh.faces.size(); first += facesPerChunk) {
+    const size_t count = std::min(facesPerChunk, mesh.faces.size() - first);
+    reader.readBytes(chunk.data(), count * faceRecordInts * 4);
+    const int32_t* record = chunk.data();
+    for (Face& face : std::span(mesh.faces).subspan(first, count)) {
+      std::memcpy(face.vertexIndex, record, 12);
+      std::memcpy(face.normalIndex, record + 3, 12);
+      std::memcpy(face.texCoordIndex, record + 6, 12);
+      face.normal = {0.0f, 0.0f, 0.0f};
+      if (!faceIndicesInRange(face, mesh.positions.size(), mesh.normals.size(),
+                              mesh.texCoords.size())) {
+        throw corruptFile;
+      }
+      record += faceRecordInts;
     }
-    record += faceRecordInts;
   }
 }
 

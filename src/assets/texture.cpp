@@ -57,6 +57,9 @@ const std::string notAPng = "Not a PNG Texture";
 // Sides beyond any GL texture size; larger images are refused before the
 // pixel buffers are allocated.
 constexpr png_uint_32 largestSide = 16384;
+// libpng buffers a whole chunk before decoding it; a chunk length from a
+// damaged file must not become an allocation of gigabytes.
+constexpr png_alloc_size_t largestBufferedChunk = 8 << 20;
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -116,6 +119,11 @@ bool readHeader(const PngReader& reader, ImageLayout& layout) {
     return false;
   }
   png_set_user_limits(png, largestSide, largestSide);
+  png_set_chunk_malloc_max(png, largestBufferedChunk);
+  // Only the chunks that make the image matter (a negative count keeps the
+  // header, palette, transparency, data and end chunks): text, profiles
+  // and the rest are skipped unread rather than buffered.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
 
   png_uint_32 width = 0, height = 0;
@@ -163,10 +171,10 @@ bool readRows(const PngReader& reader, png_bytepp rows) {
 }
 
 // Rows of 8-bit RGB (palette images: alpha 0) or RGBA into the texture's words.
-void convertRows(const std::vector<png_byte>& image, const ImageLayout& layout, Texture& texture) {
+void convertRows(const png_byte* image, const ImageLayout& layout, Texture& texture) {
   uint8_t* out = reinterpret_cast<uint8_t*>(texture.pixels.get());
   for (png_uint_32 y = 0; y < layout.height; ++y) {
-    const png_byte* in = image.data() + y * layout.rowBytes;
+    const png_byte* in = image + y * layout.rowBytes;
     for (png_uint_32 x = 0; x < layout.width; ++x) {
       out[0] = in[0];
       out[1] = in[1];
@@ -199,14 +207,16 @@ template <> Texture* ResourceCache<Texture>::load(std::string name) {
 
   auto texture = std::make_unique<Texture>(static_cast<int32_t>(layout.width),
                                            static_cast<int32_t>(layout.height));
-  std::vector<png_byte> image(layout.rowBytes * layout.height);
+  // Left uninitialised: libpng writes every row before it is converted, and
+  // a file that breaks off fails before any row is used.
+  auto image = std::make_unique_for_overwrite<png_byte[]>(layout.rowBytes * layout.height);
   std::vector<png_bytep> rows(layout.height);
   for (png_uint_32 y = 0; y < layout.height; ++y) {
-    rows[y] = image.data() + y * layout.rowBytes;
+    rows[y] = image.get() + y * layout.rowBytes;
   }
   if (!readRows(reader, rows.data())) {
     throw notAPng;
   }
-  convertRows(image, layout, *texture);
+  convertRows(image.get(), layout, *texture);
   return texture.release();
 }

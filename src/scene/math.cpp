@@ -51,11 +51,6 @@ void Matrix4::perspective(float fovDegrees, float aspect, float nearDistance) {
   m[14] = -2.0f * nearDistance;
 }
 
-Vec3 Matrix4::transformDirection(Vec3 v) const {
-  return {m[0] * v.x + m[4] * v.y + m[8] * v.z, m[1] * v.x + m[5] * v.y + m[9] * v.z,
-          m[2] * v.x + m[6] * v.y + m[10] * v.z};
-}
-
 Matrix4 Matrix4::operator*(Matrix4 other) const {
   Matrix4 product;
   for (int column = 0; column < 4; ++column) {

@@ -52,8 +52,12 @@ struct Matrix4 {
   // about the view axis (defined with the scene object).
   void lookAt(Vec3 position, Vec3 target, float roll);
 
-  // The upper-left 3x3 block times v: no translation.
-  Vec3 transformDirection(Vec3 v) const;
+  // The upper-left 3x3 block times v: no translation. Inline, as the per-
+  // corner loops of the mesh effects call it.
+  Vec3 transformDirection(Vec3 v) const {
+    return {m[0] * v.x + m[4] * v.y + m[8] * v.z, m[1] * v.x + m[5] * v.y + m[9] * v.z,
+            m[2] * v.x + m[6] * v.y + m[10] * v.z};
+  }
 
   // this * other: applied to a vector, other acts first.
   Matrix4 operator*(Matrix4 other) const;

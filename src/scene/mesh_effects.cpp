@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "assets/mesh.h"
 #include "scene/math.h"
@@ -17,6 +18,7 @@ void Mesh::updateEnvTexCoords() {
 }
 
 void Mesh::updateEnvTexCoords(const Matrix4& modelview) {
+  constexpr float smallestLengthSquared = std::numeric_limits<float>::min();
   const size_t count = drawPositions.size();
   if (drawTexCoords.size() != count) {
     drawTexCoords.resize(count, Vec2{0.0f, 0.0f});
@@ -27,8 +29,11 @@ void Mesh::updateEnvTexCoords(const Matrix4& modelview) {
   for (size_t i = 0; i < normalCount; ++i) {
     const Vec3 v = modelview.transformDirection(normal[i]);
     const float lengthSquared = v.x * v.x + v.y * v.y + v.z * v.z;
-    // A normal turned into nothing has no direction: it maps to the centre.
-    const float scale = lengthSquared > 0.0f ? 1.0f / std::sqrt(lengthSquared) : 0.0f;
+    // A normal turned into nothing has no direction. The smallest normal
+    // float added to its squared length keeps the scale finite, so it stays
+    // zero and maps to the centre; any other length is too large for the
+    // addition to change it. No branch, so the loop vectorises.
+    const float scale = 1.0f / std::sqrt(lengthSquared + smallestLengthSquared);
     texCoord[i] = Vec2{(v.x * scale + 1.0f) * 0.5f, (v.y * scale + 1.0f) * 0.5f};
   }
 }

@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_mesh_load PRIVATE viriz_scene viriz_assets)

@@ -1,0 +1,1 @@
+target_link_libraries(fuzz_png_load PRIVATE viriz_assets)
