@@ -7,7 +7,7 @@ void Mesh::computeNormals() {
   std::fill(normals.begin(), normals.end(), Vec3{0.0f, 0.0f, 0.0f});
 
   for (Face& face : faces) {
-    const Vec3 v0 = positions[face.vertexIndex[0]];
+    const Vec3& v0 = positions[face.vertexIndex[0]];
     const Vec3 edge1 = positions[face.vertexIndex[1]] - v0;
     const Vec3 edge2 = positions[face.vertexIndex[2]] - v0;
     const Vec3 n = cross(edge1, edge2);

@@ -9,30 +9,30 @@ struct Vec3 {
   float z;
 };
 
-inline Vec3 operator+(Vec3 a, Vec3 b) {
+inline Vec3 operator+(const Vec3& a, const Vec3& b) {
   return {a.x + b.x, a.y + b.y, a.z + b.z};
 }
-inline Vec3 operator-(Vec3 a, Vec3 b) {
+inline Vec3 operator-(const Vec3& a, const Vec3& b) {
   return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-inline Vec3 operator*(Vec3 v, float k) {
+inline Vec3 operator*(const Vec3& v, float k) {
   return {v.x * k, v.y * k, v.z * k};
 }
 inline Vec3& operator+=(Vec3& a, Vec3 b) {
   return a = a + b;
 }
 
-inline float dot(Vec3 a, Vec3 b) {
+inline float dot(const Vec3& a, const Vec3& b) {
   return a.x * b.x + a.y * b.y + a.z * b.z;
 }
 
-inline Vec3 cross(Vec3 a, Vec3 b) {
+inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
 // Scales by the reciprocal of the length, computed first. A zero vector
 // gives non-finite components; callers that may meet one check beforehand.
-inline Vec3 normalize(Vec3 v) {
+inline Vec3 normalize(const Vec3& v) {
   return v * (1.0f / std::sqrt(dot(v, v)));
 }
 

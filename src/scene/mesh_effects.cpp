@@ -17,24 +17,55 @@ void Mesh::updateEnvTexCoords() {
   updateEnvTexCoords(modelview);
 }
 
-void Mesh::updateEnvTexCoords(const Matrix4& modelview) {
+namespace {
+
+// Corners are handled in blocks whose normals are first split into separate
+// x, y and z arrays: the arithmetic then runs on whole vectors of one
+// component, where picking every third float out of the Vec3 array would
+// cost more shuffling than the arithmetic itself.
+constexpr size_t cornersPerBlock = 64;
+
+void envTexCoordsBlock(const Matrix4& modelview, const Vec3* normals, Vec2* texCoords,
+                       size_t count) {
+  // A normal turned into nothing has no direction. The smallest normal float
+  // added to its squared length keeps the scale finite, so it stays zero and
+  // maps to the centre; any other length is too large for the addition to
+  // change it. No branch, so the loop vectorises.
   constexpr float smallestLengthSquared = std::numeric_limits<float>::min();
+  const float* m = modelview.m;
+
+  float xs[cornersPerBlock], ys[cornersPerBlock], zs[cornersPerBlock];
+  for (size_t i = 0; i < count; ++i) {
+    xs[i] = normals[i].x;
+    ys[i] = normals[i].y;
+    zs[i] = normals[i].z;
+  }
+  float us[cornersPerBlock], vs[cornersPerBlock];
+  for (size_t i = 0; i < count; ++i) {
+    // The upper-left 3x3 of the matrix: Matrix4::transformDirection.
+    const float x = m[0] * xs[i] + m[4] * ys[i] + m[8] * zs[i];
+    const float y = m[1] * xs[i] + m[5] * ys[i] + m[9] * zs[i];
+    const float z = m[2] * xs[i] + m[6] * ys[i] + m[10] * zs[i];
+    const float scale = 1.0f / std::sqrt(x * x + y * y + z * z + smallestLengthSquared);
+    us[i] = (x * scale + 1.0f) * 0.5f;
+    vs[i] = (y * scale + 1.0f) * 0.5f;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    texCoords[i] = Vec2{us[i], vs[i]};
+  }
+}
+
+} // namespace
+
+void Mesh::updateEnvTexCoords(const Matrix4& modelview) {
   const size_t count = drawPositions.size();
   if (drawTexCoords.size() != count) {
     drawTexCoords.resize(count, Vec2{0.0f, 0.0f});
   }
-  const Vec3* normal = drawNormals.data();
-  Vec2* texCoord = drawTexCoords.data();
   const size_t normalCount = std::min(count, drawNormals.size());
-  for (size_t i = 0; i < normalCount; ++i) {
-    const Vec3 v = modelview.transformDirection(normal[i]);
-    const float lengthSquared = v.x * v.x + v.y * v.y + v.z * v.z;
-    // A normal turned into nothing has no direction. The smallest normal
-    // float added to its squared length keeps the scale finite, so it stays
-    // zero and maps to the centre; any other length is too large for the
-    // addition to change it. No branch, so the loop vectorises.
-    const float scale = 1.0f / std::sqrt(lengthSquared + smallestLengthSquared);
-    texCoord[i] = Vec2{(v.x * scale + 1.0f) * 0.5f, (v.y * scale + 1.0f) * 0.5f};
+  for (size_t first = 0; first < normalCount; first += cornersPerBlock) {
+    envTexCoordsBlock(modelview, drawNormals.data() + first, drawTexCoords.data() + first,
+                      std::min(cornersPerBlock, normalCount - first));
   }
 }
 
