@@ -75,15 +75,19 @@ class Demo:
 
 
 def demo_context(platform, screen="640x480x24", **kwargs):
-    """Xvfb (and Wine for the Windows build) around one Demo; yields the Demo."""
+    """Xvfb, a private PulseAudio (and Wine for the Windows build) around one
+    Demo; yields the Demo."""
     import contextlib
 
     @contextlib.contextmanager
     def context():
         with contextlib.ExitStack() as stack:
             xvfb = stack.enter_context(headless.Xvfb(screen))
+            tmp = stack.enter_context(headless.temp_dir())
+            pulse = stack.enter_context(headless.PulseAudio(tmp))
             wine = stack.enter_context(headless.WinePrefix()) if platform == "windows" else None
-            demo = Demo(platform, xvfb, wine=wine, **kwargs)
+            env = dict(pulse.env, **kwargs.pop("extra_env", {}))
+            demo = Demo(platform, xvfb, wine=wine, extra_env=env, **kwargs)
             try:
                 yield demo
             finally:

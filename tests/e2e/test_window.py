@@ -21,7 +21,7 @@ class WindowBehaviour:
             x, y, width, height = demo.xvfb.window_geometry(window)
             self.assertEqual((x, y, width, height), (0, 0, 640, 480))
             # Frames keep coming: the program is alive and the screen shows
-            # the cleared (black) frame.
+            # what it drew (an undrawn window stays black).
             time.sleep(1.0)
             self.assertIsNone(demo.process.poll())
             with tempfile.TemporaryDirectory() as tmp:
@@ -29,7 +29,7 @@ class WindowBehaviour:
                 demo.xvfb.screenshot(shot)
                 brightest = subprocess.run(["convert", shot, "-format", "%[max]", "info:"],
                                            capture_output=True, text=True, check=True).stdout
-            self.assertEqual(float(brightest), 0.0)
+            self.assertGreater(float(brightest), 0.0)
             demo.xvfb.key("Escape", window=window)
             code, _, err = demo.finish()
             self.assertEqual(code, 0, err)

@@ -2,7 +2,6 @@
 into a private PulseAudio null sink must be the decoded track, sample for
 sample, and without any audio server sound initialisation must fail."""
 
-import array
 import math
 import os
 import random
@@ -16,13 +15,11 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import headless  # noqa: E402
+from audio_match import BYTES_PER_SECOND, follow_track, locate  # noqa: E402
 
 WINDOWS_BIN = os.environ.get("VIRIZ_WINDOWS_BIN",
                              os.path.join(headless.REPO, "build", "windows", "bin"))
 PROGRAM = os.path.join(WINDOWS_BIN, "audio_player_test.exe")
-BYTES_PER_SECOND = 176400
-BLOCK = BYTES_PER_SECOND // 100  # 10 ms
-WINDOW = BYTES_PER_SECOND // 10  # how far a glitch may move the track: 100 ms
 
 
 def make_track(workdir, seconds):
@@ -49,63 +46,6 @@ def make_track(workdir, seconds):
     subprocess.run(["oggdec", "-Q", "-R", "-o", raw, ogg], check=True)
     with open(raw, "rb") as f:
         return f.read()
-
-
-def close(played, expected):
-    """Equal to within one unit per sample: Wine's DirectSound mixes in
-    floating point and now and then rounds a sample the other way."""
-    if played == expected:
-        return True
-    if len(played) != len(expected) or len(played) % 2:
-        return False
-    return all(abs(a - b) <= 1 for a, b in zip(array.array("h", played), array.array("h", expected)))
-
-
-def locate(haystack, source, pos, search_from=0, search_to=None):
-    """Where the block of source at pos lies in haystack[search_from:search_to],
-    found by short probes (a long one would rarely come through without a
-    rounded sample); None when it is not there."""
-    for skip in range(0, WINDOW, 256):
-        probe = source[pos + skip:pos + skip + 128]
-        if len(probe) < 128 or not any(probe):
-            continue
-        at = haystack.find(probe, search_from, search_to or len(haystack))
-        start = at - skip
-        if at >= 0 and start % 2 == 0 and close(haystack[start:start + BLOCK],
-                                                 source[pos:pos + BLOCK]):
-            return start
-    return None
-
-
-def follow_track(recording, reference, rec_pos, ref_pos, ref_end):
-    """Walks the recording alongside the track in 10 ms blocks from a matching
-    pair of positions. Where the block differs, the platform may have dropped or
-    delayed a few milliseconds: the walk picks the track up again within 100 ms.
-    Anything else (stale or misplaced audio) fails. Returns the glitch count."""
-    glitches = 0
-    while ref_pos < ref_end:
-        if close(recording[rec_pos:rec_pos + BLOCK], reference[ref_pos:ref_pos + BLOCK]):
-            rec_pos += BLOCK
-            ref_pos += BLOCK
-            continue
-        glitches += 1
-        for ahead in range(0, WINDOW, BLOCK // 2):
-            at = locate(reference, recording, rec_pos + ahead, max(0, ref_pos - WINDOW),
-                        ref_pos + 2 * WINDOW)
-            if at is None:
-                continue
-            # The platform drops or inserts time; audio in the track's own
-            # place that is not the track was written there by the player.
-            skipped = recording[rec_pos:rec_pos + ahead]
-            if at - (rec_pos + ahead) == ref_pos - rec_pos and any(skipped):
-                raise AssertionError(f"other audio in place of the track at "
-                                     f"{ref_pos / BYTES_PER_SECOND:.3f} s")
-            rec_pos, ref_pos = rec_pos + ahead, at
-            break
-        else:
-            raise AssertionError(f"the recording leaves the track at "
-                                 f"{ref_pos / BYTES_PER_SECOND:.3f} s")
-    return glitches
 
 
 @unittest.skipUnless(os.path.exists(PROGRAM), "the Windows build has no audio_player_test.exe")
