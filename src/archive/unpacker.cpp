@@ -343,48 +343,9 @@ void Unpacker::flushWindow() {
 
 // --- Audio ---
 
-// Predicts the next byte of the current channel from its recent deltas and the
-// last delta of any channel, subtracts the coded delta, and every 32 bytes
-// nudges the weight whose adjustment would have erred least.
+// The byte the coded delta stands for on the current channel.
 uint8_t Unpacker::decodeAudioSample(uint32_t delta) {
-  AudioChannel& v = channels[currentChannel];
-  ++v.count;
-  v.delta[3] = v.delta[2];
-  v.delta[2] = v.delta[1];
-  v.delta[1] = v.lastDelta - v.delta[0];
-  v.delta[0] = v.lastDelta;
-
-  const int32_t predicted =
-      ((8 * v.lastSample + v.weight[0] * v.delta[0] + v.weight[1] * v.delta[1] +
-        v.weight[2] * v.delta[2] + v.weight[3] * v.delta[3] + v.weight[4] * channelDelta) >>
-       3) &
-      0xFF;
-  const int32_t sample = predicted - int32_t(delta);
-
-  const int32_t e = int32_t(int8_t(uint8_t(delta))) * 8;
-  const int32_t candidates[5] = {v.delta[0], v.delta[1], v.delta[2], v.delta[3], channelDelta};
-  v.error[0] += uint32_t(std::abs(e));
-  for (int k = 0; k < 5; ++k) {
-    v.error[2 * k + 1] += uint32_t(std::abs(e - candidates[k]));
-    v.error[2 * k + 2] += uint32_t(std::abs(e + candidates[k]));
-  }
-
-  v.lastDelta = int8_t(uint8_t(uint8_t(sample) - uint8_t(v.lastSample)));
-  channelDelta = v.lastDelta;
-  v.lastSample = sample;
-
-  if ((v.count & 31) == 0) {
-    const uint32_t winner = uint32_t(std::min_element(v.error, v.error + 11) - v.error);
-    std::fill(std::begin(v.error), std::end(v.error), 0u);
-    if (winner != 0) {
-      int32_t& weight = v.weight[(winner - 1) / 2];
-      if (winner % 2 == 1 && weight >= -16)
-        --weight;
-      else if (winner % 2 == 0 && weight < 16)
-        ++weight;
-    }
-  }
-  return uint8_t(sample);
+  return decodeAudioByte(channels[currentChannel], channelDelta, uint8_t(delta));
 }
 
 void Unpacker::decodeAudioSymbol() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/archive_format.h"
+#include "archive/audio_predictor.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,16 +38,6 @@ struct DecodeTable {
   uint32_t position[16];
   uint16_t symbols[kMaxAlphabet];
   uint16_t fast[1u << kFastBits];
-};
-
-// Predictor state of one audio channel.
-struct AudioChannel {
-  int32_t weight[5]; // adapted within -17 to 16
-  int32_t delta[4];
-  int32_t lastDelta;
-  uint32_t error[11]; // error sums of the eleven candidate adjustments
-  uint32_t count;     // bytes produced
-  int32_t lastSample; // kept unreduced
 };
 
 // Builds the decoding structures of an alphabet of `count` symbols from its code lengths.

@@ -4,7 +4,7 @@
 // every symbol it picks decodes to the bytes it stands for.
 #pragma once
 
-#include "audio_predictor.h"
+#include "archive/audio_predictor.h"
 #include "bit_writer.h"
 #include "lz_format.h"
 #include "match_finder.h"
@@ -58,7 +58,7 @@ struct StreamState {
   uint32_t recentCounter = 0;
   uint32_t lastDistance = 0;
   uint32_t lastLength = 0;
-  std::array<AudioChannelState, 4> channelStates{};
+  std::array<AudioChannel, 4> channelStates{};
   int currentChannel = 0;
   int32_t channelDelta = 0;
 };
