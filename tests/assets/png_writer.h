@@ -2,30 +2,24 @@
 
 #include <cstdint>
 #include <png.h>
-#include <stdexcept>
 #include <vector>
 
-// Test images made with libpng's own writer, into memory.
+// Test images written by libpng itself, into memory.
 struct PngImage {
   uint32_t width = 1;
   uint32_t height = 1;
   int colorType = PNG_COLOR_TYPE_RGB;
   int bitDepth = 8;
-  bool interlaced = false;
-  // Packed rows as the PNG stores them (16-bit samples big-endian), top row first.
-  std::vector<std::vector<uint8_t>> rows;
+  std::vector<std::vector<uint8_t>> rows; // packed as stored, top row first
   std::vector<png_color> palette;
   std::vector<uint8_t> paletteAlpha; // a tRNS chunk when not empty
+  bool interlaced = false;
 };
 
 inline std::vector<uint8_t> encodePng(const PngImage& image) {
   std::vector<uint8_t> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    throw std::runtime_error("png write failed");
-  }
   png_set_write_fn(
       png, &out,
       [](png_structp p, png_bytep data, png_size_t length) {
@@ -43,11 +37,11 @@ inline std::vector<uint8_t> encodePng(const PngImage& image) {
     png_set_tRNS(png, info, image.paletteAlpha.data(), int(image.paletteAlpha.size()), nullptr);
   }
   png_write_info(png, info);
-  std::vector<png_bytep> rowPointers;
+  std::vector<png_bytep> rows;
   for (const auto& row : image.rows) {
-    rowPointers.push_back(const_cast<png_bytep>(row.data()));
+    rows.push_back(const_cast<png_bytep>(row.data()));
   }
-  png_write_image(png, rowPointers.data());
+  png_write_image(png, rows.data()); // passes over the rows when interlaced
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   return out;

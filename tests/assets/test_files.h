@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under the system's temp folder, removed with everything
-// in it when the object goes away.
+// A fresh directory under the system's temp folder, removed with its contents.
 class TempDir {
 public:
   TempDir() {
@@ -23,18 +22,25 @@ public:
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   std::string path(const std::string& name) const { return (root / name).string(); }
 
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    const std::string file = path(name);
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return file;
+    std::ofstream(path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path(name);
   }
 
 private:
   std::filesystem::path root;
 };
+
+// What a loader throws for the file, or "" when it loads.
+template <typename Load> std::string failureOf(Load load) {
+  try {
+    load();
+  } catch (const std::string& error) {
+    return error;
+  }
+  return {};
+}
