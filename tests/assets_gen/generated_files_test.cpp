@@ -159,6 +159,8 @@ TEST(GeneratedFiles, BuildPacksTheMusicIntoTheArchive) {
 TEST(GeneratedFiles, BadArgumentsFailCleanly) {
   EXPECT_EQ(runTool(""), 2);
   EXPECT_EQ(runTool("a b"), 2);
+  EXPECT_EQ(runTool("--frobnicate"), 2) << "an option is not taken for a folder";
+  EXPECT_EQ(runTool("--help"), 0);
   TempDir dir;
   std::ofstream(dir.file("plain-file")) << "x";
   EXPECT_EQ(runTool("'" + dir.file("plain-file") + "/out'"), 1);

@@ -8,6 +8,7 @@
 #include "song.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
@@ -32,9 +33,20 @@ void writeAll(const std::filesystem::path& out) {
 
 } // namespace
 
+const char kUsage[] =
+    "usage: viriz-assets OUTPUT-DIR\n"
+    "\n"
+    "Writes the demo's default data set into OUTPUT-DIR, the same bytes on every\n"
+    "run: data/viriz.mesh, data/tex.png, data/logo.png, data/creds.png and the\n"
+    "music kelvo.ogg (which the build packs into data.dat).\n";
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: viriz-assets <output-dir>\n");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   try {
