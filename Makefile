@@ -44,7 +44,7 @@ build-sanitizers:
 	$(CMAKE_ASAN) >/dev/null
 	cmake --build build/asan -j$(JOBS)
 	$(CMAKE_TSAN) >/dev/null
-	cmake --build build/tsan -j$(JOBS)
+	cmake --build build/tsan -j$(JOBS) --target tests-audio
 
 build-fuzz:
 	$(CMAKE_FUZZ) >/dev/null

@@ -20,7 +20,20 @@ function(viriz_add_test)
     VIRIZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     VIRIZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
     VIRIZ_WINDOWS_BIN="${VIRIZ_WINDOWS_BIN}")
+  set_property(GLOBAL APPEND PROPERTY VIRIZ_TESTS_${T_LABEL} ${T_NAME})
   gtest_discover_tests(${T_NAME}
     PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# tests-<label>: builds just the test binaries of one label (the ThreadSanitizer
+# build needs only the threaded audio tests).
+function(viriz_add_label_targets)
+  foreach(label platform archive assets scene audio app)
+    get_property(binaries GLOBAL PROPERTY VIRIZ_TESTS_${label})
+    if(binaries)
+      add_custom_target(tests-${label} DEPENDS ${binaries})
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL viriz_add_label_targets)
