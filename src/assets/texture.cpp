@@ -122,7 +122,7 @@ bool readHeader(const PngReader& reader, ImageLayout& layout) {
   png_set_chunk_malloc_max(png, largestBufferedChunk);
   // Only the chunks that make the image matter (a negative count keeps the
   // header, palette, transparency, data and end chunks): text, profiles
-  // and the rest are skipped unread rather than buffered.
+  // and the rest are skipped over rather than buffered.
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
 

@@ -9,6 +9,8 @@ struct Vec3 {
   float z;
 };
 
+// The helpers take references: in per-face loops, by-value copies of the
+// 12-byte struct were spilled through the stack.
 inline Vec3 operator+(const Vec3& a, const Vec3& b) {
   return {a.x + b.x, a.y + b.y, a.z + b.z};
 }
@@ -18,7 +20,7 @@ inline Vec3 operator-(const Vec3& a, const Vec3& b) {
 inline Vec3 operator*(const Vec3& v, float k) {
   return {v.x * k, v.y * k, v.z * k};
 }
-inline Vec3& operator+=(Vec3& a, Vec3 b) {
+inline Vec3& operator+=(Vec3& a, const Vec3& b) {
   return a = a + b;
 }
 
