@@ -2,7 +2,6 @@
 // per-frame effects on whatever loads: nothing may read out of bounds.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -14,34 +13,42 @@
 
 namespace {
 
-// One scratch file per process, rewritten for every input.
-const std::string& scratchPath() {
-  static const std::string path = [] {
+// The loader takes a path, so each input goes through a scratch file. It is
+// unlinked at once and named by its descriptor: nothing is left behind
+// however the run ends.
+class ScratchFile {
+public:
+  ScratchFile() {
     char pattern[] = "/tmp/fuzz_mesh_load-XXXXXX";
-    const int fd = mkstemp(pattern);
-    if (fd < 0) {
+    descriptor = mkstemp(pattern);
+    if (descriptor < 0) {
       std::abort();
     }
-    close(fd);
-    std::atexit([] { std::remove(scratchPath().c_str()); });
-    return std::string(pattern);
-  }();
-  return path;
-}
+    unlink(pattern);
+    path = "/proc/self/fd/" + std::to_string(descriptor);
+  }
+
+  const std::string& hold(const uint8_t* data, size_t size) {
+    if (ftruncate(descriptor, 0) != 0 || pwrite(descriptor, data, size, 0) != ssize_t(size)) {
+      std::abort();
+    }
+    return path;
+  }
+
+private:
+  int descriptor;
+  std::string path;
+};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* file = std::fopen(scratchPath().c_str(), "wb");
-  if (!file) {
-    std::abort();
-  }
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  static ScratchFile scratch;
+  const std::string& path = scratch.hold(data, size);
 
   std::unique_ptr<Mesh> mesh;
   try {
-    mesh.reset(ResourceCache<Mesh>::load(scratchPath()));
+    mesh.reset(ResourceCache<Mesh>::load(path));
   } catch (const std::string&) {
     return 0;
   }

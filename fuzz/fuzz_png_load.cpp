@@ -1,7 +1,6 @@
 // Feeds arbitrary bytes to the PNG texture loader through a file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -12,32 +11,41 @@
 
 namespace {
 
-const std::string& scratchPath() {
-  static const std::string path = [] {
+// The loader takes a path, so each input goes through a scratch file. It is
+// unlinked at once and named by its descriptor: nothing is left behind
+// however the run ends.
+class ScratchFile {
+public:
+  ScratchFile() {
     char pattern[] = "/tmp/fuzz_png_load-XXXXXX";
-    const int fd = mkstemp(pattern);
-    if (fd < 0) {
+    descriptor = mkstemp(pattern);
+    if (descriptor < 0) {
       std::abort();
     }
-    close(fd);
-    std::atexit([] { std::remove(scratchPath().c_str()); });
-    return std::string(pattern);
-  }();
-  return path;
-}
+    unlink(pattern);
+    path = "/proc/self/fd/" + std::to_string(descriptor);
+  }
+
+  const std::string& hold(const uint8_t* data, size_t size) {
+    if (ftruncate(descriptor, 0) != 0 || pwrite(descriptor, data, size, 0) != ssize_t(size)) {
+      std::abort();
+    }
+    return path;
+  }
+
+private:
+  int descriptor;
+  std::string path;
+};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* file = std::fopen(scratchPath().c_str(), "wb");
-  if (!file) {
-    std::abort();
-  }
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  static ScratchFile scratch;
+  const std::string& path = scratch.hold(data, size);
 
   try {
-    std::unique_ptr<Texture> texture(ResourceCache<Texture>::load(scratchPath()));
+    std::unique_ptr<Texture> texture(ResourceCache<Texture>::load(path));
     // Every pixel must have been written: reading them all lets the
     // sanitizers see any that lie outside the buffer.
     uint32_t sum = 0;
