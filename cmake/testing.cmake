@@ -21,6 +21,7 @@ function(viriz_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(${T_NAME} PRIVATE
     VIRIZ_TESTDATA="${VIRIZ_SHARED_DIR}/testdata"
     VIRIZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -3,6 +3,7 @@
 #include "archive/archive_cipher.h"
 #include "archive/archive_format.h"
 #include "archive/crc32.h"
+#include "temp_dir.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -37,22 +38,6 @@ inline void writeFile(const std::filesystem::path& path, const Bytes& data) {
 inline uint32_t crcOf(const Bytes& data) {
   return ~crc32Update(0xFFFFFFFFu, data.data(), data.size());
 }
-
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "viriz-archive-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-  std::filesystem::path path_;
-};
 
 // Runs the test body inside a directory and returns to the previous one.
 class ChangeDir {

@@ -86,7 +86,7 @@ TEST_F(MeshLoadTest, AcceptsWhatTheFormatAllows) {
 }
 
 TEST_F(MeshLoadTest, RejectsDamagedFilesAsCorrupt) {
-  EXPECT_EQ(failureOf([&] { ResourceCache<Mesh>::load(dir.path("absent.mesh")); }),
+  EXPECT_EQ(failureOf([&] { ResourceCache<Mesh>::load(dir.file("absent.mesh")); }),
             "File not found");
   const std::vector<uint8_t> valid = encodeMeshFile(foldedPair());
   std::vector<uint8_t> bytes = valid;

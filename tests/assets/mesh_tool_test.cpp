@@ -16,7 +16,7 @@ TEST(MeshWriterTest, WritesWhatTheLoaderReadsAndNothingElse) {
   data.normals = {{0, 1, 0}, {1, 0, 0}};
   data.texCoords = {{0.25f, 0.75f}};
   data.faces = {Face{{2, 0, 1}, {1, 0, 1}, {0, 0, 0}, {}}};
-  const std::string path = dir.path("round.mesh");
+  const std::string path = dir.file("round.mesh");
   ASSERT_TRUE(writeMeshFile(path.c_str(), data));
   EXPECT_EQ(std::filesystem::file_size(path), 21u + 12 * 3 + 12 * 2 + 8 + 36);
   std::unique_ptr<Mesh> mesh(ResourceCache<Mesh>::load(path));
@@ -26,7 +26,7 @@ TEST(MeshWriterTest, WritesWhatTheLoaderReadsAndNothingElse) {
   EXPECT_EQ(mesh->faces[0].normalIndex[1], 0);
 
   data.faces[0].vertexIndex[1] = 3;
-  const std::string bad = dir.path("bad.mesh");
+  const std::string bad = dir.file("bad.mesh");
   EXPECT_FALSE(writeMeshFile(bad.c_str(), data));
   EXPECT_FALSE(std::filesystem::exists(bad));
 }

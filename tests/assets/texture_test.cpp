@@ -104,7 +104,7 @@ TEST_F(TextureLoadTest, EveryColourTypeBecomesRgbaTopRowFirst) {
 }
 
 TEST_F(TextureLoadTest, DamagedFilesAreNotAPng) {
-  EXPECT_EQ(failureOf([&] { ResourceCache<Texture>::load(dir.path("absent.png")); }),
+  EXPECT_EQ(failureOf([&] { ResourceCache<Texture>::load(dir.file("absent.png")); }),
             "File not found");
   PngImage noisy = image(PNG_COLOR_TYPE_RGB, 8, 20, {});
   for (int y = 0; y < 20; ++y) {

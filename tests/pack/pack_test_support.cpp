@@ -12,18 +12,6 @@
 
 namespace packtest {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "viriz-pack-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 std::vector<uint8_t> makeText(size_t size, uint32_t seed) {
   static const char* const words[] = {"the",    "window", "archive", "music",  "beat",  "scene",
                                       "camera", "light",  "sweeps",  "across", "mesh",  "and",

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pack/archive_writer.h"
+#include "temp_dir.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,20 +11,6 @@
 #include <vector>
 
 namespace packtest {
-
-// A fresh directory removed again on destruction.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-  std::filesystem::path path_;
-};
 
 struct Entry {
   std::string name;
