@@ -40,13 +40,10 @@ class ShowBehaviour:
         """The track as the player should play it: extracted from the archive
         with our packer and decoded by oggdec (which equals ov_read)."""
         ogg = os.path.join(self.tmp.name, "kelvo.ogg")
-        raw = os.path.join(self.tmp.name, "kelvo.raw")
         subprocess.run([os.path.join(LINUX_BIN, "viriz-pack"), "extract",
                         os.path.join(self.data_dir, "data.dat"), "kelvo.ogg", "-p", PASSWORD,
                         "-o", ogg], check=True, capture_output=True)
-        subprocess.run(["oggdec", "-Q", "-R", "-o", raw, ogg], check=True)
-        with open(raw, "rb") as f:
-            return f.read()
+        return self.decoded_track_from(ogg)
 
     def run_show(self, seconds, screenshot_at=None):
         """Runs the demo for about `seconds`, then presses Escape. Returns

@@ -4,7 +4,6 @@
 #include "archive/data_file.h"
 
 #include <GL/gl.h>
-#include <png.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cstdio>
@@ -43,28 +42,6 @@ std::vector<std::uint8_t> FrameCapture::render(float seconds) {
     std::swap_ranges(rgb.begin() + y * stride, rgb.begin() + (y + 1) * stride,
                      rgb.begin() + (kHeight - 1 - y) * stride);
   return rgb;
-}
-
-bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, int width,
-                 int height) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file)
-    return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y)
-      png_write_row(png, rgb.data() + static_cast<size_t>(y) * width * 3);
-    png_write_end(png, nullptr);
-    ok = true;
-  }
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0 && ok;
 }
 
 namespace {

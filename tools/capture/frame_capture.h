@@ -30,10 +30,6 @@ private:
   Show theShow;
 };
 
-// Writes RGB (3 bytes a pixel, top row first) as a PNG file; false on failure.
-bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, int width,
-                 int height);
-
 // Decodes the music from `from` to `to` seconds into a 16-bit stereo WAV file.
 // False when the track cannot be opened or the file written.
 bool writeMusicWav(const std::string& path, double from, double to);

@@ -1,6 +1,7 @@
 // viriz-capture: renders the show offscreen at 640x480 at given times of the
 // music, without playing it.
 #include "frame_capture.h"
+#include "rgb_png.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,12 @@
+// Writing 8-bit RGB pictures as PNG files, for the tools that make pictures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes `rgb` (3 bytes a pixel, top row first) as a PNG file. No time stamp
+// or other variable chunk is written, so equal pictures give equal files.
+// False when the file cannot be created or written.
+bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, int width,
+                 int height);
