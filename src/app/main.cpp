@@ -28,28 +28,36 @@ void runFrameLoop(GlWindow& window, Show& show) {
   }
 }
 
+// A failure: the music stops, the desktop comes back (display mode, cursor)
+// so that the box cannot end up behind a fullscreen window, then the text is
+// shown.
+void reportFailure(GlWindow*& window, const char* text) {
+  releaseShow();
+  delete window;
+  window = nullptr;
+  showErrorBox(text);
+}
+
 } // namespace
 
 int main(int, char**) {
+  GlWindow* window = nullptr;
   try {
-    GlWindow* window = new GlWindow("test", 640, 480, 32, 16, -1, true);
+    window = new GlWindow("test", 640, 480, 32, 16, -1, true);
     Show show;
     startShow(show, window->handle());
     runFrameLoop(*window, show);
     delete window;
+    window = nullptr;
     // The fade track goes with `show` here, before the music stops below.
   } catch (const char* text) {
-    releaseShow();
-    showErrorBox(text);
+    reportFailure(window, text);
   } catch (std::string text) {
-    releaseShow();
-    showErrorBox(text.c_str());
+    reportFailure(window, text.c_str());
   } catch (const std::exception& error) {
-    releaseShow();
-    showErrorBox(error.what());
+    reportFailure(window, error.what());
   } catch (...) {
-    releaseShow();
-    showErrorBox("Unknown internal error");
+    reportFailure(window, "Unknown internal error");
   }
   releaseShow();
   return 0;

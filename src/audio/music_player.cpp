@@ -53,14 +53,12 @@ struct PlayerState {
 
 PlayerState player;
 
-// The part of the buffer the play cursor has passed since the last fill,
-// which the next fill may overwrite. Equal positions count as the whole buffer.
-std::uint32_t freeBytes(std::uint32_t cursor, std::uint32_t writePos) {
-  return cursor > writePos ? cursor - writePos : cursor + kSoundBufferBytes - writePos;
-}
-
-// How far the play cursor has moved since the last fill. Equal positions
-// count as no progress.
+// How far the play cursor has moved since the last fill: the part of the
+// buffer that has been heard and that the next fill may overwrite. A cursor
+// on the write position has not moved since that fill (every fill writes up
+// to the cursor), so equal positions count as no progress: a device that
+// stalls for a refill period must not have a whole second of unheard music
+// rewritten, nor the clock jump.
 std::uint32_t playedSinceFill(std::uint32_t cursor, std::uint32_t writePos) {
   return cursor >= writePos ? cursor - writePos : cursor + kSoundBufferBytes - writePos;
 }
@@ -131,8 +129,9 @@ void refill(std::vector<std::uint8_t>& scratch) {
   if (!player.streamBuffer.playCursor(cursor))
     return;
   const std::uint32_t writePos = player.writePos;
+  const std::uint32_t freed = playedSinceFill(cursor, writePos);
   LockedRegions regions;
-  if (!lockForRefill(writePos, freeBytes(cursor, writePos), regions))
+  if (freed == 0 || !lockForRefill(writePos, freed, regions))
     return;
   const std::uint32_t locked =
       std::min<std::uint32_t>(regions.firstBytes + regions.secondBytes, scratch.size());

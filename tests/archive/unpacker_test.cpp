@@ -150,6 +150,38 @@ TEST_F(Unpack, LargeEntryWrapsTheWindow) {
     ASSERT_EQ(uint8_t('0' + i % 10), out[i]) << i;
 }
 
+// Distances at and just below the window size: the source lies up to a block
+// ahead of the destination in the window, so the copy overlaps forwards. Each
+// output byte must still be the one `distance` bytes back in the output.
+TEST_F(Unpack, DistancesNextToTheWindowSize) {
+  StreamWriter s;
+  s.lzTables();
+  std::mt19937 random(11);
+  Bytes expected;
+  for (size_t i = 0; i < kWindowSize + 100; ++i) {
+    expected.push_back(uint8_t(random()));
+    s.literal(expected.back());
+  }
+  constexpr uint32_t kLastSlot = kDistanceSymbols - 1;
+  const uint32_t slotTop = kDistanceBase[kLastSlot] + (1u << kDistanceExtraBits[kLastSlot]);
+  for (uint32_t below = 0; below <= 33; ++below) {
+    const uint32_t distance = kWindowSize - below;
+    const uint32_t lengthSlot = 8 + below % 12;
+    s.match(lengthSlot, 0, kLastSlot, distance - 1 - kDistanceBase[kLastSlot]);
+    ASSERT_LE(distance, slotTop);
+    // Both long-distance bonuses apply.
+    const uint32_t length = kLengthBase[lengthSlot] + 3 + 2;
+    for (uint32_t i = 0; i < length; ++i)
+      expected.push_back(expected[expected.size() - distance]);
+    s.literal(uint8_t(below));
+    expected.push_back(uint8_t(below));
+  }
+  const Bytes out = run(s.finish(), expected.size());
+  ASSERT_EQ(expected.size(), out.size());
+  for (size_t i = kWindowSize; i < out.size(); ++i)
+    ASSERT_EQ(expected[i], out[i]) << "at " << i;
+}
+
 TEST_F(Unpack, SolidEntryContinuesWithWindowTablesAndDistances) {
   StreamWriter first;
   first.lzTables();

@@ -84,7 +84,10 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
 
   // The clock never goes back, moves on smoothly rather than a device buffer
   // at a time, and stays within one device buffer of what the device has
-  // taken (which is at most one buffer ahead of the file).
+  // taken. The file shows what was taken only up to two device buffers late:
+  // the disk driver writes each buffer after the callback has filled it,
+  // through a stdio stream whose 4096-byte buffer holds back every other
+  // 4096-byte write until the next one.
   const Reading* previous = &readings.front();
   for (const Reading& reading : readings) {
     ASSERT_GE(reading.seconds, previous->seconds);
@@ -95,7 +98,8 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
       continue;
     const double heard = reading.seconds * kBytesPerSecond;
     const double takenLeast = static_cast<double>(reading.writtenBefore) - start;
-    const double takenMost = static_cast<double>(reading.writtenAfter) - start + kDeviceBufferBytes;
+    const double takenMost =
+        static_cast<double>(reading.writtenAfter) - start + 2 * kDeviceBufferBytes;
     ASSERT_LE(heard, takenMost + kBytesPerFrame);
     ASSERT_GE(heard, takenLeast - kDeviceBufferBytes - kBytesPerFrame);
   }

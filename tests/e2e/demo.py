@@ -43,7 +43,7 @@ class Demo:
                                         stderr=self.stderr, text=True)
         return self
 
-    def window(self, timeout=30):
+    def window(self, timeout=60):
         return self.xvfb.find_window("test", timeout)
 
     def finish(self, timeout=30):
@@ -61,11 +61,21 @@ class Demo:
         stream.close()
         return text
 
-    def dismiss_error_box(self, timeout=30):
+    def ended(self):
+        return self.process.poll() is not None
+
+    def dismiss_error_box(self, timeout=60):
         """Presses OK (Return) on the error message box, whose caption is the
-        system's default, "Error"."""
-        box = self.xvfb.find_window("Error", timeout)
-        self.xvfb.key("Return", window=box)
+        system's default, "Error", until the program ends."""
+        box = self.find_error_box(timeout)
+        self.xvfb.press_until("Return", box, self.ended, timeout)
+
+    def find_error_box(self, timeout=60):
+        return self.xvfb.find_window("Error", timeout)
+
+    def press_escape(self, window, timeout=60):
+        """Presses Escape in the program's window until the program ends."""
+        self.xvfb.press_until("Escape", window, self.ended, timeout)
 
     def stop(self):
         headless._stop(self.process)

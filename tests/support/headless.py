@@ -17,7 +17,17 @@ import subprocess
 import tempfile
 import time
 
+from audio_match import BYTES_PER_SECOND
+
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def lit_share(png, threshold="6%"):
+    """Share of an image's pixels brighter than near-black."""
+    out = subprocess.run(["convert", png, "-colorspace", "gray", "-threshold", threshold,
+                          "-format", "%[fx:mean]", "info:"], capture_output=True, text=True,
+                         check=True, timeout=60)
+    return float(out.stdout)
 
 
 def _stop(process, timeout=10):
@@ -79,14 +89,16 @@ class Xvfb:
         env = dict(os.environ, **self.env)
         return subprocess.run(args, env=env, capture_output=True, text=True, **kwargs)
 
-    def find_window(self, name, timeout=20):
-        """Id of the first top-level window whose name is exactly name."""
+    def window_named(self, name):
+        """Id of the first window whose name is exactly name, or None. Read
+        from the window tree: `xdotool search --name` misses UTF-8 names."""
         pattern = re.compile(r'^\s*(0x[0-9a-f]+) "' + re.escape(name) + '"', re.MULTILINE)
+        match = pattern.search(self.run(["xwininfo", "-root", "-tree"], timeout=30).stdout)
+        return int(match.group(1), 16) if match else None
 
-        def search():
-            match = pattern.search(self.run(["xwininfo", "-root", "-tree"]).stdout)
-            return int(match.group(1), 16) if match else None
-        return wait_for(search, timeout, 0.1, f"window '{name}'")
+    def find_window(self, name, timeout=20):
+        """Id of the first window whose name is exactly name, once it exists."""
+        return wait_for(lambda: self.window_named(name), timeout, 0.1, f"window '{name}'")
 
     def window_geometry(self, window):
         """(x, y, width, height) of a window, as xwininfo sees it."""
@@ -102,10 +114,42 @@ class Xvfb:
         args = ["xdotool"]
         if window is not None:
             args += ["windowfocus", "--sync", str(window)]
-        self.run(args + ["key", name], check=True)
+        self.run(args + ["key", name], check=True, timeout=30)
+
+    def press_until(self, name, window, done, timeout=60):
+        """Focuses window and presses key name until done() is true. A window
+        that has just been mapped may not take the focus yet (xdotool then
+        fails), and a press may come before the program looks for keys, so
+        both are tried again until the deadline."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self.run(["xdotool", "windowfocus", "--sync", str(window), "key", name],
+                         timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+            try:
+                return wait_for(done, min(2.0, max(0.1, deadline - time.monotonic())), 0.05,
+                                f"{name} to take effect")
+            except TimeoutError:
+                if time.monotonic() > deadline:
+                    raise
 
     def screenshot(self, path):
-        self.run(["import", "-window", "root", path], check=True)
+        self.run(["import", "-window", "root", path], check=True, timeout=60)
+
+    def wait_for_lit(self, share, timeout=60):
+        """Takes screenshots until more than `share` of the screen is lit;
+        returns that share. A program's first frames may come late on a
+        busy machine, and the show's object may start small."""
+        with temp_dir() as tmp:
+            shot = os.path.join(tmp, "shot.png")
+
+            def lit():
+                self.screenshot(shot)
+                value = lit_share(shot)
+                return value if value > share else None
+            return wait_for(lit, timeout, 0.1, f"more than {share:.1%} of the screen lit")
 
     def close_window(self, window):
         """Asks a window to close the way a window manager does: a
@@ -193,10 +237,11 @@ class PulseAudio:
         _stop(self.process)
 
     @contextlib.contextmanager
-    def record(self, path):
+    def record(self, path, timeout=60):
         """Records the null sink's monitor as raw s16le stereo 44.1 kHz into
-        path for the duration of the block. Start it a few seconds before the
-        player: an idle sink needs that to settle at a short latency."""
+        path for the duration of the block. The block begins once the recorder
+        delivers sound: an idle sink takes about two seconds to settle at the
+        recorder's short latency, and what plays before then is lost."""
         env = dict(os.environ, **self.env)
         with open(path, "wb") as out:
             recorder = subprocess.Popen(
@@ -204,6 +249,11 @@ class PulseAudio:
                  "--latency-msec=20", "-d", "null.monitor"],
                 env=env, stdout=out, stderr=subprocess.DEVNULL)
             try:
+                def streaming():
+                    if recorder.poll() is not None:
+                        raise RuntimeError("parec exited")
+                    return os.path.getsize(path) >= BYTES_PER_SECOND // 10
+                wait_for(streaming, timeout, 0.02, "the recorder to deliver sound")
                 yield recorder
             finally:
                 _stop(recorder)

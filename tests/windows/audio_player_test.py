@@ -9,7 +9,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import wave
 
@@ -69,18 +68,24 @@ class WindowsMusicPlayerTest(unittest.TestCase):
             reference = make_track(workdir, play_seconds + 2)
             env = dict(os.environ, **xvfb.env, **pulse.env, **wine.env)
             recording_path = os.path.join(workdir, "recording.raw")
-            with pulse.record(recording_path):
-                time.sleep(2.5)
-                status, output = self.run_program(["play", str(play_seconds)], workdir, env)
-                time.sleep(0.5)
-            self.assertEqual(status, 0, output)
-            with open(recording_path, "rb") as f:
-                recording = f.read()
+            # The platform may cut the first milliseconds; from 0.1 s on the
+            # recording must follow the track for five seconds, through several
+            # turns of the one-second buffer, with at most a few platform glitches.
+            start = BYTES_PER_SECOND // 10
 
-        # The platform may cut the first milliseconds; from 0.1 s on the
-        # recording must follow the track for five seconds, through several
-        # turns of the one-second buffer, with at most a few platform glitches.
-        start = BYTES_PER_SECOND // 10
+            def recorded():
+                with open(recording_path, "rb") as f:
+                    recording = f.read()
+                at = locate(recording, reference, start)
+                done = at is not None and len(recording) >= at + compared + BYTES_PER_SECOND // 2
+                return recording if done else None
+
+            with pulse.record(recording_path):
+                status, output = self.run_program(["play", str(play_seconds)], workdir, env)
+                # What the program played last may still be on its way.
+                recording = headless.wait_for(recorded, 30, 0.1, "the track in the recording")
+            self.assertEqual(status, 0, output)
+
         rec_pos = locate(recording, reference, start)
         self.assertIsNotNone(rec_pos, "the track was not found in the recording")
         glitches = follow_track(recording, reference, rec_pos, start, start + compared)

@@ -5,7 +5,12 @@
 
 #include <SDL.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,6 +22,37 @@ SDL_Window* nativeWindow(WindowHandle window) {
 bool quitPosted = false;
 // Escape pressed since the last poll.
 bool escapeLatched = false;
+
+// SIGTERM and SIGINT end the program in every state with exit code 0, like
+// every other way out: in the frame loop they are a quit message; while the
+// error box is up (its loop reads none of our messages) they take the box
+// down and end the process at once, since the music is stopped and the
+// window released before the box shows.
+std::atomic<bool> quitSignalled{false};
+// The process group of the error box, while it is up.
+std::atomic<pid_t> errorBoxGroup{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
+              "used in a signal handler");
+
+void onQuitSignal(int) {
+  quitSignalled = true;
+  if (const pid_t box = errorBoxGroup; box > 0) {
+    kill(-box, SIGKILL);
+    _exit(0);
+  }
+}
+
+// Installed before SDL starts, which then leaves them in place (SDL only
+// takes signals that have no handler yet, and would turn them into an event
+// that nothing reads while the error box is up).
+void handleQuitSignals() {
+  struct sigaction action {};
+  action.sa_handler = onQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
 
 // The display mode of the window's display with exactly this size and depth.
 // A 24-bit X visual stores 32 bits a pixel, so 32 bits also matches it.
@@ -69,6 +105,7 @@ bool requestPixelFormat(PixelFormatRequest format) {
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
                    int displayMode, bool fullscreen)
     : title(title), fullscreen(fullscreen) {
+  handleQuitSignals();
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     throw std::string("Failed to Register window class");
@@ -180,7 +217,7 @@ bool pumpMessages() {
       break;
     }
   }
-  bool quit = quitPosted;
+  bool quit = quitPosted || quitSignalled;
   quitPosted = false;
   return quit;
 }
@@ -195,5 +232,29 @@ bool escapePressed() {
 void showErrorBox(const char* text) {
   std::fprintf(stderr, "%s\n", text);
   std::fflush(stderr);
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, nullptr);
+  if (quitSignalled) // asked to end already: no box to answer
+    return;
+  // SDL shows the box from a helper process that it forks and waits for. The
+  // box gets a process of its own, in a group of its own, so that a
+  // termination signal can take down the box and that helper together.
+  const pid_t box = fork();
+  if (box == 0) {
+    setpgid(0, 0);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, nullptr);
+    _exit(0);
+  }
+  if (box < 0) {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Error", text, nullptr);
+    return;
+  }
+  setpgid(box, box); // here too, so that the group exists before the handler needs it
+  errorBoxGroup = box;
+  // A signal that came before the box's group was known is seen here.
+  if (quitSignalled)
+    onQuitSignal(SIGTERM);
+  while (waitpid(box, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  errorBoxGroup = 0;
 }
