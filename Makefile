@@ -14,7 +14,7 @@ CMAKE_FUZZ    := cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVI
                  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
 .PHONY: run test build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
-        test-linux test-sanitizers test-fuzz bench format clean
+        test-linux test-sanitizers test-fuzz test-under-load bench format clean
 
 run: deps build-linux
 	scripts/run-demo.sh build/linux/bin
@@ -23,6 +23,11 @@ test: deps build build-sanitizers build-fuzz
 	scripts/run-tests.sh
 
 build: deps build-linux build-windows
+
+# The end-to-end and audio tests with every core kept busy: run it before
+# calling a change to timing-sensitive code done.
+test-under-load: deps build build-sanitizers
+	scripts/run-tests.sh --under-load
 
 deps:
 	scripts/install-deps.sh

@@ -5,6 +5,9 @@
 #   build/tsan   the threaded audio tests under ThreadSanitizer
 #   build/fuzz   each libFuzzer target for a minute
 # and ends with one line that counts them all.
+#
+#   run-tests.sh --under-load   only the end-to-end and audio tests of both
+#                               builds, while stress-ng keeps every core busy
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -15,7 +18,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$repo/tests/sanitizer/lsan.supp:print_suppressions=0"
 export TSAN_OPTIONS="suppressions=$repo/tests/sanitizer/tsan.supp:halt_on_error=1"
 
-passed=0 failed=0 failed_phases=()
+passed=0 failed=0 skipped=0 failed_phases=()
 
 run_phase() {
   local phase=$1 dir=$2
@@ -29,9 +32,12 @@ run_phase() {
   local summary
   summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
   rm -f "$log"
+  local skips
+  skips=$(grep -c '(Skipped)$' "$log")
   if [[ $summary =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=$((failed + BASH_REMATCH[1]))
-    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1] - skips))
+    skipped=$((skipped + skips))
   fi
   if [ "$status" != 0 ]; then
     failed_phases+=("$phase")
@@ -39,14 +45,30 @@ run_phase() {
   fi
 }
 
-run_phase "tests" build/linux -LE fuzz
-run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows'
-run_phase "threaded tests under TSan" build/tsan -L audio
-run_phase "fuzzing" build/fuzz -L fuzz
+if [ "${1:-}" = --under-load ]; then
+  # A CPU hog on every core, started here and stopped by its process id.
+  stress-ng --cpu "$(nproc)" --quiet &
+  hog=$!
+  trap 'kill "$hog" 2>/dev/null; wait "$hog" 2>/dev/null' EXIT
+  echo "stress-ng --cpu $(nproc) running as process $hog"
+  run_phase "audio tests under load" build/linux -L audio
+  run_phase "end-to-end tests under load" build/linux -R '^(e2e|windows)\.'
+  run_phase "end-to-end tests under ASan and load" build/asan -R '^e2e\.' -LE windows
+  run_phase "threaded tests under TSan and load" build/tsan -L audio
+else
+  if [ ! -d ../shared/testdata ]; then
+    echo "No shared test data beside the repository (../shared/testdata): the tests that"
+    echo "read the real archives made by other archivers are skipped."
+  fi
+  run_phase "tests" build/linux -LE fuzz
+  run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows'
+  run_phase "threaded tests under TSan" build/tsan -L audio
+  run_phase "fuzzing" build/fuzz -L fuzz
+fi
 
 echo
 if [ ${#failed_phases[@]} -ne 0 ]; then
   echo "failing phases: ${failed_phases[*]}"
 fi
-echo "all: $passed passed, $failed failed"
+echo "all: $passed passed, $failed failed, $skipped skipped"
 [ ${#failed_phases[@]} -eq 0 ]

@@ -3,6 +3,7 @@
 #include "archive/archive_cipher.h"
 #include "archive/archive_format.h"
 #include "archive/crc32.h"
+#include "shared_test_data.h"
 #include "temp_dir.h"
 
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace archive_test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline const std::filesystem::path kRarData = std::filesystem::path(VIRIZ_TESTDATA) / "rar";
+inline const std::filesystem::path kRarData = kSharedTestData / "rar";
 
 inline Bytes bytesOf(const std::string& text) {
   return Bytes(text.begin(), text.end());

@@ -60,7 +60,12 @@ std::optional<Bytes> expectedContent(const std::string& archive, const std::stri
   return std::nullopt;
 }
 
-TEST(RealArchives, EveryVersion20EntryExtracts) {
+class RealArchives : public ::testing::Test {
+protected:
+  void SetUp() override { SKIP_WITHOUT_SHARED_TEST_DATA(); }
+};
+
+TEST_F(RealArchives, EveryVersion20EntryExtracts) {
   const std::vector<std::filesystem::path> archives = {
       kRarData / "v20" / "zxtune_test_v2.rar",
       kRarData / "v20" / "zxtune_test_v2solid5.rar",
@@ -96,7 +101,7 @@ TEST(RealArchives, EveryVersion20EntryExtracts) {
   EXPECT_EQ(21u, compared);
 }
 
-TEST(RealArchives, EncipheredEntriesNeedThePassword) {
+TEST_F(RealArchives, EncipheredEntriesNeedThePassword) {
   for (const char* name :
        {"junrar_rar20-password-compressed.rar", "junrar_rar20-password-stored.rar"}) {
     const auto archive = kRarData / "v20" / name;
@@ -114,7 +119,7 @@ TEST(RealArchives, EncipheredEntriesNeedThePassword) {
 
 // The file headers of these archives carry comments after the name: the data
 // begin after the whole header.
-TEST(RealArchives, DataFollowTheWholeHeader) {
+TEST_F(RealArchives, DataFollowTheWholeHeader) {
   const auto archive = kRarData / "v20" / "rarfile_rar202-comment-psw.rar";
   const auto entries = list(archive);
   ASSERT_EQ(2u, entries.size());
@@ -124,7 +129,7 @@ TEST(RealArchives, DataFollowTheWholeHeader) {
   EXPECT_EQ(bytesOf("file2\r\n"), got.data);
 }
 
-TEST(RealArchives, SolidEntryNeedsItsPredecessor) {
+TEST_F(RealArchives, SolidEntryNeedsItsPredecessor) {
   const auto archive = kRarData / "v20" / "zxtune_test_v2solid5.rar";
   const auto entries = list(archive);
   ASSERT_EQ(2u, entries.size());
@@ -135,7 +140,7 @@ TEST(RealArchives, SolidEntryNeedsItsPredecessor) {
   EXPECT_EQ(readFile(kRarData / "expected" / "zxtune_etalon.bin"), got.data);
 }
 
-TEST(RealArchives, SubBlockStopsTheScan) {
+TEST_F(RealArchives, SubBlockStopsTheScan) {
   const auto archive = kRarData / "v20" / "rarfile_rar2-unix-owner.rar";
   EXPECT_EQ(1, extract(archive, "file.txt").result);
   const Extracted missing = extract(archive, "other.txt");
@@ -148,7 +153,7 @@ TEST(RealArchives, SubBlockStopsTheScan) {
   EXPECT_EQ("file.txt", entries[0].name);
 }
 
-TEST(RealArchives, MultiVolumeEntriesFailCleanly) {
+TEST_F(RealArchives, MultiVolumeEntriesFailCleanly) {
   size_t splitEntries = 0;
   for (const auto& file : std::filesystem::directory_iterator(kRarData / "v20")) {
     const std::string name = file.path().filename().string();
@@ -170,7 +175,7 @@ TEST(RealArchives, MultiVolumeEntriesFailCleanly) {
 
 // Version 15 entries: stored plain ones are only bytes and extract; compressed
 // and enciphered ones use older methods and fail cleanly.
-TEST(RealArchives, Version15EntriesFailCleanlyUnlessPlainStored) {
+TEST_F(RealArchives, Version15EntriesFailCleanlyUnlessPlainStored) {
   size_t failed = 0, stored = 0;
   for (const auto& file : std::filesystem::directory_iterator(kRarData / "v15")) {
     for (const ArchiveEntryInfo& entry : list(file.path())) {
