@@ -8,7 +8,10 @@ WIN_DEPS := $(ROOT)/build/windows-deps
 CMAKE_LINUX   := cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CMAKE_WINDOWS := cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=Release \
                  -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake -DVIRIZ_WIN_DEPS=$(WIN_DEPS)
-CMAKE_ASAN    := cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=address
+# Clang for AddressSanitizer: unoptimised, it calls memcpy for fixed-size
+# copies that GCC expands inline, so overlapping copies are reported.
+CMAKE_ASAN    := cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=address \
+                 -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 CMAKE_TSAN    := cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=thread
 CMAKE_FUZZ    := cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRIZ_FUZZ=ON \
                  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
