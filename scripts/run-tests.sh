@@ -33,7 +33,7 @@ run_phase() {
   summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
   rm -f "$log"
   local skips
-  skips=$(grep -c '(Skipped)$' "$log")
+  skips=$(grep -c '\*\*\*Skipped ' "$log")
   if [[ $summary =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=$((failed + BASH_REMATCH[1]))
     passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1] - skips))

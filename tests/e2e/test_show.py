@@ -98,11 +98,7 @@ class ShowBehaviour:
 
     def track_start(self, recording, reference):
         """Where the track's byte at 0.1 s lies in the recording, or None."""
-        start = BYTES_PER_SECOND // 10
-        if self.platform == "windows":
-            return locate(recording, reference, start)
-        offset = headless.find_offset(recording, reference)
-        return None if offset is None else offset + start
+        return locate(recording, reference, BYTES_PER_SECOND // 10)
 
     def holds_track(self, path, reference, seconds):
         """True once the recording at path reaches `seconds` of the track past
@@ -114,20 +110,15 @@ class ShowBehaviour:
 
     def assert_plays_track(self, recording, reference, seconds=5):
         """From 0.1 s into the track on, the recording follows it for
-        `seconds`: sample for sample on Linux, within Wine's mixing tolerance
-        on Windows."""
+        `seconds`, through several turns of the one-second buffer. The sound
+        server may drop or delay a few milliseconds when the machine is busy
+        (and Wine's mixing rounds a sample now and then); stale or misplaced
+        audio fails."""
         start = BYTES_PER_SECOND // 10
-        length = seconds * BYTES_PER_SECOND
         rec_pos = self.track_start(recording, reference)
         self.assertIsNotNone(rec_pos, "the track is not in the recording")
-        if self.platform == "windows":
-            self.assertLessEqual(follow_track(recording, reference, rec_pos, start,
-                                              start + length), 3)
-            return
-        heard = recording[rec_pos:rec_pos + length]
-        self.assertEqual(len(heard), length, "the recording is too short")
-        self.assertTrue(heard == reference[start:start + length],
-                        "what was heard differs from the decoded track")
+        self.assertLessEqual(follow_track(recording, reference, rec_pos, start,
+                                          start + seconds * BYTES_PER_SECOND), 3)
 
     def test_missing_track_says_jalla(self):
         os.remove(os.path.join(self.data_dir, "data.dat"))

@@ -300,22 +300,5 @@ class WinePrefix:
         _stop(self.server)
 
 
-def find_offset(recording, reference, probe=8192):
-    """Byte offset in recording where reference begins (both raw PCM), found
-    by looking for a stretch of reference after its leading silence; None
-    when it is not there."""
-    start = 0
-    while start < len(reference) and reference[start] == 0:
-        start += 1
-    start -= start % 4
-    needle = reference[start:start + probe]
-    if len(needle) < probe:
-        return None
-    at = recording.find(needle)
-    if at < 0:
-        return None
-    return at - start
-
-
 def temp_dir(prefix="viriz-test-"):
     return tempfile.TemporaryDirectory(prefix=prefix)
