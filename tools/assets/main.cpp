@@ -2,10 +2,10 @@
 // bytes on every run: data/viriz.mesh, data/tex.png, data/logo.png,
 // data/creds.png and the music kelvo.ogg (which the build packs into the
 // archive).
-#include "knot_mesh.h"
 #include "ogg_writer.h"
 #include "pictures.h"
 #include "song.h"
+#include "spiral_mesh.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,7 +22,7 @@ void writeAll(const std::filesystem::path& out) {
   std::filesystem::path data = out / "data";
   std::filesystem::create_directories(data);
   std::string meshPath = (data / "viriz.mesh").string();
-  if (!writeMeshFile(meshPath.c_str(), assets_gen::knotMesh()))
+  if (!writeMeshFile(meshPath.c_str(), assets_gen::spiralMesh()))
     throw std::runtime_error("cannot write " + meshPath);
   assets_gen::environmentMap(kTextureSize).writePng((data / "tex.png").string());
   assets_gen::Font font(assets_gen::kFontPath);
