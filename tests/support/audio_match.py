@@ -36,6 +36,14 @@ def locate(haystack, source, pos, search_from=0, search_to=None):
     return None
 
 
+def glitches_allowed(seconds):
+    """How many glitches a recording of `seconds` of the track may have. On a
+    machine busier than it has cores, the sound server now and then runs dry
+    and plays a few milliseconds of silence, and the track goes on where it
+    was: up to one such glitch per quarter of a second."""
+    return int(4 * seconds)
+
+
 def follow_track(recording, reference, rec_pos, ref_pos, ref_end):
     """Walks the recording alongside the track in 10 ms blocks from a matching
     pair of positions. Where the block differs, the platform may have dropped or
