@@ -7,7 +7,7 @@ import array
 
 BYTES_PER_SECOND = 176400
 BLOCK = BYTES_PER_SECOND // 100  # 10 ms
-WINDOW = BYTES_PER_SECOND // 10  # how far a glitch may move the track: 100 ms
+WINDOW = BYTES_PER_SECOND // 4  # how far a glitch may move the track: 250 ms
 
 
 def close(played, expected):
@@ -47,7 +47,7 @@ def glitches_allowed(seconds):
 def follow_track(recording, reference, rec_pos, ref_pos, ref_end):
     """Walks the recording alongside the track in 10 ms blocks from a matching
     pair of positions. Where the block differs, the platform may have dropped or
-    delayed a few milliseconds: the walk picks the track up again within 100 ms.
+    delayed a few milliseconds: the walk picks the track up again within 250 ms.
     Anything else (stale or misplaced audio) fails. Returns the glitch count."""
     glitches = 0
     while ref_pos < ref_end:
