@@ -8,6 +8,9 @@
 
 #include <GL/gl.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 void loadShow(Show& show) {
@@ -30,7 +33,23 @@ void loadShow(Show& show) {
   show.fadeTrack.addKey({1.0f, 1.0f});
 }
 
+std::chrono::milliseconds audioCalibration(const char* text) {
+  if (!text || !*text)
+    return std::chrono::milliseconds(0);
+  char* end = nullptr;
+  errno = 0;
+  const long milliseconds = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || milliseconds < -kLongestCalibrationMs ||
+      milliseconds > kLongestCalibrationMs) {
+    std::fprintf(stderr, "%s: not a number of milliseconds from -%ld to %ld: \"%s\", ignored\n",
+                 kAudioCalibrationVariable, kLongestCalibrationMs, kLongestCalibrationMs, text);
+    return std::chrono::milliseconds(0);
+  }
+  return std::chrono::milliseconds(milliseconds);
+}
+
 void startShow(Show& show, WindowHandle window) {
+  MusicPlayer::setCalibration(audioCalibration(std::getenv(kAudioCalibrationVariable)));
   if (!MusicPlayer::initSound(window))
     throw std::string("fuck!");
   if (!MusicPlayer::openMusic("kelvo.ogg", 0.0f))

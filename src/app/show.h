@@ -3,6 +3,8 @@
 #include "app/key_track.h"
 #include "platform/gl_window.h"
 
+#include <chrono>
+
 class SceneObject;
 class Texture;
 
@@ -28,3 +30,13 @@ void loadShow(Show& show);
 
 // Stops the music and releases the sound device. Safe to run again.
 void releaseShow();
+
+// The listener's calibration of the sound's delay, for setups whose latency
+// no device reports: a signed number of milliseconds in this environment
+// variable holds the picture back by as much (ahead when negative).
+inline constexpr const char* kAudioCalibrationVariable = "VIRIZ_AUDIO_OFFSET_MS";
+inline constexpr long kLongestCalibrationMs = 2000;
+
+// The calibration in `text` (the variable's value, or null); 0 when unset,
+// and 0 with a word on standard error when it is not a number in range.
+std::chrono::milliseconds audioCalibration(const char* text);

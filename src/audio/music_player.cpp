@@ -45,6 +45,11 @@ struct PlayerState {
   std::uint64_t bytesWritten = 0; // bytes handed to the buffer since playback began, silence too
   std::uint32_t writePos = 0;     // where the next refill begins: bytesWritten % buffer size
 
+  // What is heard trails the play cursor by the output's latency, and by
+  // the listener's own calibration (signed); both in frames.
+  std::int64_t outputLatencyFrames = 0;
+  std::int64_t calibrationFrames = 0;
+
   std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
   std::atomic<bool> playing{false};       // set by the worker while looping playback runs
   std::atomic<std::int64_t> refillPeriodMs{100};
@@ -184,7 +189,10 @@ bool initSound(WindowHandle window) {
   if (player.worker.joinable())
     stopStreaming();
   player.stopRequested = false;
-  return player.streamBuffer.create(window);
+  if (!player.streamBuffer.create(window))
+    return false;
+  player.outputLatencyFrames = player.streamBuffer.outputLatencyBytes() / kBytesPerFrame;
+  return true;
 }
 
 bool openMusic(const char* name, float startSeconds) {
@@ -226,10 +234,12 @@ float currentTime() {
     total = player.bytesWritten + playedSinceFill(cursor, player.writePos);
   }
   // The buffer is kept one second ahead of the cursor: the first second of
-  // everything written has not been heard yet.
-  const std::uint64_t framesWritten = total / kBytesPerFrame;
-  const std::uint64_t framesHeard =
-      framesWritten > kBufferFrames ? framesWritten - kBufferFrames : 0;
+  // everything written has not been heard yet, nor what the output after the
+  // buffer still holds.
+  const auto framesWritten = static_cast<std::int64_t>(total / kBytesPerFrame);
+  const std::int64_t framesHeard =
+      std::max<std::int64_t>(0, framesWritten - static_cast<std::int64_t>(kBufferFrames) -
+                                    player.outputLatencyFrames - player.calibrationFrames);
   return static_cast<float>(framesHeard) * kSecondsPerFrame + player.startOffset;
 }
 
@@ -256,6 +266,10 @@ int decodeInto(std::uint8_t* destination, int length) {
     length -= static_cast<int>(produced);
   }
   return total;
+}
+
+void setCalibration(std::chrono::milliseconds lateBy) {
+  player.calibrationFrames = lateBy.count() * static_cast<std::int64_t>(kSampleRate) / 1000;
 }
 
 void setRefillPeriod(std::chrono::milliseconds period) {

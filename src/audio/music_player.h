@@ -25,7 +25,15 @@ bool openMusic(const char* name, float startSeconds);
 void startStreaming();
 
 // Seconds of music heard, plus the start offset; 0 while nothing plays.
+// What is heard trails the buffer's play cursor by the output latency that
+// the sound device reports, and by the calibration.
 float currentTime();
+
+// The listener's own correction for a latency that no device reports
+// (wireless headphones, some displays' sound): sound that reaches the ears
+// `lateBy` later than the device says (earlier when negative) holds the
+// clock back by as much. Set before playback starts.
+void setCalibration(std::chrono::milliseconds lateBy);
 
 // Stops the worker, releases the sound device and closes the track. Safe in
 // every state and more than once.

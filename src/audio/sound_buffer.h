@@ -60,6 +60,11 @@ public:
   // Brings back a buffer that the device lost; true when it is usable again.
   bool restore();
 
+  // How far what is heard trails the play cursor, in bytes of the music's
+  // format: what the output layers after this buffer still hold. 0 when the
+  // play cursor is what is heard.
+  std::uint32_t outputLatencyBytes();
+
   // Stops playing and releases the buffer, the device and whatever else
   // create() made. Safe at any time, and more than once.
   void release();

@@ -47,6 +47,7 @@ protected:
 
   void TearDown() override {
     manualDevice().setStepping(false);
+    MusicPlayer::setCalibration(std::chrono::milliseconds(0));
     MusicPlayer::stop();
     MusicPlayer::setRefillPeriod(100ms);
   }
@@ -188,6 +189,35 @@ TEST_F(MusicPlayerTest, StalledCursorRewritesNothingAndStopsTheClock) {
   ASSERT_TRUE(manualDevice().runRefills(3, kWait));
   EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard), 2e-6);
   EXPECT_EQ(manualDevice().contents(), caughtUp);
+}
+
+// What is heard trails the cursor by the latency the device reports and by
+// the listener's calibration: the clock stands at 0 until that much has
+// played, then counts on from there.
+TEST_F(MusicPlayerTest, ClockTrailsTheCursorByTheOutputLatencyAndTheCalibration) {
+  constexpr std::uint32_t kLatency = 4 * 1323; // 30 ms
+  manualDevice().setOutputLatency(kLatency);
+  const std::pair<int, std::int64_t> calibrations[] = {{0, 0}, {100, 4410}, {-20, -882}};
+  for (const auto& [milliseconds, frames] : calibrations) {
+    MusicPlayer::stop();
+    manualDevice().reset();
+    manualDevice().setOutputLatency(kLatency);
+    MusicPlayer::setCalibration(std::chrono::milliseconds(milliseconds));
+    heard = 0;
+    startStepping(fourSecondTrack());
+    const std::int64_t behind = kLatency / kBytesPerFrame + frames;
+    for (std::uint32_t step : {kLatency / 2, kLatency, kQuarterSecond}) {
+      manualDevice().advanceCursor(step);
+      heard += step;
+      const std::int64_t framesHeard =
+          std::max<std::int64_t>(0, static_cast<std::int64_t>(heard / kBytesPerFrame) - behind);
+      EXPECT_NEAR(MusicPlayer::currentTime(), static_cast<double>(framesHeard) / kSampleRate, 2e-6)
+          << milliseconds << " ms calibration, " << heard << " bytes played";
+      ASSERT_TRUE(manualDevice().runRefills(1, kWait));
+    }
+    manualDevice().setStepping(false);
+  }
+  MusicPlayer::setCalibration(std::chrono::milliseconds(0));
 }
 
 TEST_F(MusicPlayerTest, CursorOnTheFirstWritePositionDoesNotWrapTheClock) {

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <audioclient.h>
 #include <dsound.h>
+#include <mmdeviceapi.h>
 #include <mmsystem.h>
 
 namespace {
@@ -39,9 +41,65 @@ template <typename Interface> void releaseInterface(Interface*& object) {
   }
 }
 
+bool runsUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// The audio layer's own account of the default output: the stream latency of
+// a shared client and its device period, in 100 ns units. ole32 is loaded
+// here rather than linked, so that the program imports on Windows exactly
+// what it did before.
+REFERENCE_TIME reportedOutputLatency() {
+  using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
+  using CoUninitializeFunction = void(WINAPI*)();
+  using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+  using CoTaskMemFreeFunction = void(WINAPI*)(LPVOID);
+  HMODULE ole32 = LoadLibraryA("ole32.dll");
+  if (!ole32)
+    return 0;
+  auto entry = [ole32](const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(ole32, name));
+  };
+  auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(entry("CoInitializeEx"));
+  auto coUninitialize = reinterpret_cast<CoUninitializeFunction>(entry("CoUninitialize"));
+  auto coCreateInstance = reinterpret_cast<CoCreateInstanceFunction>(entry("CoCreateInstance"));
+  auto coTaskMemFree = reinterpret_cast<CoTaskMemFreeFunction>(entry("CoTaskMemFree"));
+  REFERENCE_TIME latency = 0;
+  if (coInitializeEx && coUninitialize && coCreateInstance && coTaskMemFree) {
+    const bool initialised = SUCCEEDED(coInitializeEx(nullptr, COINIT_MULTITHREADED));
+    IMMDeviceEnumerator* devices = nullptr;
+    IMMDevice* device = nullptr;
+    IAudioClient* client = nullptr;
+    WAVEFORMATEX* mixFormat = nullptr;
+    REFERENCE_TIME streamLatency = 0, period = 0, shortestPeriod = 0;
+    if (SUCCEEDED(coCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                   __uuidof(IMMDeviceEnumerator),
+                                   reinterpret_cast<void**>(&devices))) &&
+        SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
+        SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                   reinterpret_cast<void**>(&client))) &&
+        SUCCEEDED(client->GetDevicePeriod(&period, &shortestPeriod)) &&
+        SUCCEEDED(client->GetMixFormat(&mixFormat)) &&
+        SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, mixFormat, nullptr)) &&
+        SUCCEEDED(client->GetStreamLatency(&streamLatency)))
+      latency = streamLatency + period;
+    if (mixFormat)
+      coTaskMemFree(mixFormat);
+    releaseInterface(client);
+    releaseInterface(device);
+    releaseInterface(devices);
+    if (initialised)
+      coUninitialize();
+  }
+  FreeLibrary(ole32);
+  return latency;
+}
+
 } // namespace
 
 struct SoundBuffer::State {
+  std::uint32_t outputLatency = 0;
   HMODULE library = nullptr;
   IDirectSound* directSound = nullptr;
   IDirectSoundBuffer* primaryBuffer = nullptr;
@@ -87,7 +145,14 @@ bool SoundBuffer::create(WindowHandle window) {
   streamDesc.dwReserved = 0;
   streamDesc.lpwfxFormat = &format;
   streamDesc.guid3DAlgorithm = GUID{};
-  return state->directSound->CreateSoundBuffer(&streamDesc, &state->streamBuffer, nullptr) == DS_OK;
+  if (state->directSound->CreateSoundBuffer(&streamDesc, &state->streamBuffer, nullptr) != DS_OK)
+    return false;
+  if (runsUnderWine()) {
+    // 100 ns units to whole frames.
+    const auto frames = reportedOutputLatency() * kSampleRate / 10'000'000;
+    state->outputLatency = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
+  }
+  return true;
 }
 
 bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
@@ -160,4 +225,11 @@ void SoundBuffer::release() {
     FreeLibrary(state->library);
   delete state;
   state = nullptr;
+}
+
+// On Windows the play cursor is what the device plays. Under Wine it is
+// where Wine's mixer has got to in its audio client, and what is heard
+// trails it by that client's buffering, which Wine's audio layer reports.
+std::uint32_t SoundBuffer::outputLatencyBytes() {
+  return state ? state->outputLatency : 0;
 }

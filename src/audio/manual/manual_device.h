@@ -32,6 +32,8 @@ public:
   // The next `count` locks fail (kFailForever: every lock from now on).
   void failLocks(int count);
   void setRestoreWorks(bool works);
+  // What the output after the buffer holds, as the device reports it.
+  void setOutputLatency(std::uint32_t bytes);
 
   void setCursor(std::uint32_t cursor);
   // Moves the cursor forward by `bytes`, round the buffer.
@@ -67,6 +69,7 @@ private:
   bool deviceMissing = false;
   int locksToFail = 0;
   bool restoreWorks = true;
+  std::uint32_t outputLatency = 0;
   bool exists = false;
   bool playing = false;
   std::uint32_t playCursor = 0;

@@ -15,6 +15,7 @@ void ManualDevice::reset() {
     deviceMissing = false;
     locksToFail = 0;
     restoreWorks = true;
+    outputLatency = 0;
     stepping = false;
     refillsAllowed = 0;
     exists = false;
@@ -39,6 +40,11 @@ void ManualDevice::failLocks(int count) {
 void ManualDevice::setRestoreWorks(bool works) {
   const std::lock_guard guard(mutex);
   restoreWorks = works;
+}
+
+void ManualDevice::setOutputLatency(std::uint32_t bytes) {
+  const std::lock_guard guard(mutex);
+  outputLatency = bytes;
 }
 
 void ManualDevice::setCursor(std::uint32_t cursor) {
@@ -207,6 +213,12 @@ bool SoundBuffer::restore() {
   const std::lock_guard guard(device.mutex);
   ++device.counted.restores;
   return device.restoreWorks;
+}
+
+std::uint32_t SoundBuffer::outputLatencyBytes() {
+  ManualDevice& device = manualDevice();
+  const std::lock_guard guard(device.mutex);
+  return device.outputLatency;
 }
 
 void SoundBuffer::release() {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+
+// When a frame reaches the screen, the music has moved on from the moment its
+// clock was read: drawing, flushing and swapping take time. Each frame is
+// therefore drawn for the music that will be heard when it shows, the clock
+// plus the delay that the frames before it took from clock to screen. The
+// delay is smoothed, so that the time drawn moves on steadily, and the time
+// drawn never goes back.
+class FrameClock {
+public:
+  // The show time to draw for `heardSeconds`, the clock read just now. 0
+  // (nothing heard yet) stays 0.
+  float showTime(float heardSeconds);
+
+  // The frame drawn for the last showTime() has just been handed to the
+  // screen.
+  void presented();
+
+  double delaySeconds() const { return delay; }
+
+private:
+  using Clock = std::chrono::steady_clock;
+
+  Clock::time_point clockRead{};
+  bool frameOpen = false;
+  double delay = 0.0;
+  float lastShown = 0.0f;
+};

@@ -1,0 +1,60 @@
+// The time each frame is drawn for, and the listener's calibration of the
+// sound's delay.
+#include "app/frame_clock.h"
+#include "app/show.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps the frame open for at least `seconds`, as a slow frame would.
+void takeAtLeast(double seconds) {
+  const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < until) {
+  }
+}
+
+TEST(FrameClock, DrawsForTheClockPlusTheSmoothedFrameDelayAndNeverGoesBack) {
+  FrameClock frames;
+  EXPECT_EQ(frames.showTime(0.0f), 0.0f); // nothing heard yet
+  frames.presented();
+  EXPECT_EQ(frames.showTime(1.0f), 1.0f); // no delay measured yet
+  takeAtLeast(0.016);
+  frames.presented();
+  // One slow frame moves the estimate an eighth of the way.
+  EXPECT_GE(frames.delaySeconds(), 0.016 / 8);
+  EXPECT_LE(frames.delaySeconds(), 0.1 / 8);
+  EXPECT_FLOAT_EQ(frames.showTime(1.5f), 1.5f + static_cast<float>(frames.delaySeconds()));
+  frames.presented();
+
+  // A clock reading that stands still (or a delay that shrinks) does not take
+  // the picture back.
+  const float shown = frames.showTime(1.5f);
+  frames.presented();
+  EXPECT_GE(frames.showTime(1.5f), shown);
+  frames.presented();
+
+  // A frame held up for long counts as 0.1 s at most.
+  FrameClock stalled;
+  stalled.showTime(1.0f);
+  takeAtLeast(0.15);
+  stalled.presented();
+  EXPECT_LE(stalled.delaySeconds(), 0.1 / 8 + 1e-9);
+}
+
+TEST(AudioCalibration, SignedMillisecondsInRangeElseNothing) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(audioCalibration(nullptr), milliseconds(0));
+  EXPECT_EQ(audioCalibration(""), milliseconds(0));
+  EXPECT_EQ(audioCalibration("120"), milliseconds(120));
+  EXPECT_EQ(audioCalibration("-35"), milliseconds(-35));
+  EXPECT_EQ(audioCalibration("+2000"), milliseconds(2000));
+  for (const char* bad : {"12ms", "abc", " ", "2001", "-2001", "99999999999999999999"})
+    EXPECT_EQ(audioCalibration(bad), milliseconds(0)) << bad;
+}
+
+} // namespace
