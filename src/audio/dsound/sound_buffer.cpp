@@ -46,10 +46,11 @@ bool runsUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-// The audio layer's own account of the default output: the stream latency of
-// a shared client and its device period, in 100 ns units. ole32 is loaded
-// here rather than linked, so that the program imports on Windows exactly
-// what it did before.
+// The audio layer's own account of the default output, in 100 ns units: the
+// buffer of a shared client, which Wine's mixer keeps filled ahead of what it
+// reports as played, plus the stream latency of the sound server behind it.
+// ole32 is loaded here rather than linked, so that the program imports on
+// Windows exactly what it did before.
 REFERENCE_TIME reportedOutputLatency() {
   using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
   using CoUninitializeFunction = void(WINAPI*)();
@@ -72,18 +73,20 @@ REFERENCE_TIME reportedOutputLatency() {
     IMMDevice* device = nullptr;
     IAudioClient* client = nullptr;
     WAVEFORMATEX* mixFormat = nullptr;
-    REFERENCE_TIME streamLatency = 0, period = 0, shortestPeriod = 0;
+    REFERENCE_TIME streamLatency = 0;
+    UINT32 bufferFrames = 0;
     if (SUCCEEDED(coCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                    __uuidof(IMMDeviceEnumerator),
                                    reinterpret_cast<void**>(&devices))) &&
         SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
         SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                    reinterpret_cast<void**>(&client))) &&
-        SUCCEEDED(client->GetDevicePeriod(&period, &shortestPeriod)) &&
         SUCCEEDED(client->GetMixFormat(&mixFormat)) &&
         SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, mixFormat, nullptr)) &&
-        SUCCEEDED(client->GetStreamLatency(&streamLatency)))
-      latency = streamLatency + period;
+        SUCCEEDED(client->GetBufferSize(&bufferFrames)) &&
+        SUCCEEDED(client->GetStreamLatency(&streamLatency)) && mixFormat->nSamplesPerSec > 0)
+      latency =
+          streamLatency + REFERENCE_TIME{bufferFrames} * 10'000'000 / mixFormat->nSamplesPerSec;
     if (mixFormat)
       coTaskMemFree(mixFormat);
     releaseInterface(client);
