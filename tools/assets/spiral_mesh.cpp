@@ -21,10 +21,11 @@ constexpr float kHalfWidth = 0.5f * (kOuterRadius - kInnerRadius);
 constexpr float kHalfThickness = 5.0f;
 constexpr float kTaper = 0.05f; // share of a blade's length at each end that narrows to the tip
 
-// A blade: cross-sections from tip to tip. Sections 0 and kSections are the
-// tips, single points; the ones between are rings of corners.
-constexpr int kSections = 321;
-constexpr int kRings = kSections - 1;
+// A blade: kStrips bands of triangles between kStrips + 1 cross-sections
+// from tip to tip. Sections 0 and kStrips are the tips, single points; the
+// ones between are rings of corners.
+constexpr int kStrips = 321;
+constexpr int kRings = kStrips - 1;
 constexpr int kRingCorners = 24;
 constexpr int kGrooves = 6;          // around a cross-section, one on each rim
 constexpr float kGrooveDepth = 0.7f; // of the local thickness
@@ -36,7 +37,7 @@ static_assert(kGrooves % 2 == 0, "grooves must fall on both rims");
 // blade a grid of texture coordinates.
 constexpr int kBladePositions = 2 + kRings * kRingCorners;
 constexpr int kBladeGrooveSlots = kRings * kGrooves;
-constexpr int kBladeTexCoords = (kSections + 1) * (kRingCorners + 1);
+constexpr int kBladeTexCoords = (kStrips + 1) * (kRingCorners + 1);
 
 struct Section {
   Vec3 centre;
@@ -50,7 +51,7 @@ struct Section {
 // across from the well to the outer edge; (tangent, outward, up) is a
 // right-handed frame.
 Section bladeSection(int blade, int section) {
-  float along = static_cast<float>(section) / kSections;
+  float along = static_cast<float>(section) / kStrips;
   float theta = kTwoPi * (kTurns * along + static_cast<float>(blade) / kBlades);
   float c = std::cos(theta), s = std::sin(theta);
   float turnRate = kTwoPi * kTurns * kMidRadius;
@@ -86,7 +87,7 @@ struct BladeIndexing {
     int base = blade * kBladePositions;
     if (section == 0)
       return base;
-    if (section == kSections)
+    if (section == kStrips)
       return base + kBladePositions - 1;
     return base + 1 + (section - 1) * kRingCorners + corner % kRingCorners;
   }
@@ -96,7 +97,7 @@ struct BladeIndexing {
   // for the strip on their far side, so the two sides are shaded apart.
   int normal(int section, int corner, int stripCorner) const {
     int wrapped = corner % kRingCorners;
-    if (section > 0 && section < kSections && onGroove(wrapped) && wrapped == stripCorner)
+    if (section > 0 && section < kStrips && onGroove(wrapped) && wrapped == stripCorner)
       return kBlades * kBladePositions + blade * kBladeGrooveSlots + (section - 1) * kGrooves +
              wrapped / kCornersPerFlute;
     return position(section, corner);
@@ -119,9 +120,9 @@ struct BladeIndexing {
 };
 
 void addBladePositions(int blade, MeshData& data) {
-  for (int section = 0; section <= kSections; ++section) {
+  for (int section = 0; section <= kStrips; ++section) {
     Section frame = bladeSection(blade, section);
-    if (section == 0 || section == kSections) {
+    if (section == 0 || section == kStrips) {
       data.positions.push_back(frame.centre);
       continue;
     }
@@ -139,13 +140,13 @@ void addBladePositions(int blade, MeshData& data) {
 // that would have two corners on the tip point is left out.
 void addBladeFaces(int blade, MeshData& data) {
   BladeIndexing index{blade};
-  for (int section = 0; section < kSections; ++section) {
+  for (int section = 0; section < kStrips; ++section) {
     for (int corner = 0; corner < kRingCorners; ++corner) {
       int first[3][2] = {{section, corner}, {section, corner + 1}, {section + 1, corner}};
       int second[3][2] = {{section + 1, corner}, {section, corner + 1}, {section + 1, corner + 1}};
       if (section > 0)
         data.faces.push_back(index.face(first, corner));
-      if (section + 1 < kSections)
+      if (section + 1 < kStrips)
         data.faces.push_back(index.face(second, corner));
     }
   }
@@ -171,10 +172,10 @@ MeshData spiralMesh() {
   // Texture coordinates run once along and once around each blade; the seam
   // gets its own column so no triangle wraps from 1 back to 0.
   for (int blade = 0; blade < kBlades; ++blade)
-    for (int section = 0; section <= kSections; ++section)
+    for (int section = 0; section <= kStrips; ++section)
       for (int corner = 0; corner <= kRingCorners; ++corner)
         data.texCoords.push_back(
-            {static_cast<float>(section) / kSections, static_cast<float>(corner) / kRingCorners});
+            {static_cast<float>(section) / kStrips, static_cast<float>(corner) / kRingCorners});
   data.normals.resize(static_cast<size_t>(kBlades * (kBladePositions + kBladeGrooveSlots)));
   for (int blade = 0; blade < kBlades; ++blade)
     addBladeFaces(blade, data);

@@ -22,8 +22,8 @@ namespace assets_gen {
 // thick whose faces are fluted by sharp grooves: corners on a groove keep
 // separate normals on either side (a crease), everything else shares
 // normals (smooth). Triangles wind counter-clockwise seen from outside.
-// 321 cross-sections of 24 corners per blade, tip to tip, give 30,720
-// triangles.
+// Per blade 320 rings of 24 corners between the two tips give 30,720
+// triangles in all.
 MeshData spiralMesh();
 
 } // namespace assets_gen
