@@ -25,7 +25,10 @@ std::uint64_t sizeOf(const std::filesystem::path& path) {
 
 // One look at the clock, between two looks at how much the device has written.
 struct Reading {
-  Clock::time_point when;
+  // Taken just before and just after the clock: a busy machine may stop the
+  // thread between taking the time and reading the clock.
+  Clock::time_point before;
+  Clock::time_point after;
   float seconds;
   std::uint64_t writtenBefore;
   std::uint64_t writtenAfter;
@@ -58,8 +61,9 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
   while (Clock::now() < deadline) {
     Reading reading;
     reading.writtenBefore = sizeOf(played);
-    reading.when = Clock::now();
+    reading.before = Clock::now();
     reading.seconds = MusicPlayer::currentTime();
+    reading.after = Clock::now();
     reading.writtenAfter = sizeOf(played);
     readings.push_back(reading);
     if (reading.seconds > kPlaySeconds)
@@ -91,7 +95,7 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
   const Reading* previous = &readings.front();
   for (const Reading& reading : readings) {
     ASSERT_GE(reading.seconds, previous->seconds);
-    const std::chrono::duration<double> elapsed = reading.when - previous->when;
+    const std::chrono::duration<double> elapsed = reading.after - previous->before;
     ASSERT_LT(reading.seconds - previous->seconds, elapsed.count() + 0.005);
     previous = &reading;
     if (reading.seconds == 0.0f)
