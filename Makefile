@@ -5,19 +5,29 @@ JOBS ?= $(shell nproc)
 ROOT := $(CURDIR)
 WIN_DEPS := $(ROOT)/build/windows-deps
 
-CMAKE_LINUX   := cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
-CMAKE_WINDOWS := cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=Release \
-                 -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake -DVIRIZ_WIN_DEPS=$(WIN_DEPS)
+# Our own builds treat warnings as errors (a plain CMake build does not).
+WERROR := -DVIRIZ_WERROR=ON
+CMAKE_LINUX   := cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+MINGW         := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake -DVIRIZ_WIN_DEPS=$(WIN_DEPS)
+CMAKE_WINDOWS := cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=Release $(MINGW) $(WERROR)
+GCC           := -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+CLANG         := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 # Clang for AddressSanitizer: unoptimised, it calls memcpy for fixed-size
 # copies that GCC expands inline, so overlapping copies are reported.
 CMAKE_ASAN    := cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=address \
-                 -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-CMAKE_TSAN    := cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=thread
+                 $(CLANG) $(WERROR)
+CMAKE_TSAN    := cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=thread $(WERROR)
 CMAKE_FUZZ    := cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRIZ_FUZZ=ON \
-                 -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                 $(CLANG) $(WERROR)
+
+# The common configurations, each built (not tested) in build/matrix-NAME with
+# warnings as errors: NAME;BUILD_TYPE;CMAKE_ARGUMENTS.
+MATRIX := "gcc-debug;Debug;$(GCC)" "gcc-release;Release;$(GCC)" \
+          "gcc-relwithdebinfo;RelWithDebInfo;$(GCC)" "gcc-minsizerel;MinSizeRel;$(GCC)" \
+          "clang-release;Release;$(CLANG)" "windows-release;Release;$(MINGW)"
 
 .PHONY: run test build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
-        test-linux test-sanitizers test-fuzz test-under-load bench format clean
+        test-linux test-sanitizers test-fuzz test-under-load build-matrix bench format clean
 
 run: deps build-linux
 	scripts/run-demo.sh build/linux/bin
@@ -31,6 +41,24 @@ build: deps build-linux build-windows
 # calling a change to timing-sensitive code done.
 test-under-load: deps build build-sanitizers
 	scripts/run-tests.sh --under-load
+
+# Configures and builds each configuration of MATRIX, one after the other
+# (from scratch on a clean clone, incrementally after that), and prints each
+# one's build time; a failed one shows the end of its log and stops the run.
+# The logs stay in build/matrix-NAME.log.
+build-matrix: deps windows-deps
+	@set -euo pipefail; all=$$(date +%s); count=0; \
+	for entry in $(MATRIX); do \
+	  IFS=';' read -r name type args <<< "$$entry"; \
+	  dir=build/matrix-$$name; log=$$dir.log; start=$$(date +%s); \
+	  if ! { cmake -S . -B "$$dir" -DCMAKE_BUILD_TYPE=$$type $$args $(WERROR) && \
+	         cmake --build "$$dir" -j$(JOBS); } > "$$log" 2>&1; then \
+	    tail -n 60 "$$log"; echo "build-matrix: $$name ($$type) failed, log in $$log"; exit 1; \
+	  fi; \
+	  printf 'build-matrix: %-20s %-15s %5d s\n' "$$name" "$$type" $$(( $$(date +%s) - start )); \
+	  count=$$((count + 1)); \
+	done; \
+	echo "build-matrix: all $$count configurations built in $$(( $$(date +%s) - all )) s"
 
 deps:
 	scripts/install-deps.sh
@@ -65,4 +93,4 @@ format:
 	find src tests bench fuzz tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build/linux build/windows build/asan build/tsan build/fuzz
+	rm -rf build/linux build/windows build/asan build/tsan build/fuzz build/matrix-*
