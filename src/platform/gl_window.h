@@ -21,6 +21,16 @@ inline constexpr unsigned kMessageSysCommand = 0x0112;
 inline constexpr std::uintptr_t kSysCommandScreenSave = 0xF140;
 inline constexpr std::uintptr_t kSysCommandMonitorPower = 0xF170;
 
+// Where a picture of a fixed size goes in a larger client area: scaled as
+// large as it fits with its aspect kept, centred, the rest left as bars.
+struct PictureArea {
+  int x = 0; // from the left
+  int y = 0; // from the bottom, as glViewport counts
+  int width = 0;
+  int height = 0;
+};
+PictureArea fitPicture(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight);
+
 // What the pixel format asks for; the backend turns it into its own record.
 struct PixelFormatRequest {
   std::uint8_t colourBits = 0;
@@ -34,8 +44,11 @@ public:
   // context current on the calling thread. A negative displayMode uses the
   // given size and colour depth; zero or more takes them from that display
   // mode of the primary display. Throws a std::string on failure.
+  // fillDesktop (only when not fullscreen): a borderless window covering the
+  // desktop at its current mode, the width x height picture drawn scaled into
+  // its fitPicture area (the viewport; a black clear leaves black bars).
   GlWindow(const char* title, int width, int height, int colourBits, int depthBits, int displayMode,
-           bool fullscreen);
+           bool fullscreen, bool fillDesktop = false);
   ~GlWindow();
   GlWindow(const GlWindow&) = delete;
   GlWindow& operator=(const GlWindow&) = delete;
@@ -61,6 +74,7 @@ private:
   int width = 0;
   int height = 0;
   bool fullscreen = false;
+  bool fillDesktop = false;
   // Only Win32 has a module instance and a device context.
   [[maybe_unused]] ModuleHandle instance = nullptr;
   WindowHandle window = nullptr;

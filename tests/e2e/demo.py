@@ -17,18 +17,19 @@ WINDOWS_BIN = os.environ.get("VIRIZ_WINDOWS_BIN",
 class Demo:
     """One run of the demo: start(), then talk to its window, then finish()."""
 
-    def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None):
+    def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None, args=()):
         self.platform = platform
         self.xvfb = xvfb
         self.wine = wine
         self.workdir = workdir
         self.extra_env = extra_env or {}
+        self.args = list(args)  # the program's command-line options
         self.process = None
 
     def command(self):
         if self.platform == "windows":
-            return ["wine", os.path.join(WINDOWS_BIN, "viriz.exe")]
-        return [os.path.join(LINUX_BIN, "viriz")]
+            return ["wine", os.path.join(WINDOWS_BIN, "viriz.exe")] + self.args
+        return [os.path.join(LINUX_BIN, "viriz")] + self.args
 
     def start(self):
         env = dict(os.environ, **self.xvfb.env, **self.extra_env)

@@ -1,12 +1,25 @@
 """The window and the frame loop, end to end, on both builds: the program comes
 up fullscreen at 640x480, presents frames, ends with exit code 0 on Escape and
-on a close request, and reports a display without a 640x480 mode."""
+on a close request, and reports a display without a 640x480 mode. On such
+displays --windowed and --fullscreen-desktop show the show all the same."""
 
 import os
 import subprocess
 import unittest
 
-from demo import WINDOWS_BIN, demo_context
+from demo import WINDOWS_BIN, Demo, demo_context
+
+# Displays without a 640x480 mode, and where the 640x480 picture goes when it
+# fills them: (x, y, width, height) from the top left.
+SCREENS_WITHOUT_THE_MODE = {
+    "1024x768x24": (0, 0, 1024, 768),
+    "1280x720x24": (160, 0, 960, 720),
+}
+
+
+def screen_size(screen):
+    width, height, _ = screen.split("x")
+    return int(width), int(height)
 
 
 class WindowBehaviour:
@@ -36,12 +49,86 @@ class WindowBehaviour:
             self.assertEqual(code, 0, err)
 
     def test_display_without_the_mode_reports_it(self):
-        with demo_context(self.platform, screen="1024x768x24") as demo:
+        for screen in SCREENS_WITHOUT_THE_MODE:
+            with self.subTest(screen=screen), demo_context(self.platform, screen=screen) as demo:
+                demo.start()
+                demo.dismiss_error_box()
+                code, _, err = demo.finish()
+                self.assertEqual(code, 0)
+                self.assertIn("Failed to change display settings", err)
+
+    def test_windowed_shows_the_show_in_a_640x480_window(self):
+        for screen in SCREENS_WITHOUT_THE_MODE:
+            with self.subTest(screen=screen), \
+                    demo_context(self.platform, screen=screen, args=["--windowed"]) as demo:
+                demo.start()
+                window = demo.window()
+                x, y, width, height = demo.xvfb.window_geometry(window)
+                self.assertEqual((width, height), (640, 480))
+                demo.xvfb.wait_for_screen(lambda image: image.lit_box(x, y, width, height),
+                                          what="the show in the window")
+                self.assertFalse(demo.ended())
+                demo.press_escape(window)
+                code, _, err = demo.finish()
+                self.assertEqual(code, 0, err)
+
+    def test_fullscreen_desktop_shows_the_picture_centred_between_black_bars(self):
+        for screen, area in SCREENS_WITHOUT_THE_MODE.items():
+            with self.subTest(screen=screen), \
+                    demo_context(self.platform, screen=screen,
+                                 args=["--fullscreen-desktop"]) as demo:
+                demo.start()
+                window = demo.window()
+                self.assertEqual(demo.xvfb.window_geometry(window), (0, 0) + screen_size(screen))
+                self.watch_picture(demo, screen, area)
+                self.assertFalse(demo.ended())
+                demo.press_escape(window)
+                code, _, err = demo.finish()
+                self.assertEqual(code, 0, err)
+
+    def watch_picture(self, demo, screen, area):
+        """Screenshots until what the show drew, taken together, spans nine
+        tenths of the picture area both ways (a picture not scaled up spans
+        less, one off centre runs into a bar); the bars are black in every
+        one of them."""
+        screen_width, screen_height = screen_size(screen)
+        x, y, width, height = area
+        bars = [(0, 0, x, screen_height), (x + width, 0, screen_width - x - width, screen_height),
+                (0, 0, screen_width, y), (0, y + height, screen_width, screen_height - y - height)]
+        seen = None
+
+        def spans_the_area(image):
+            nonlocal seen
+            for bar in bars:
+                if bar[2] > 0 and bar[3] > 0:
+                    self.assertEqual(image.brightest(*bar), 0, f"bar {bar} lit")
+            box = image.lit_box(x, y, width, height)
+            if box:
+                seen = box if seen is None else (min(seen[0], box[0]), min(seen[1], box[1]),
+                                                 max(seen[2], box[2]), max(seen[3], box[3]))
+            return seen and seen[2] - seen[0] >= 0.9 * width and seen[3] - seen[1] >= 0.9 * height
+        demo.xvfb.wait_for_screen(spans_the_area, what=f"the show across {area}")
+
+    def test_help_lists_options_and_keys_and_unknown_options_are_refused(self):
+        with demo_context(self.platform, args=["--help"]) as demo:
             demo.start()
-            demo.dismiss_error_box()
-            code, _, err = demo.finish()
-            self.assertEqual(code, 0)
-            self.assertIn("Failed to change display settings", err)
+            code, out, err = demo.finish()
+            self.assertEqual(code, 0, err)
+            for text in ("--windowed", "--fullscreen-desktop", "--help", "Escape", "closing"):
+                self.assertIn(text, out)
+
+            refused = Demo(self.platform, demo.xvfb, wine=demo.wine, extra_env=demo.extra_env,
+                           args=["--fullscreen"])
+            try:
+                refused.start()
+                code, out, err = refused.finish()
+            finally:
+                refused.stop()
+            self.assertEqual(code, 2)
+            self.assertEqual(out, "")
+            self.assertIn("unknown option '--fullscreen'", err)
+            self.assertIn("--fullscreen-desktop", err)  # the usage follows
+            self.assertIsNone(demo.xvfb.window_named("test"))
 
 
 class LinuxWindowTest(WindowBehaviour, unittest.TestCase):

@@ -30,6 +30,47 @@ def lit_share(png, threshold="6%"):
     return float(out.stdout)
 
 
+class GreyImage:
+    """An image as 8-bit grey levels, for looking at parts of a screenshot:
+    GreyImage(png).lit_box(x, y, width, height)."""
+
+    def __init__(self, png):
+        data = subprocess.run(["convert", png, "-colorspace", "gray", "-depth", "8", "pgm:-"],
+                              capture_output=True, check=True, timeout=60).stdout
+        # A binary PGM: "P5", width, height and the maximum value, each
+        # followed by one whitespace byte, then one byte a pixel.
+        header = re.match(rb"P5\s+(\d+)\s+(\d+)\s+255\s", data)
+        if not header:
+            raise ValueError(f"{png}: not an 8-bit grey image")
+        self.width, self.height = int(header.group(1)), int(header.group(2))
+        self.pixels = data[header.end():]
+
+    def _rows(self, x, y, width, height):
+        for row in range(max(0, y), min(self.height, y + height)):
+            start = row * self.width
+            yield row, self.pixels[start + max(0, x):start + min(self.width, x + width)]
+
+    def brightest(self, x, y, width, height):
+        """The highest grey level in a rectangle (0 when it is all black)."""
+        return max((max(line) for _, line in self._rows(x, y, width, height) if line), default=0)
+
+    def lit_box(self, x, y, width, height, level=15):
+        """(left, top, right, bottom), exclusive at right and bottom, of the
+        pixels brighter than level in a rectangle (15 is lit_share's 6%), or
+        None when there are none."""
+        lit = bytes(1 if value > level else 0 for value in range(256))
+        box = None
+        for row, line in self._rows(x, y, width, height):
+            marks = line.translate(lit)
+            first = marks.find(1)
+            if first < 0:
+                continue
+            left, right = x + first, x + marks.rfind(1) + 1
+            box = (left, row, right, row + 1) if box is None else (
+                min(box[0], left), box[1], max(box[2], right), row + 1)
+        return box
+
+
 def _stop(process, timeout=10):
     """Ends a child process (and nothing else): SIGTERM, then SIGKILL."""
     if process is None or process.poll() is not None:
@@ -151,6 +192,17 @@ class Xvfb:
                 return value if value > share else None
             return wait_for(lit, timeout, 0.1, f"more than {share:.1%} of the screen lit")
 
+    def wait_for_screen(self, look, timeout=60, what="the screen to show it"):
+        """Takes screenshots until look(GreyImage of the screen) returns a
+        true value, which is returned."""
+        with temp_dir() as tmp:
+            shot = os.path.join(tmp, "shot.png")
+
+            def seen():
+                self.screenshot(shot)
+                return look(GreyImage(shot))
+            return wait_for(seen, timeout, 0.1, what)
+
     def close_window(self, window):
         """Asks a window to close the way a window manager does: a
         WM_DELETE_WINDOW client message."""
@@ -266,6 +318,7 @@ class WinePrefix:
     def __init__(self, path=None):
         self.path = os.path.abspath(path or os.path.join(REPO, "build", "wine-prefix"))
         self.server = None
+        self.session = None
 
     @property
     def env(self):
@@ -288,6 +341,11 @@ class WinePrefix:
         env = dict(os.environ, **self.env)
         env.pop("DISPLAY", None)
         self._ensure_prefix(env)
+        # One session at a time in a prefix, across test runs too: a second
+        # one would join the first one's server, see its display's size, and
+        # end its programs when it stops that server with -k.
+        self.session = open(self.path + ".session-lock", "w")
+        fcntl.flock(self.session, fcntl.LOCK_EX)
         self.server = subprocess.Popen(["wineserver", "--foreground", "--persistent"], env=env,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
@@ -298,6 +356,9 @@ class WinePrefix:
         env = dict(os.environ, **self.env)
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
         _stop(self.server)
+        if self.session:
+            self.session.close()  # releases the lock
+            self.session = None
 
 
 def temp_dir(prefix="viriz-test-"):

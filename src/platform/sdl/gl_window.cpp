@@ -3,6 +3,7 @@
 // turned into a quit message, and Escape latched between polls.
 #include "platform/gl_window.h"
 
+#include <GL/gl.h>
 #include <SDL.h>
 
 #include <atomic>
@@ -22,6 +23,10 @@ SDL_Window* nativeWindow(WindowHandle window) {
 bool quitPosted = false;
 // Escape pressed since the last poll.
 bool escapeLatched = false;
+// The picture size of a window that fills the desktop (zero when there is
+// none): a window manager may still resize it, and the viewport follows.
+int fittedWidth = 0;
+int fittedHeight = 0;
 
 // SIGTERM and SIGINT end the program in every state with exit code 0, like
 // every other way out: in the frame loop they are a quit message; while the
@@ -100,11 +105,25 @@ bool requestPixelFormat(PixelFormatRequest format) {
          SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1) == 0;
 }
 
+// The picture goes into the middle of the drawable, scaled with its aspect
+// kept. Only the viewport changes: the show clears to black, which leaves
+// the bars black, and its geometry is clipped to the viewport.
+void viewPicture(SDL_Window* window, int pictureWidth, int pictureHeight) {
+  if (!window)
+    return;
+  int drawableWidth = 0, drawableHeight = 0;
+  SDL_GL_GetDrawableSize(window, &drawableWidth, &drawableHeight);
+  const PictureArea area = fitPicture(pictureWidth, pictureHeight, drawableWidth, drawableHeight);
+  glViewport(area.x, area.y, area.width, area.height);
+  fittedWidth = pictureWidth;
+  fittedHeight = pictureHeight;
+}
+
 } // namespace
 
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
-                   int displayMode, bool fullscreen)
-    : title(title), fullscreen(fullscreen) {
+                   int displayMode, bool fullscreen, bool fillDesktop)
+    : title(title), fullscreen(fullscreen), fillDesktop(fillDesktop && !fullscreen) {
   handleQuitSignals();
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
@@ -135,14 +154,22 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
       throw std::string("Failed to change display settings");
     SDL_ShowCursor(SDL_DISABLE);
   }
+  if (this->fillDesktop)
+    SDL_ShowCursor(SDL_DISABLE);
 
   createContext(window, format);
+  if (this->fillDesktop)
+    viewPicture(nativeWindow(window), width, height);
 }
 
 GlWindow::~GlWindow() {
   if (fullscreen) {
     SDL_SetWindowFullscreen(nativeWindow(window), 0);
     SDL_ShowCursor(SDL_ENABLE);
+  }
+  if (fillDesktop) {
+    SDL_ShowCursor(SDL_ENABLE);
+    fittedWidth = fittedHeight = 0;
   }
   if (glContext) {
     SDL_GL_MakeCurrent(nativeWindow(window), nullptr);
@@ -155,9 +182,22 @@ GlWindow::~GlWindow() {
 }
 
 WindowHandle GlWindow::createWindow() {
-  // Created at (0, 0) with exactly the client size; never resizable.
-  SDL_Window* created =
-      SDL_CreateWindow(title.c_str(), 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+  // Created at (0, 0) with exactly the client size; never resizable. Filling
+  // the desktop, it has the desktop's size from the start: without a window
+  // manager nothing would resize it on the request to go fullscreen.
+  int x = 0, y = 0, w = width, h = height;
+  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
+  if (fillDesktop) {
+    SDL_Rect desktop;
+    if (SDL_GetDisplayBounds(0, &desktop) != 0)
+      throw std::string("Failed to create window");
+    x = desktop.x;
+    y = desktop.y;
+    w = desktop.w;
+    h = desktop.h;
+    flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+  }
+  SDL_Window* created = SDL_CreateWindow(title.c_str(), x, y, w, h, flags);
   if (!created)
     throw std::string("Failed to create window");
   SDL_DisableScreenSaver();
@@ -210,6 +250,8 @@ bool pumpMessages() {
         GlWindow::windowProc(
             reinterpret_cast<WindowHandle>(SDL_GetWindowFromID(event.window.windowID)),
             kMessageClose, 0, 0);
+      else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && fittedWidth > 0)
+        viewPicture(SDL_GetWindowFromID(event.window.windowID), fittedWidth, fittedHeight);
       break;
     case SDL_KEYDOWN:
       if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE)

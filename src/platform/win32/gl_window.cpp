@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <GL/gl.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -18,11 +20,23 @@ LRESULT CALLBACK classWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return GlWindow::windowProc(reinterpret_cast<WindowHandle>(window), message, wParam, lParam);
 }
 
+// The picture goes into the middle of the client area, scaled with its
+// aspect kept. Only the viewport changes: the show clears to black, which
+// leaves the bars black, and its geometry is clipped to the viewport.
+void viewPicture(HWND window, int pictureWidth, int pictureHeight) {
+  RECT client;
+  if (!GetClientRect(window, &client))
+    return;
+  const PictureArea area = fitPicture(pictureWidth, pictureHeight, client.right - client.left,
+                                      client.bottom - client.top);
+  glViewport(area.x, area.y, area.width, area.height);
+}
+
 } // namespace
 
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
-                   int displayMode, bool fullscreen)
-    : title(title), fullscreen(fullscreen) {
+                   int displayMode, bool fullscreen, bool fillDesktop)
+    : title(title), fullscreen(fullscreen), fillDesktop(fillDesktop && !fullscreen) {
   DEVMODEA mode;
   std::memset(&mode, 0, sizeof mode);
   mode.dmSize = sizeof mode;
@@ -49,11 +63,15 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
       throw std::string("Failed to change display settings");
     ShowCursor(FALSE);
   }
+  if (this->fillDesktop)
+    ShowCursor(FALSE);
 
   PixelFormatRequest format;
   format.colourBits = static_cast<std::uint8_t>(colourBits);
   format.depthBits = static_cast<std::uint8_t>(depthBits);
   createContext(window, format);
+  if (this->fillDesktop)
+    viewPicture(nativeWindow(window), width, height);
 }
 
 GlWindow::~GlWindow() {
@@ -61,6 +79,8 @@ GlWindow::~GlWindow() {
     ChangeDisplaySettingsA(nullptr, 0);
     ShowCursor(TRUE);
   }
+  if (fillDesktop)
+    ShowCursor(TRUE);
   if (glContext) {
     wglMakeCurrent(nullptr, nullptr);
     wglDeleteContext(reinterpret_cast<HGLRC>(glContext));
@@ -93,6 +113,11 @@ WindowHandle GlWindow::createWindow() {
   DWORD style;
   if (fullscreen) {
     style = WS_POPUP;
+  } else if (fillDesktop) {
+    // The primary display at its current mode, without a frame.
+    style = WS_POPUP;
+    rect.right = GetSystemMetrics(SM_CXSCREEN);
+    rect.bottom = GetSystemMetrics(SM_CYSCREEN);
   } else {
     style = WS_CAPTION | WS_SYSMENU;
     AdjustWindowRect(&rect, style, FALSE);
