@@ -2,6 +2,7 @@
 // one place where errors are caught and shown. Once the show starts it exits
 // with 0 on every path; only a command line it cannot read ends it earlier,
 // with 2.
+#include "app/frame_clock.h"
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
@@ -72,13 +73,15 @@ Options readOptions(int argc, char** argv) {
 
 // Frames until Escape or a quit message. The flag is tested at the top of each
 // pass, so no frame is drawn once it is set. No pacing: all animation follows
-// the music clock.
+// the music clock, as it will be when the frame shows.
 void runFrameLoop(GlWindow& window, Show& show) {
   bool quit = false;
+  FrameClock frameClock;
   while (!quit) {
-    drawFrame(show, MusicPlayer::currentTime());
+    drawFrame(show, frameClock.showTime(MusicPlayer::currentTime()));
     glFlush();
     window.swapBuffers();
+    frameClock.presented();
     if (pumpMessages())
       quit = true;
     if (escapePressed())
