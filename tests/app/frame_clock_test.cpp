@@ -19,10 +19,12 @@ void takeAtLeast(double seconds) {
 }
 
 TEST(FrameClock, DrawsForTheClockPlusTheSmoothedFrameDelayAndNeverGoesBack) {
+  EXPECT_EQ(FrameClock{}.showTime(1.0f), 1.0f); // no delay measured yet
+
   FrameClock frames;
   EXPECT_EQ(frames.showTime(0.0f), 0.0f); // nothing heard yet
   frames.presented();
-  EXPECT_EQ(frames.showTime(1.0f), 1.0f); // no delay measured yet
+  frames.showTime(1.0f);
   takeAtLeast(0.016);
   frames.presented();
   // One slow frame moves the estimate an eighth of the way.
