@@ -7,7 +7,7 @@ import os
 import subprocess
 import unittest
 
-from demo import WINDOWS_BIN, Demo, demo_context
+from demo import WINDOWS_BIN, Demo, demo_context, headless
 
 # Displays without a 640x480 mode, and where the 640x480 picture goes when it
 # fills them: (x, y, width, height) from the top left.
@@ -20,6 +20,16 @@ SCREENS_WITHOUT_THE_MODE = {
 def screen_size(screen):
     width, height, _ = screen.split("x")
     return int(width), int(height)
+
+
+def settled_geometry(xvfb, window, size, timeout=30):
+    """The window's (x, y, width, height) once it has the given size: Wine
+    may map a window at its outer size first and then settle it at the
+    client size."""
+    def geometry():
+        found = xvfb.window_geometry(window)
+        return found if found[2:] == size else None
+    return headless.wait_for(geometry, timeout, 0.1, f"a {size[0]}x{size[1]} window")
 
 
 class WindowBehaviour:
@@ -63,8 +73,7 @@ class WindowBehaviour:
                     demo_context(self.platform, screen=screen, args=["--windowed"]) as demo:
                 demo.start()
                 window = demo.window()
-                x, y, width, height = demo.xvfb.window_geometry(window)
-                self.assertEqual((width, height), (640, 480))
+                x, y, width, height = settled_geometry(demo.xvfb, window, (640, 480))
                 demo.xvfb.wait_for_screen(lambda image: image.lit_box(x, y, width, height),
                                           what="the show in the window")
                 self.assertFalse(demo.ended())
@@ -79,7 +88,8 @@ class WindowBehaviour:
                                  args=["--fullscreen-desktop"]) as demo:
                 demo.start()
                 window = demo.window()
-                self.assertEqual(demo.xvfb.window_geometry(window), (0, 0) + screen_size(screen))
+                self.assertEqual(settled_geometry(demo.xvfb, window, screen_size(screen))[:2],
+                                 (0, 0))
                 self.watch_picture(demo, screen, area)
                 self.assertFalse(demo.ended())
                 demo.press_escape(window)
