@@ -102,6 +102,7 @@ void reportFailure(GlWindow*& window, const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+  handleQuitSignals();
   const Options options = readOptions(argc, argv);
   if (!options.error.empty()) {
     std::fprintf(stderr, "viriz: %s\n\n%s", options.error.c_str(), kUsage);

@@ -82,6 +82,12 @@ private:
   GlContextHandle glContext = nullptr;
 };
 
+// Makes the system's requests to end the program (SIGTERM and SIGINT) end it
+// the way a quit message does, in every state, with the error box taken down
+// if it is up. Called once, first thing, by the program; tools that open a
+// window keep the default handling.
+void handleQuitSignals();
+
 // Handles every pending message of the thread; true when a quit message was
 // among them (a close request turns into one).
 bool pumpMessages();

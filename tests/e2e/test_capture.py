@@ -3,13 +3,14 @@ a muxed video, all from the generated data set without a display; and, seen
 through it, a show whose object stays in view from start to end."""
 
 import os
+import signal
 import statistics
 import subprocess
 import tempfile
 import unittest
 import wave
 
-from demo import LINUX_BIN
+from demo import LINUX_BIN, headless
 
 CAPTURE = os.path.join(LINUX_BIN, "viriz-capture")
 
@@ -128,6 +129,19 @@ class CaptureTest(unittest.TestCase):
             result = run(*args)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn("usage: viriz-capture", result.stderr)
+
+    def test_termination_signal_ends_a_long_capture(self):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        capture = subprocess.Popen([CAPTURE, "--fps", "4", "--from", "0", "--to", "70", "--out",
+                                    self.out], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        try:
+            headless.wait_for(lambda: os.listdir(self.out), 60, 0.05, "the first frame")
+            capture.send_signal(signal.SIGTERM)
+            self.assertEqual(capture.wait(30), -signal.SIGTERM)
+        finally:
+            headless._stop(capture)
 
     def test_missing_data_names_the_file(self):
         result = run("--data", self.out, "--at", "1", "--out", os.path.join(self.out, "frames"))

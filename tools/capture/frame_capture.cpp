@@ -14,6 +14,9 @@ FrameCapture::FrameCapture(const std::string& dataDir) {
   std::filesystem::current_path(dataDir);
   // No display needed: SDL's offscreen driver gives a GL context of its own.
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  // SDL would turn SIGTERM and SIGINT into events that a capture never reads:
+  // a long capture must stay stoppable.
+  setenv("SDL_NO_SIGNAL_HANDLERS", "1", 1);
   window = std::make_unique<GlWindow>("capture", kWidth, kHeight, 32, 24, -1, false);
   loadShow(theShow);
 }

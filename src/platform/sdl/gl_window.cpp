@@ -47,18 +47,6 @@ void onQuitSignal(int) {
   }
 }
 
-// Installed before SDL starts, which then leaves them in place (SDL only
-// takes signals that have no handler yet, and would turn them into an event
-// that nothing reads while the error box is up).
-void handleQuitSignals() {
-  struct sigaction action {};
-  action.sa_handler = onQuitSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-}
-
 // The display mode of the window's display with exactly this size and depth.
 // A 24-bit X visual stores 32 bits a pixel, so 32 bits also matches it.
 bool findExactMode(SDL_Window* window, int width, int height, int colourBits,
@@ -124,7 +112,6 @@ void viewPicture(SDL_Window* window, int pictureWidth, int pictureHeight) {
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
                    int displayMode, bool fullscreen, bool fillDesktop)
     : title(title), fullscreen(fullscreen), fillDesktop(fillDesktop && !fullscreen) {
-  handleQuitSignals();
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     throw std::string("Failed to Register window class");
@@ -236,6 +223,18 @@ std::intptr_t GlWindow::windowProc(WindowHandle, unsigned message, std::uintptr_
     break;
   }
   return 0;
+}
+
+// Installed before SDL starts, which then leaves them in place (SDL only
+// takes signals that have no handler yet, and would turn them into an event
+// that nothing reads while the error box is up).
+void handleQuitSignals() {
+  struct sigaction action {};
+  action.sa_handler = onQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 bool pumpMessages() {

@@ -176,6 +176,10 @@ std::intptr_t GlWindow::windowProc(WindowHandle window, unsigned message, std::u
   return DefWindowProcA(nativeWindow(window), message, wParam, lParam);
 }
 
+// A console program on Windows ends on Ctrl+C by itself; there are no other
+// termination requests to turn into a quit message.
+void handleQuitSignals() {}
+
 bool pumpMessages() {
   bool quit = false;
   MSG message;
