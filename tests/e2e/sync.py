@@ -21,6 +21,7 @@ Offset = (when the track's 9.6 s was heard) - (when the frame for 9.6 s was
 shown). Positive: the picture is ahead of the sound."""
 
 import ctypes
+import contextlib
 import os
 import random
 import shutil
@@ -187,7 +188,7 @@ def measure(platform, workdir, extra_env=None):
     with headless.Xvfb("640x480x24") as xvfb, \
             headless.PulseAudio(os.path.join(workdir, "pulse")) as pulse:
         wine = headless.WinePrefix() if platform == "windows" else None
-        with (wine or _Nothing()), TimedRecorder(pulse, 5) as fast, \
+        with (wine or contextlib.nullcontext()), TimedRecorder(pulse, 5) as fast, \
                 TimedRecorder(pulse, 40) as slow:
             headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
                               "the recorders to deliver sound")
@@ -211,14 +212,6 @@ def measure(platform, workdir, extra_env=None):
                 demo.stop()
     return [round(1000 * (r.time_of(reference, position) - watch.bright_at), 1)
             for r in (fast, slow)]
-
-
-class _Nothing:
-    def __enter__(self):
-        return None
-
-    def __exit__(self, *exc):
-        return False
 
 
 def main():

@@ -2,6 +2,7 @@
 private PulseAudio: the mesh appears at once, what is heard is the track,
 Escape ends it, and each start-up failure shows its text."""
 
+import contextlib
 import os
 import shutil
 import signal
@@ -49,7 +50,7 @@ class ShowBehaviour:
                 headless.PulseAudio(os.path.join(self.tmp.name, "pulse")) as pulse:
             wine = headless.WinePrefix() if self.platform == "windows" else None
             env = dict(pulse.env)
-            with (wine or _Nothing()), pulse.record(recording):
+            with (wine or contextlib.nullcontext()), pulse.record(recording):
                 demo = Demo(self.platform, xvfb, workdir=self.data_dir, extra_env=env, wine=wine)
                 demo.start()
                 try:
@@ -75,7 +76,7 @@ class ShowBehaviour:
             wine = headless.WinePrefix() if self.platform == "windows" else None
             env = dict(pulse.env) if with_sound else {"PULSE_SERVER": "unix:/nonexistent",
                                                       "SDL_AUDIODRIVER": "pulseaudio"}
-            with (wine or _Nothing()):
+            with (wine or contextlib.nullcontext()):
                 demo = Demo(self.platform, xvfb, workdir=self.data_dir, extra_env=env, wine=wine)
                 demo.start()
                 try:
@@ -146,14 +147,6 @@ class ShowBehaviour:
             data = f.read()
         os.remove(raw)
         return data
-
-
-class _Nothing:
-    def __enter__(self):
-        return None
-
-    def __exit__(self, *exc):
-        return False
 
 
 class LinuxShowTest(ShowBehaviour, unittest.TestCase):

@@ -179,29 +179,30 @@ class Xvfb:
     def screenshot(self, path):
         self.run(["import", "-window", "root", path], check=True, timeout=60)
 
-    def wait_for_lit(self, share, timeout=60):
-        """Takes screenshots until more than `share` of the screen is lit;
-        returns that share. A program's first frames may come late on a
-        busy machine, and the show's object may start small."""
-        with temp_dir() as tmp:
-            shot = os.path.join(tmp, "shot.png")
-
-            def lit():
-                self.screenshot(shot)
-                value = lit_share(shot)
-                return value if value > share else None
-            return wait_for(lit, timeout, 0.1, f"more than {share:.1%} of the screen lit")
-
-    def wait_for_screen(self, look, timeout=60, what="the screen to show it"):
-        """Takes screenshots until look(GreyImage of the screen) returns a
-        true value, which is returned."""
+    def wait_for_shot(self, look, timeout=60, what="the screen to show it"):
+        """Takes screenshots until look(path of the PNG) returns a true
+        value, which is returned."""
         with temp_dir() as tmp:
             shot = os.path.join(tmp, "shot.png")
 
             def seen():
                 self.screenshot(shot)
-                return look(GreyImage(shot))
+                return look(shot)
             return wait_for(seen, timeout, 0.1, what)
+
+    def wait_for_lit(self, share, timeout=60):
+        """Takes screenshots until more than `share` of the screen is lit;
+        returns that share. A program's first frames may come late on a
+        busy machine, and the show's object may start small."""
+        def lit(shot):
+            value = lit_share(shot)
+            return value if value > share else None
+        return self.wait_for_shot(lit, timeout, f"more than {share:.1%} of the screen lit")
+
+    def wait_for_screen(self, look, timeout=60, what="the screen to show it"):
+        """Takes screenshots until look(GreyImage of the screen) returns a
+        true value, which is returned."""
+        return self.wait_for_shot(lambda shot: look(GreyImage(shot)), timeout, what)
 
     def close_window(self, window):
         """Asks a window to close the way a window manager does: a
