@@ -31,9 +31,9 @@ run_phase() {
   local status=${PIPESTATUS[0]}
   local summary
   summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  rm -f "$log"
   local skips
   skips=$(grep -c '\*\*\*Skipped ' "$log")
+  rm -f "$log"
   if [[ $summary =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=$((failed + BASH_REMATCH[1]))
     passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1] - skips))
