@@ -27,7 +27,7 @@ function(viriz_add_test)
     VIRIZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     VIRIZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
     VIRIZ_WINDOWS_BIN="${VIRIZ_WINDOWS_BIN}")
-  set_property(GLOBAL APPEND PROPERTY VIRIZ_TESTS_${T_LABEL} ${T_NAME})
+  viriz_add_to_label_target(${T_LABEL} ${T_NAME})
   set(environment "")
   if(T_SDL_WINDOWS)
     set(environment ${VIRIZ_NO_LEAK_CHECK_ENV})
@@ -39,12 +39,48 @@ endfunction()
 
 # tests-<label>: builds just the test binaries of one label (the ThreadSanitizer
 # build needs only the threaded audio tests).
-function(viriz_add_label_targets)
-  foreach(label platform archive assets scene audio app)
-    get_property(binaries GLOBAL PROPERTY VIRIZ_TESTS_${label})
-    if(binaries)
-      add_custom_target(tests-${label} DEPENDS ${binaries})
-    endif()
-  endforeach()
+function(viriz_add_to_label_target label binary)
+  if(NOT TARGET tests-${label})
+    add_custom_target(tests-${label})
+  endif()
+  add_dependencies(tests-${label} ${binary})
 endfunction()
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL viriz_add_label_targets)
+
+# viriz_add_fuzzer(NAME n LIBS ...)
+# One libFuzzer target from n.cpp, seeded from the files listed in n.seeds,
+# and a CTest case (label "fuzz") that fuzzes it for VIRIZ_FUZZ_SECONDS and
+# fails on any crash, leak, hang or out-of-memory.
+set(VIRIZ_FUZZ_SECONDS 60 CACHE STRING "how long each fuzz test runs")
+function(viriz_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_NAME}.cpp)
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  add_test(NAME fuzz.${F_NAME}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/run-fuzzer.sh $<TARGET_FILE:${F_NAME}>
+            ${CMAKE_CURRENT_SOURCE_DIR}/${F_NAME}.seeds ${CMAKE_BINARY_DIR}/corpus/${F_NAME}
+            ${VIRIZ_FUZZ_SECONDS})
+  set_tests_properties(fuzz.${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 900
+    ENVIRONMENT "VIRIZ_SHARED_DIR=${VIRIZ_SHARED_DIR}")
+endfunction()
+
+# viriz_add_bench(SOURCES ... [LIBS ...] [DEPENDS ...])
+# Adds a subsystem's cases to the one benchmark program, viriz-bench, which
+# finds the shared test data through VIRIZ_TESTDATA.
+function(viriz_add_bench)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  if(NOT TARGET viriz-bench)
+    find_package(benchmark REQUIRED)
+    add_executable(viriz-bench)
+    target_link_libraries(viriz-bench PRIVATE benchmark::benchmark benchmark::benchmark_main)
+    target_compile_definitions(viriz-bench PRIVATE
+      VIRIZ_TESTDATA="${VIRIZ_SHARED_DIR}/testdata" VIRIZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      VIRIZ_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  endif()
+  target_sources(viriz-bench PRIVATE ${B_SOURCES})
+  target_link_libraries(viriz-bench PRIVATE ${B_LIBS})
+  if(B_DEPENDS)
+    add_dependencies(viriz-bench ${B_DEPENDS})
+  endif()
+endfunction()

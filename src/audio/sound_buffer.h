@@ -1,10 +1,8 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/window_handle.h"
 
-// The same opaque window handle the platform layer declares; the Win32 backend
-// casts it to HWND, the SDL backend does not need it.
-using WindowHandle = struct NativeWindow*;
+#include <cstdint>
 
 // Output format of the music: 44100 frames per second, 2 channels of signed
 // 16-bit little-endian samples.
@@ -25,11 +23,14 @@ struct LockedRegions {
   std::uint32_t secondBytes = 0;
 };
 
-// One looping PCM buffer of kSoundBufferBytes bytes with the semantics of a
-// DirectSound secondary buffer: the device plays it round and round from the
-// play cursor, and the owner writes into ranges it locks. Exactly one backend
-// implements this class in each build (DirectSound on Windows, SDL2 on Linux,
-// a hand-driven one in tests).
+// One looping PCM buffer of kSoundBufferBytes bytes: the device plays it round
+// and round from the play cursor, and the owner writes into ranges it locks.
+// The shape (a lock that may wrap into two regions, a buffer the device may
+// lose and give back) is that of a DirectSound secondary buffer; a device that
+// owns its memory and cannot lose it (SDL2, the browser) always locks, never
+// reports a loss, and restores trivially. Exactly one backend implements this
+// class in each build: DirectSound on Windows, SDL2 on Linux, and the
+// hand-driven device in the tests.
 class SoundBuffer {
 public:
   SoundBuffer() = default;
@@ -37,14 +38,16 @@ public:
   SoundBuffer(const SoundBuffer&) = delete;
   SoundBuffer& operator=(const SoundBuffer&) = delete;
 
-  // Opens the default output device for `window` and creates the buffer,
+  // Opens the default output device for `window` (DirectSound ties its
+  // cooperative level to it; others ignore it) and creates the buffer,
   // stopped, with the play cursor at 0. False when there is no usable device;
   // whatever was created before the failing step stays for release().
   bool create(WindowHandle window);
 
   // Locks `bytes` bytes starting at `offset` (0 < bytes <= kSoundBufferBytes,
   // offset < kSoundBufferBytes) for writing. False when the buffer does not
-  // exist, the arguments are out of range or the buffer was lost.
+  // exist, the arguments are out of range or the buffer was lost (the owner
+  // calls restore() and tries again).
   bool lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions);
   // Locks the whole buffer, as one region starting at byte 0.
   bool lockEntireBuffer(LockedRegions& regions);
@@ -58,6 +61,7 @@ public:
   // The byte offset the device plays now. False when it cannot be read.
   bool playCursor(std::uint32_t& cursor);
   // Brings back a buffer that the device lost; true when it is usable again.
+  // True at once on a device that cannot lose its buffer.
   bool restore();
 
   // How far what is heard trails the play cursor, in bytes of the music's

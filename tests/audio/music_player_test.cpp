@@ -1,6 +1,6 @@
 // The music player against the hand-driven device: the test moves the play
 // cursor and lets the worker refill one step at a time.
-#include "audio/manual/manual_device.h"
+#include "manual_device.h"
 #include "audio/music_player.h"
 #include "test_tracks.h"
 

@@ -11,48 +11,48 @@ namespace {
 // A fixed-length delay line read and written at one position.
 class DelayLine {
 public:
-  explicit DelayLine(size_t length) : buffer_(length, 0.0f) {}
-  float read() const { return buffer_[position_]; }
+  explicit DelayLine(size_t length) : buffer(length, 0.0f) {}
+  float read() const { return buffer[position]; }
   void write(float sample) {
-    buffer_[position_] = sample;
-    position_ = (position_ + 1) % buffer_.size();
+    buffer[position] = sample;
+    position = (position + 1) % buffer.size();
   }
 
 private:
-  std::vector<float> buffer_;
-  size_t position_ = 0;
+  std::vector<float> buffer;
+  size_t position = 0;
 };
 
 // Feedback comb with a one-pole lowpass in the loop: high frequencies die
 // away faster, as in a real room.
 class DampedComb {
 public:
-  DampedComb(size_t length, float feedback, float damping)
-      : line_(length), feedback_(feedback), damping_(damping) {}
+  DampedComb(size_t length, float loopGain, float loopDamping)
+      : line(length), feedback(loopGain), damping(loopDamping) {}
   float process(float input) {
-    float output = line_.read();
-    filtered_ = output * (1.0f - damping_) + filtered_ * damping_;
-    line_.write(input + filtered_ * feedback_);
+    float output = line.read();
+    filtered = output * (1.0f - damping) + filtered * damping;
+    line.write(input + filtered * feedback);
     return output;
   }
 
 private:
-  DelayLine line_;
-  float feedback_, damping_;
-  float filtered_ = 0.0f;
+  DelayLine line;
+  float feedback, damping;
+  float filtered = 0.0f;
 };
 
 class AllPass {
 public:
-  explicit AllPass(size_t length) : line_(length) {}
+  explicit AllPass(size_t length) : line(length) {}
   float process(float input) {
-    float delayed = line_.read();
-    line_.write(input + delayed * 0.5f);
+    float delayed = line.read();
+    line.write(input + delayed * 0.5f);
     return delayed - input;
   }
 
 private:
-  DelayLine line_;
+  DelayLine line;
 };
 
 std::vector<float> reverbChannel(const std::vector<float>& input, size_t spread, float roomSize,

@@ -57,7 +57,7 @@ Mask blur(const Mask& mask, int radius) {
 }
 
 Image::Image(int width, int height)
-    : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height) {}
+    : width(width), height(height), pixels(static_cast<size_t>(width) * height) {}
 
 namespace {
 
@@ -68,13 +68,13 @@ uint8_t toByte(float value) {
 } // namespace
 
 void Image::writePng(const std::string& path) const {
-  std::vector<uint8_t> bytes(static_cast<size_t>(width_) * height_ * 3);
-  for (size_t i = 0; i < pixels_.size(); ++i) {
-    bytes[3 * i] = toByte(pixels_[i].r);
-    bytes[3 * i + 1] = toByte(pixels_[i].g);
-    bytes[3 * i + 2] = toByte(pixels_[i].b);
+  std::vector<uint8_t> bytes(static_cast<size_t>(width) * height * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    bytes[3 * i] = toByte(pixels[i].r);
+    bytes[3 * i + 1] = toByte(pixels[i].g);
+    bytes[3 * i + 2] = toByte(pixels[i].b);
   }
-  if (!writeRgbPng(path, bytes, width_, height_))
+  if (!writeRgbPng(path, bytes, width, height))
     throw std::runtime_error("cannot write " + path);
 }
 

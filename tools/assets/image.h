@@ -32,10 +32,8 @@ Mask blur(const Mask& mask, int radius);
 class Image {
 public:
   Image(int width, int height);
-  int width() const { return width_; }
-  int height() const { return height_; }
-  Rgb& operator()(int x, int y) { return pixels_[static_cast<size_t>(y) * width_ + x]; }
-  const Rgb& operator()(int x, int y) const { return pixels_[static_cast<size_t>(y) * width_ + x]; }
+  Rgb& operator()(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+  const Rgb& operator()(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 
   // Adds `colour(x, y)` weighted by the mask, whose top-left corner lands at
   // (left, top); parts outside the picture are clipped.
@@ -46,20 +44,20 @@ public:
   void writePng(const std::string& path) const;
 
 private:
-  int width_, height_;
-  std::vector<Rgb> pixels_;
+  int width, height;
+  std::vector<Rgb> pixels;
 };
 
 template <typename ColourAt>
 void Image::addMask(const Mask& mask, int left, int top, ColourAt colour) {
   for (int y = 0; y < mask.height; ++y) {
     int imageY = top + y;
-    if (imageY < 0 || imageY >= height_)
+    if (imageY < 0 || imageY >= height)
       continue;
     for (int x = 0; x < mask.width; ++x) {
       int imageX = left + x;
       float coverage = mask.at(x, y);
-      if (imageX < 0 || imageX >= width_ || coverage <= 0.0f)
+      if (imageX < 0 || imageX >= width || coverage <= 0.0f)
         continue;
       (*this)(imageX, imageY) = (*this)(imageX, imageY) + colour(imageX, imageY) * coverage;
     }

@@ -15,11 +15,11 @@ float noteFrequency(float midiNote) {
 }
 
 float Noise::next() {
-  state_ ^= state_ << 13;
-  state_ ^= state_ >> 17;
-  state_ ^= state_ << 5;
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
   // The top 24 bits give an exactly representable float in [0, 1).
-  return static_cast<float>(state_ >> 8) * (2.0f / 16777216.0f) - 1.0f;
+  return static_cast<float>(state >> 8) * (2.0f / 16777216.0f) - 1.0f;
 }
 
 namespace {
@@ -46,44 +46,44 @@ double wrapPhase(double phase) {
 
 float Oscillator::saw(float frequency) {
   double step = frequency / static_cast<double>(kSampleRate);
-  float value = static_cast<float>(2.0 * phase_ - 1.0) - stepCorrection(phase_, step);
-  phase_ = wrapPhase(phase_ + step);
+  float value = static_cast<float>(2.0 * phase - 1.0) - stepCorrection(phase, step);
+  phase = wrapPhase(phase + step);
   return value;
 }
 
 float Oscillator::pulse(float frequency, float width) {
   double step = frequency / static_cast<double>(kSampleRate);
-  float value = phase_ < width ? 1.0f : -1.0f;
-  value += stepCorrection(phase_, step);
-  value -= stepCorrection(wrapPhase(phase_ + 1.0 - width), step);
-  phase_ = wrapPhase(phase_ + step);
+  float value = phase < width ? 1.0f : -1.0f;
+  value += stepCorrection(phase, step);
+  value -= stepCorrection(wrapPhase(phase + 1.0 - width), step);
+  phase = wrapPhase(phase + step);
   // A pulse narrower than half the period has a mean of 2 * width - 1.
   return value - (2.0f * width - 1.0f);
 }
 
 float Oscillator::sine(float frequency) {
-  float value = static_cast<float>(std::sin(2.0 * std::numbers::pi * phase_));
-  phase_ = wrapPhase(phase_ + frequency / static_cast<double>(kSampleRate));
+  float value = static_cast<float>(std::sin(2.0 * std::numbers::pi * phase));
+  phase = wrapPhase(phase + frequency / static_cast<double>(kSampleRate));
   return value;
 }
 
 Filter::Outputs Filter::process(float input, float cutoffHz, float resonance) {
-  if (cutoffHz != cutoff_ || resonance != resonance_) {
-    cutoff_ = cutoffHz;
-    resonance_ = resonance;
+  if (cutoffHz != lastCutoff || resonance != lastResonance) {
+    lastCutoff = cutoffHz;
+    lastResonance = resonance;
     float g = std::tan(std::numbers::pi_v<float> *
                        std::clamp(cutoffHz, 10.0f, 0.45f * kSampleRate) / kSampleRate);
-    damping_ = std::max(2.0f - 2.0f * resonance, 0.05f);
-    a1_ = 1.0f / (1.0f + g * (g + damping_));
-    a2_ = g * a1_;
-    a3_ = g * a2_;
+    damping = std::max(2.0f - 2.0f * resonance, 0.05f);
+    a1 = 1.0f / (1.0f + g * (g + damping));
+    a2 = g * a1;
+    a3 = g * a2;
   }
-  float v3 = input - state2_;
-  float band = a1_ * state1_ + a2_ * v3;
-  float low = state2_ + a2_ * state1_ + a3_ * v3;
-  state1_ = 2.0f * band - state1_;
-  state2_ = 2.0f * low - state2_;
-  return {low, band, input - damping_ * band - low};
+  float v3 = input - state2;
+  float band = a1 * state1 + a2 * v3;
+  float low = state2 + a2 * state1 + a3 * v3;
+  state1 = 2.0f * band - state1;
+  state2 = 2.0f * low - state2;
+  return {low, band, input - damping * band - low};
 }
 
 float Envelope::level(float time, float gateTime) const {

@@ -20,25 +20,25 @@ float noteFrequency(float midiNote);
 // Xorshift noise: the same seed yields the same sequence on every platform.
 class Noise {
 public:
-  explicit Noise(uint32_t seed) : state_(seed ? seed : 1u) {}
+  explicit Noise(uint32_t seed) : state(seed ? seed : 1u) {}
   // A uniform value in [-1, 1).
   float next();
 
 private:
-  uint32_t state_;
+  uint32_t state;
 };
 
 // Sawtooth and pulse oscillators with polyBLEP edges, which removes most of
 // the aliasing a naive ramp would fold back into the audible band.
 class Oscillator {
 public:
-  explicit Oscillator(double startPhase = 0.0) : phase_(startPhase) {}
+  explicit Oscillator(double startPhase = 0.0) : phase(startPhase) {}
   float saw(float frequency);
   float pulse(float frequency, float width);
   float sine(float frequency);
 
 private:
-  double phase_;
+  double phase;
 };
 
 // Trapezoidal state-variable filter (stable for any cutoff below Nyquist).
@@ -62,9 +62,9 @@ public:
 private:
   // Coefficients for the last cutoff and resonance; most filters hold one
   // setting for a whole note, so the tangent is rarely recomputed.
-  float cutoff_ = -1.0f, resonance_ = -1.0f;
-  float damping_ = 0.0f, a1_ = 0.0f, a2_ = 0.0f, a3_ = 0.0f;
-  float state1_ = 0.0f, state2_ = 0.0f;
+  float lastCutoff = -1.0f, lastResonance = -1.0f;
+  float damping = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f;
+  float state1 = 0.0f, state2 = 0.0f;
 };
 
 // Linear attack, exponential decay to a sustain level, exponential release

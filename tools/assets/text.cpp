@@ -11,17 +11,17 @@
 namespace assets_gen {
 
 Font::Font(const std::string& path) {
-  if (FT_Init_FreeType(&library_) != 0)
+  if (FT_Init_FreeType(&library) != 0)
     throw std::runtime_error("cannot start FreeType");
-  if (FT_New_Face(library_, path.c_str(), 0, &face_) != 0) {
-    FT_Done_FreeType(library_);
+  if (FT_New_Face(library, path.c_str(), 0, &face) != 0) {
+    FT_Done_FreeType(library);
     throw std::runtime_error("cannot open the font " + path);
   }
 }
 
 Font::~Font() {
-  FT_Done_Face(face_);
-  FT_Done_FreeType(library_);
+  FT_Done_Face(face);
+  FT_Done_FreeType(library);
 }
 
 namespace {
@@ -42,7 +42,6 @@ Mask glyphCoverage(const FT_Bitmap& bitmap) {
 } // namespace
 
 Mask Font::render(const std::string& text, int pixelHeight, float widthScale) const {
-  FT_Face face = face_;
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelHeight)) != 0)
     throw std::runtime_error("font size not available");
   FT_Matrix squeeze = {static_cast<FT_Fixed>(std::lround(widthScale * 65536.0f)), 0, 0, 0x10000};

@@ -30,8 +30,8 @@ public:
   Mask render(const std::string& text, int pixelHeight, float widthScale) const;
 
 private:
-  FT_LibraryRec_* library_ = nullptr;
-  FT_FaceRec_* face_ = nullptr;
+  FT_LibraryRec_* library = nullptr;
+  FT_FaceRec_* face = nullptr;
 };
 
 } // namespace assets_gen

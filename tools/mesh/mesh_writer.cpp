@@ -34,9 +34,9 @@ public:
 } // namespace
 
 std::string findMeshDataProblem(const MeshData& mesh) {
-  constexpr size_t countLimit = std::numeric_limits<uint32_t>::max();
-  if (mesh.positions.size() > countLimit || mesh.normals.size() > countLimit ||
-      mesh.texCoords.size() > countLimit || mesh.faces.size() > countLimit) {
+  constexpr size_t kCountLimit = std::numeric_limits<uint32_t>::max();
+  if (mesh.positions.size() > kCountLimit || mesh.normals.size() > kCountLimit ||
+      mesh.texCoords.size() > kCountLimit || mesh.faces.size() > kCountLimit) {
     return "too many elements for 32-bit counts";
   }
   for (size_t i = 0; i < mesh.faces.size(); ++i) {

@@ -15,18 +15,19 @@
 
 namespace {
 
-SDL_Window* nativeWindow(WindowHandle window) {
-  return reinterpret_cast<SDL_Window*>(window);
-}
-
-// Set by a close request, read by the message pump: the quit message.
-bool quitPosted = false;
-// Escape pressed since the last poll.
-bool escapeLatched = false;
-// The picture size of a window that fills the desktop (zero when there is
-// none): a window manager may still resize it, and the viewport follows.
-int fittedWidth = 0;
-int fittedHeight = 0;
+// What the message pump and the input calls share with the window. Only the
+// main thread touches it.
+struct Messages {
+  // Set by a close request, read by the message pump: the quit message.
+  bool quitPosted = false;
+  // Escape pressed since the last poll.
+  bool escapeLatched = false;
+  // The picture size of a window that fills the desktop (zero when there is
+  // none): a window manager may still resize it, and the viewport follows.
+  int fittedWidth = 0;
+  int fittedHeight = 0;
+};
+Messages messages;
 
 // SIGTERM and SIGINT end the program in every state with exit code 0, like
 // every other way out: in the frame loop they are a quit message; while the
@@ -81,6 +82,12 @@ bool switchToMode(SDL_Window* window, int width, int height, int colourBits) {
   return shownWidth == width && shownHeight == height;
 }
 
+// What the pixel format asks for.
+struct PixelFormatRequest {
+  int depthBits = 0;
+  int stencilBits = 8;
+};
+
 // The GL attributes must be in place before the window exists: X11 picks the
 // window's visual from them when it is created.
 bool requestPixelFormat(PixelFormatRequest format) {
@@ -103,15 +110,65 @@ void viewPicture(SDL_Window* window, int pictureWidth, int pictureHeight) {
   SDL_GL_GetDrawableSize(window, &drawableWidth, &drawableHeight);
   const PictureArea area = fitPicture(pictureWidth, pictureHeight, drawableWidth, drawableHeight);
   glViewport(area.x, area.y, area.width, area.height);
-  fittedWidth = pictureWidth;
-  fittedHeight = pictureHeight;
+  messages.fittedWidth = pictureWidth;
+  messages.fittedHeight = pictureHeight;
+}
+
+// The window and its context.
+SDL_Window* createWindow(const char* title, int width, int height, bool fillDesktop) {
+  // Created at (0, 0) with exactly the client size; never resizable. Filling
+  // the desktop, it has the desktop's size from the start: without a window
+  // manager nothing would resize it on the request to go fullscreen.
+  int x = 0, y = 0;
+  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
+  if (fillDesktop) {
+    SDL_Rect desktop;
+    if (SDL_GetDisplayBounds(0, &desktop) != 0)
+      throw std::string("Failed to create window");
+    x = desktop.x;
+    y = desktop.y;
+    width = desktop.w;
+    height = desktop.h;
+    flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+  }
+  SDL_Window* created = SDL_CreateWindow(title, x, y, width, height, flags);
+  if (!created)
+    throw std::string("Failed to create window");
+  SDL_DisableScreenSaver();
+  messages.quitPosted = false;
+  return created;
+}
+
+SDL_GLContext createContext(SDL_Window* window) {
+  SDL_GLContext context = SDL_GL_CreateContext(window);
+  if (!context)
+    throw std::string("Failed to create OpenGL context");
+  SDL_GL_MakeCurrent(window, context);
+  return context;
+}
+
+// The context must have at least the requested depth and stencil bits.
+bool hasRequestedBuffers(PixelFormatRequest format) {
+  int depth = 0, stencil = 0;
+  SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
+  SDL_GL_GetAttribute(SDL_GL_STENCIL_SIZE, &stencil);
+  return depth >= format.depthBits && stencil >= format.stencilBits;
 }
 
 } // namespace
 
+struct GlWindow::State {
+  bool fullscreen = false;
+  bool fillDesktop = false;
+  SDL_Window* window = nullptr;
+  SDL_GLContext glContext = nullptr;
+};
+
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
                    int displayMode, bool fullscreen, bool fillDesktop)
-    : title(title), fullscreen(fullscreen), fillDesktop(fillDesktop && !fullscreen) {
+    : state(new State) {
+  state->fullscreen = fullscreen;
+  state->fillDesktop = fillDesktop && !fullscreen;
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     throw std::string("Failed to Register window class");
@@ -124,105 +181,55 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
       height = mode.h;
     }
   }
-  this->colourBits = colourBits;
   this->width = width;
   this->height = height;
 
   PixelFormatRequest format;
-  format.colourBits = static_cast<std::uint8_t>(colourBits);
-  format.depthBits = static_cast<std::uint8_t>(depthBits);
+  format.depthBits = depthBits;
   if (!requestPixelFormat(format))
     throw std::string("Failed to choose pixelformat");
 
-  window = createWindow();
+  state->window = createWindow(title, width, height, state->fillDesktop);
 
   if (fullscreen) {
-    if (!switchToMode(nativeWindow(window), width, height, colourBits))
+    if (!switchToMode(state->window, width, height, colourBits))
       throw std::string("Failed to change display settings");
     SDL_ShowCursor(SDL_DISABLE);
   }
-  if (this->fillDesktop)
+  if (state->fillDesktop)
     SDL_ShowCursor(SDL_DISABLE);
 
-  createContext(window, format);
-  if (this->fillDesktop)
-    viewPicture(nativeWindow(window), width, height);
+  state->glContext = createContext(state->window);
+  if (!hasRequestedBuffers(format))
+    throw std::string("Failed to choose pixelformat");
+  if (state->fillDesktop)
+    viewPicture(state->window, width, height);
 }
 
 GlWindow::~GlWindow() {
-  if (fullscreen) {
-    SDL_SetWindowFullscreen(nativeWindow(window), 0);
+  if (state->fullscreen) {
+    SDL_SetWindowFullscreen(state->window, 0);
     SDL_ShowCursor(SDL_ENABLE);
   }
-  if (fillDesktop) {
+  if (state->fillDesktop) {
     SDL_ShowCursor(SDL_ENABLE);
-    fittedWidth = fittedHeight = 0;
+    messages.fittedWidth = messages.fittedHeight = 0;
   }
-  if (glContext) {
-    SDL_GL_MakeCurrent(nativeWindow(window), nullptr);
-    SDL_GL_DeleteContext(reinterpret_cast<SDL_GLContext>(glContext));
-    glContext = nullptr;
+  if (state->glContext) {
+    SDL_GL_MakeCurrent(state->window, nullptr);
+    SDL_GL_DeleteContext(state->glContext);
   }
-  if (window)
-    SDL_DestroyWindow(nativeWindow(window));
+  if (state->window)
+    SDL_DestroyWindow(state->window);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-WindowHandle GlWindow::createWindow() {
-  // Created at (0, 0) with exactly the client size; never resizable. Filling
-  // the desktop, it has the desktop's size from the start: without a window
-  // manager nothing would resize it on the request to go fullscreen.
-  int x = 0, y = 0, w = width, h = height;
-  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
-  if (fillDesktop) {
-    SDL_Rect desktop;
-    if (SDL_GetDisplayBounds(0, &desktop) != 0)
-      throw std::string("Failed to create window");
-    x = desktop.x;
-    y = desktop.y;
-    w = desktop.w;
-    h = desktop.h;
-    flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
-  }
-  SDL_Window* created = SDL_CreateWindow(title.c_str(), x, y, w, h, flags);
-  if (!created)
-    throw std::string("Failed to create window");
-  SDL_DisableScreenSaver();
-  quitPosted = false;
-  return reinterpret_cast<WindowHandle>(created);
-}
-
-void GlWindow::createContext(WindowHandle window, PixelFormatRequest format) {
-  SDL_GLContext context = SDL_GL_CreateContext(nativeWindow(window));
-  if (!context)
-    throw std::string("Failed to create OpenGL context");
-  glContext = reinterpret_cast<GlContextHandle>(context);
-  SDL_GL_MakeCurrent(nativeWindow(window), context);
-
-  // The context must have at least the requested depth and stencil bits.
-  int depth = 0, stencil = 0;
-  SDL_GL_GetAttribute(SDL_GL_DEPTH_SIZE, &depth);
-  SDL_GL_GetAttribute(SDL_GL_STENCIL_SIZE, &stencil);
-  if (depth < format.depthBits || stencil < format.stencilBits)
-    throw std::string("Failed to choose pixelformat");
-}
-
 void GlWindow::swapBuffers() {
-  SDL_GL_SwapWindow(nativeWindow(window));
+  SDL_GL_SwapWindow(state->window);
 }
 
-std::intptr_t GlWindow::windowProc(WindowHandle, unsigned message, std::uintptr_t wParam,
-                                   std::intptr_t) {
-  switch (message) {
-  case kMessageClose:
-    quitPosted = true;
-    return 0;
-  case kMessageSysCommand:
-    if (wParam == kSysCommandScreenSave || wParam == kSysCommandMonitorPower)
-      return 0;
-    break;
-  }
-  return 0;
+WindowHandle GlWindow::handle() const {
+  return reinterpret_cast<WindowHandle>(state->window);
 }
 
 // Installed before SDL starts, which then leaves them in place (SDL only
@@ -242,31 +249,32 @@ bool pumpMessages() {
   while (SDL_PollEvent(&event)) {
     switch (event.type) {
     case SDL_QUIT:
-      quitPosted = true;
+      messages.quitPosted = true;
       break;
     case SDL_WINDOWEVENT:
+      // A close request quits and leaves the window to the destructor. SDL
+      // keeps the screen saver off by itself (SDL_DisableScreenSaver).
       if (event.window.event == SDL_WINDOWEVENT_CLOSE)
-        GlWindow::windowProc(
-            reinterpret_cast<WindowHandle>(SDL_GetWindowFromID(event.window.windowID)),
-            kMessageClose, 0, 0);
-      else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && fittedWidth > 0)
-        viewPicture(SDL_GetWindowFromID(event.window.windowID), fittedWidth, fittedHeight);
+        messages.quitPosted = true;
+      else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && messages.fittedWidth > 0)
+        viewPicture(SDL_GetWindowFromID(event.window.windowID), messages.fittedWidth,
+                    messages.fittedHeight);
       break;
     case SDL_KEYDOWN:
       if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE)
-        escapeLatched = true;
+        messages.escapeLatched = true;
       break;
     }
   }
-  bool quit = quitPosted || quitSignalled;
-  quitPosted = false;
+  bool quit = messages.quitPosted || quitSignalled;
+  messages.quitPosted = false;
   return quit;
 }
 
 bool escapePressed() {
   const Uint8* keys = SDL_GetKeyboardState(nullptr);
-  bool pressed = escapeLatched || (keys && keys[SDL_SCANCODE_ESCAPE]);
-  escapeLatched = false;
+  bool pressed = messages.escapeLatched || (keys && keys[SDL_SCANCODE_ESCAPE]);
+  messages.escapeLatched = false;
   return pressed;
 }
 

@@ -7,18 +7,26 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+// The window, its class and its GL context, in the order they are made.
+struct GlWindow::State {
+  std::string title;
+  bool fullscreen = false;
+  bool fillDesktop = false;
+  HINSTANCE instance = nullptr;
+  HWND window = nullptr;
+  HDC deviceContext = nullptr;
+  HGLRC glContext = nullptr;
+
+  HWND createWindow(int width, int height);
+  void createContext(HWND window, PIXELFORMATDESCRIPTOR descriptor);
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+};
 
 namespace {
 
 const char kClassName[] = "WGLWindow";
-
-HWND nativeWindow(WindowHandle window) {
-  return reinterpret_cast<HWND>(window);
-}
-
-LRESULT CALLBACK classWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return GlWindow::windowProc(reinterpret_cast<WindowHandle>(window), message, wParam, lParam);
-}
 
 // The picture goes into the middle of the client area, scaled with its
 // aspect kept. Only the viewport changes: the show clears to black, which
@@ -32,11 +40,28 @@ void viewPicture(HWND window, int pictureWidth, int pictureHeight) {
   glViewport(area.x, area.y, area.width, area.height);
 }
 
+PIXELFORMATDESCRIPTOR pixelFormat(int colourBits, int depthBits) {
+  PIXELFORMATDESCRIPTOR descriptor;
+  std::memset(&descriptor, 0, sizeof descriptor);
+  descriptor.nSize = sizeof descriptor;
+  descriptor.nVersion = 1;
+  descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+  descriptor.iPixelType = PFD_TYPE_RGBA;
+  descriptor.cColorBits = static_cast<BYTE>(colourBits);
+  descriptor.cDepthBits = static_cast<BYTE>(depthBits);
+  descriptor.cStencilBits = 8;
+  descriptor.iLayerType = PFD_MAIN_PLANE;
+  return descriptor;
+}
+
 } // namespace
 
 GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
                    int displayMode, bool fullscreen, bool fillDesktop)
-    : title(title), fullscreen(fullscreen), fillDesktop(fillDesktop && !fullscreen) {
+    : state(new State) {
+  state->title = title;
+  state->fullscreen = fullscreen;
+  state->fillDesktop = fillDesktop && !fullscreen;
   DEVMODEA mode;
   std::memset(&mode, 0, sizeof mode);
   mode.dmSize = sizeof mode;
@@ -52,61 +77,56 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
     width = static_cast<int>(mode.dmPelsWidth);
     height = static_cast<int>(mode.dmPelsHeight);
   }
-  this->colourBits = colourBits;
   this->width = width;
   this->height = height;
 
-  window = createWindow();
+  state->window = state->createWindow(width, height);
 
   if (fullscreen) {
     if (ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL)
       throw std::string("Failed to change display settings");
     ShowCursor(FALSE);
   }
-  if (this->fillDesktop)
+  if (state->fillDesktop)
     ShowCursor(FALSE);
 
-  PixelFormatRequest format;
-  format.colourBits = static_cast<std::uint8_t>(colourBits);
-  format.depthBits = static_cast<std::uint8_t>(depthBits);
-  createContext(window, format);
-  if (this->fillDesktop)
-    viewPicture(nativeWindow(window), width, height);
+  state->createContext(state->window, pixelFormat(colourBits, depthBits));
+  if (state->fillDesktop)
+    viewPicture(state->window, width, height);
 }
 
 GlWindow::~GlWindow() {
-  if (fullscreen) {
+  if (state->fullscreen) {
     ChangeDisplaySettingsA(nullptr, 0);
     ShowCursor(TRUE);
   }
-  if (fillDesktop)
+  if (state->fillDesktop)
     ShowCursor(TRUE);
-  if (glContext) {
+  if (state->glContext) {
     wglMakeCurrent(nullptr, nullptr);
-    wglDeleteContext(reinterpret_cast<HGLRC>(glContext));
-    glContext = nullptr;
+    wglDeleteContext(state->glContext);
+    state->glContext = nullptr;
   }
-  if (deviceContext)
-    ReleaseDC(nativeWindow(window), reinterpret_cast<HDC>(deviceContext));
-  if (window)
-    DestroyWindow(nativeWindow(window));
-  UnregisterClassA(kClassName, reinterpret_cast<HINSTANCE>(instance));
+  if (state->deviceContext)
+    ReleaseDC(state->window, state->deviceContext);
+  if (state->window)
+    DestroyWindow(state->window);
+  UnregisterClassA(kClassName, state->instance);
 }
 
-WindowHandle GlWindow::createWindow() {
-  HINSTANCE moduleInstance = GetModuleHandleA(nullptr);
-  instance = reinterpret_cast<ModuleHandle>(moduleInstance);
+HWND GlWindow::State::createWindow(int width, int height) {
+  instance = GetModuleHandleA(nullptr);
 
   WNDCLASSA windowClass;
   std::memset(&windowClass, 0, sizeof windowClass);
   windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
-  windowClass.lpfnWndProc = classWindowProc;
-  windowClass.hInstance = moduleInstance;
+  windowClass.lpfnWndProc = windowProc;
+  windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kClassName;
 
   WNDCLASSA existing;
-  if (!GetClassInfoA(moduleInstance, kClassName, &existing) && !RegisterClassA(&windowClass))
+  if (!GetClassInfoA(instance, kClassName, &existing) && !RegisterClassA(&windowClass))
     throw std::string("Failed to Register window class");
 
   RECT rect = {0, 0, width, height};
@@ -125,55 +145,46 @@ WindowHandle GlWindow::createWindow() {
 
   HWND created = CreateWindowExA(0, kClassName, title.c_str(), style | WS_VISIBLE, 0, 0,
                                  rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                                 moduleInstance, nullptr);
+                                 instance, nullptr);
   if (!created)
     throw std::string("Failed to create window");
-  return reinterpret_cast<WindowHandle>(created);
+  return created;
 }
 
-void GlWindow::createContext(WindowHandle window, PixelFormatRequest format) {
-  PIXELFORMATDESCRIPTOR descriptor;
-  std::memset(&descriptor, 0, sizeof descriptor);
-  descriptor.nSize = sizeof descriptor;
-  descriptor.nVersion = 1;
-  descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-  descriptor.iPixelType = PFD_TYPE_RGBA;
-  descriptor.cColorBits = format.colourBits;
-  descriptor.cDepthBits = format.depthBits;
-  descriptor.cStencilBits = format.stencilBits;
-  descriptor.iLayerType = PFD_MAIN_PLANE;
-
-  HDC dc = GetDC(nativeWindow(window));
-  deviceContext = reinterpret_cast<DeviceContextHandle>(dc);
-  int pixelFormat = ChoosePixelFormat(dc, &descriptor);
-  if (pixelFormat == 0)
+void GlWindow::State::createContext(HWND window, PIXELFORMATDESCRIPTOR descriptor) {
+  deviceContext = GetDC(window);
+  int format = ChoosePixelFormat(deviceContext, &descriptor);
+  if (format == 0)
     throw std::string("Failed to choose pixelformat");
-  SetPixelFormat(dc, pixelFormat, &descriptor);
-  HGLRC context = wglCreateContext(dc);
-  if (!context)
+  SetPixelFormat(deviceContext, format, &descriptor);
+  glContext = wglCreateContext(deviceContext);
+  if (!glContext)
     throw std::string("Failed to create OpenGL context");
-  glContext = reinterpret_cast<GlContextHandle>(context);
-  wglMakeCurrent(dc, context);
+  wglMakeCurrent(deviceContext, glContext);
 }
 
 void GlWindow::swapBuffers() {
-  SwapBuffers(reinterpret_cast<HDC>(deviceContext));
+  SwapBuffers(state->deviceContext);
 }
 
-std::intptr_t GlWindow::windowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                                   std::intptr_t lParam) {
+WindowHandle GlWindow::handle() const {
+  return reinterpret_cast<WindowHandle>(state->window);
+}
+
+LRESULT CALLBACK GlWindow::State::windowProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
   switch (message) {
-  case kMessageClose:
+  case WM_CLOSE:
     PostQuitMessage(0);
     return 0;
-  case kMessageSysCommand:
+  case WM_SYSCOMMAND:
     // The whole value is compared: these two requests are swallowed so that
     // neither the screen saver nor monitor power-down interrupts the show.
-    if (wParam == kSysCommandScreenSave || wParam == kSysCommandMonitorPower)
+    if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER)
       return 0;
     break;
   }
-  return DefWindowProcA(nativeWindow(window), message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 // A console program on Windows ends on Ctrl+C by itself; there are no other
@@ -186,7 +197,7 @@ bool pumpMessages() {
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
-    if (message.message == kMessageQuit)
+    if (message.message == WM_QUIT)
       quit = true;
   }
   return quit;

@@ -2,7 +2,7 @@
 // test moves it (see ManualDevice).
 #include "audio/sound_buffer.h"
 
-#include "audio/manual/manual_device.h"
+#include "manual_device.h"
 
 ManualDevice& manualDevice() {
   static ManualDevice device;

@@ -1,1 +1,0 @@
-target_link_libraries(viriz-bench PRIVATE viriz_scene viriz_assets viriz_mesh_writer)

@@ -1,1 +1,0 @@
-target_link_libraries(fuzz_archive_extract PRIVATE viriz_archive)

@@ -1,1 +1,0 @@
-target_link_libraries(fuzz_mesh_load PRIVATE viriz_scene viriz_assets)

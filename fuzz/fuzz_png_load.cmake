@@ -1,1 +1,0 @@
-target_link_libraries(fuzz_png_load PRIVATE viriz_assets)
