@@ -26,16 +26,25 @@ MATRIX := "gcc-debug;Debug;$(GCC)" "gcc-release;Release;$(GCC)" \
           "gcc-relwithdebinfo;RelWithDebInfo;$(GCC)" "gcc-minsizerel;MinSizeRel;$(GCC)" \
           "clang-release;Release;$(CLANG)" "windows-release;Release;$(MINGW)"
 
-.PHONY: run test build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
+.PHONY: run test dist test-dist build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
         test-linux test-sanitizers test-fuzz test-under-load build-matrix bench format clean
 
 run: deps build-linux
 	scripts/run-demo.sh build/linux/bin
 
-test: deps build build-sanitizers build-fuzz
+test: deps build build-sanitizers build-fuzz dist
 	scripts/run-tests.sh
 
 build: deps build-linux build-windows
+
+# The release files in dist/: the Windows zip, the Debian package, the video
+# of the show and SHA256SUMS (see the README's "Releases").
+dist: deps build
+	scripts/make-dist.sh
+
+# Only the release files' tests (make test runs them too).
+test-dist: dist
+	scripts/run-tests.sh --dist
 
 # The end-to-end and audio tests with every core kept busy: run it before
 # calling a change to timing-sensitive code done.
@@ -93,4 +102,4 @@ format:
 	find src tests bench fuzz tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build/linux build/windows build/asan build/tsan build/fuzz build/matrix-*
+	rm -rf build/linux build/windows build/asan build/tsan build/fuzz build/matrix-* build/dist dist

@@ -15,6 +15,8 @@ packages=(
   # Windows cross-build and its test host
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   mingw-w64-tools dpkg-dev wine wine64
+  # release files: the package's checks
+  lintian
 )
 
 sudo_cmd=()

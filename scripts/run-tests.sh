@@ -4,10 +4,12 @@
 #   build/asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/tsan   the threaded audio tests under ThreadSanitizer
 #   build/fuzz   each libFuzzer target for a minute
+#   dist/        the release files (made by make dist), unpacked and run
 # and ends with one line that counts them all.
 #
 #   run-tests.sh --under-load   only the end-to-end and audio tests of both
 #                               builds, while stress-ng keeps every core busy
+#   run-tests.sh --dist         only the release files' tests
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -56,15 +58,18 @@ if [ "${1:-}" = --under-load ]; then
   run_phase "end-to-end tests under ASan and load" build/asan -R '^e2e\.' -E '^e2e\.sync' \
     -LE windows
   run_phase "threaded tests under TSan and load" build/tsan -L audio
+elif [ "${1:-}" = --dist ]; then
+  run_phase "release files" build/linux -L dist
 else
   if [ ! -d ../shared/testdata ]; then
     echo "No shared test data beside the repository (../shared/testdata): the tests that"
     echo "read the real archives made by other archivers are skipped."
   fi
-  run_phase "tests" build/linux -LE fuzz
-  run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows' -E '^e2e\.sync'
+  run_phase "tests" build/linux -LE 'fuzz|dist'
+  run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows|dist' -E '^e2e\.sync'
   run_phase "threaded tests under TSan" build/tsan -L audio
   run_phase "fuzzing" build/fuzz -L fuzz
+  run_phase "release files" build/linux -L dist
 fi
 
 echo

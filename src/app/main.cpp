@@ -2,6 +2,7 @@
 // one place where errors are caught and shown. Once the show starts it exits
 // with 0 on every path; only a command line it cannot read ends it earlier,
 // with 2.
+#include "app/data_folder.h"
 #include "app/frame_clock.h"
 #include "app/scene_script.h"
 #include "app/show.h"
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  enterDataFolder();
   GlWindow* window = nullptr;
   try {
     window = new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,

@@ -17,8 +17,10 @@ WINDOWS_BIN = os.environ.get("VIRIZ_WINDOWS_BIN",
 class Demo:
     """One run of the demo: start(), then talk to its window, then finish()."""
 
-    def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None, args=()):
+    def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None, args=(),
+                 program=None):
         self.platform = platform
+        self.program = program  # another copy of the program (an unpacked release)
         self.xvfb = xvfb
         self.wine = wine
         self.workdir = workdir
@@ -28,8 +30,8 @@ class Demo:
 
     def command(self):
         if self.platform == "windows":
-            return ["wine", os.path.join(WINDOWS_BIN, "viriz.exe")] + self.args
-        return [os.path.join(LINUX_BIN, "viriz")] + self.args
+            return ["wine", self.program or os.path.join(WINDOWS_BIN, "viriz.exe")] + self.args
+        return [self.program or os.path.join(LINUX_BIN, "viriz")] + self.args
 
     def start(self):
         env = dict(os.environ, **self.xvfb.env, **self.extra_env)
