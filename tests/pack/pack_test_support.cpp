@@ -110,7 +110,7 @@ std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
   {
     pack::ArchiveWriter writer(out, options);
     for (const Entry& entry : entries)
-      writer.addEntry(entry.name, entry.data, pack::DefaultDosTime);
+      writer.addEntry(entry.name, entry.data, pack::kDefaultDosTime);
     if (!writer.finish())
       throw std::runtime_error("write failed");
   }

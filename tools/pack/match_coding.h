@@ -1,6 +1,7 @@
-// Constants of the version-2.0 compressed stream, seen from the encoder's side:
-// symbol numbers, the slot tables shared with the decoder, and the lookups that
-// turn a length or a distance into its slot.
+// How the encoder codes a match of the version-2.0 stream: the reach and
+// length it keeps matches within, the lookups that turn a length or a distance
+// into its slot of the format's tables, and the bonus lengths the decoder adds
+// for long distances.
 #pragma once
 
 #include "archive/archive_format.h"
@@ -9,37 +10,12 @@
 
 namespace pack {
 
-// The format's constants as signed values, for index arithmetic.
-constexpr uint32_t WindowSize = kWindowSize;
-constexpr uint32_t WindowMask = kWindowMask;
 // The farthest back a match may reach; one short of the window so that the
 // source byte has not been overwritten yet in any decoder.
-constexpr uint32_t MaxDistance = WindowSize - 1;
+constexpr uint32_t kMaxDistance = kWindowSize - 1;
 // Every match length up to this one is codable both as a new match and as a
 // recent-distance match, whatever the distance.
-constexpr uint32_t MaxMatchLength = 257;
-
-constexpr int MaxCodeLength = kMaxCodeLength;
-
-constexpr int RepeatLastSymbol = kSymbolRepeatLast;
-constexpr int RecentDistanceSymbol = kSymbolRecentFirst; // 257..260, newest distance first
-constexpr int ShortMatchSymbol = kSymbolShortFirst;      // 261..268: length 2, distance 1..256
-constexpr int TableSwitchSymbol = kSymbolNewTables;
-constexpr int MatchLengthSymbol = kSymbolMatchFirst; // 270..297: length slot of a new match
-constexpr int AudioTableSwitchSymbol = kAudioSymbolNewTables;
-
-constexpr int LiteralSymbols = kLiteralSymbols;
-constexpr int DistanceSymbols = kDistanceSymbols;
-constexpr int LengthSymbols = kLengthSymbols;
-constexpr int AudioSymbols = kAudioSymbols;
-constexpr int LzLengthCount = kLzTableLengths;
-constexpr int MaxLengthCount = kMaxTableLengths;
-constexpr int BitLengthSymbols = kBitLengthSymbols;
-
-// Offsets of the tables inside the one array of code lengths a table set carries.
-constexpr int LiteralTableOffset = 0;
-constexpr int DistanceTableOffset = LiteralSymbols;
-constexpr int LengthTableOffset = LiteralSymbols + DistanceSymbols;
+constexpr uint32_t kMaxMatchLength = 257;
 
 // A slot number and the value of its extra bits.
 struct Slot {
@@ -50,7 +26,7 @@ struct Slot {
 
 // Slot of a length-table value 0..255 (the length after its bias is removed).
 Slot lengthSlot(uint32_t value);
-// Slot of a distance 1..WindowSize (the stream codes distance - 1).
+// Slot of a distance 1..kWindowSize (the stream codes distance - 1).
 Slot distanceSlot(uint32_t distance);
 // Slot of a short-match distance 1..256.
 Slot shortDistanceSlot(uint32_t distance);
