@@ -130,8 +130,9 @@ Arguments parseArguments(int argc, char** argv, int first) {
 }
 
 const char* methodName(uint8_t method) {
-  static const char* const names[] = {"store", "fastest", "fast", "normal", "good", "best"};
-  return method >= kMethodStored && method <= kMethodBest ? names[method - kMethodStored] : "?";
+  static const char* const kMethodNames[] = {"store", "fastest", "fast", "normal", "good", "best"};
+  return method >= kMethodStored && method <= kMethodBest ? kMethodNames[method - kMethodStored]
+                                                          : "?";
 }
 
 int listCommand(const Arguments& args) {
