@@ -163,7 +163,7 @@ Corpus buildCorpus(const std::string& label, std::vector<uint8_t> data,
   if (file == nullptr)
     throw std::runtime_error("cannot create " + corpus.archive);
   pack::ArchiveWriter writer(file, options);
-  writer.addEntry(EntryName, corpus.data, pack::DefaultDosTime);
+  writer.addEntry(EntryName, corpus.data, pack::kDefaultDosTime);
   if (!writer.finish() || std::fclose(file) != 0)
     throw std::runtime_error("cannot write " + corpus.archive);
   corpus.packedSize = std::filesystem::file_size(corpus.archive);

@@ -6,6 +6,7 @@
 #include "assets/mesh.h"
 #include "assets/resource_cache.h"
 #include "assets/texture.h"
+#include "audio/data_file_callbacks.h"
 #include "frame_capture.h"
 #include "scene/scene_object.h"
 

@@ -7,8 +7,6 @@
 #include <iterator>
 #include <utility>
 
-ArchiveCipher archiveCipher;
-
 namespace {
 
 constexpr uint32_t kInitialKeys[4] = {0xD3A3B879u, 0x3F6D12F7u, 0x7515A235u, 0xA4E7F123u};
@@ -38,8 +36,7 @@ uint32_t rotateLeft(uint32_t x, int n) {
 }
 
 // Replaces each byte of x by its substitution, each byte staying in its place.
-uint32_t substitute(uint32_t x) {
-  const uint8_t* s = archiveCipher.substitution;
+uint32_t substitute(const uint8_t* s, uint32_t x) {
   return uint32_t(s[x & 0xFF]) | uint32_t(s[(x >> 8) & 0xFF]) << 8 |
          uint32_t(s[(x >> 16) & 0xFF]) << 16 | uint32_t(s[x >> 24]) << 24;
 }
@@ -56,9 +53,9 @@ void storeWord(uint8_t* p, uint32_t v) {
 }
 
 // One Feistel round on the state s: the same formula in both directions.
-void cipherRound(uint32_t s[4], uint32_t key) {
-  const uint32_t t0 = s[0] ^ substitute((s[2] + rotateLeft(s[3], 11)) ^ key);
-  const uint32_t t1 = s[1] ^ substitute((s[3] ^ rotateLeft(s[2], 17)) + key);
+void cipherRound(const ArchiveCipher& cipher, uint32_t s[4], uint32_t key) {
+  const uint32_t t0 = s[0] ^ substitute(cipher.substitution, (s[2] + rotateLeft(s[3], 11)) ^ key);
+  const uint32_t t1 = s[1] ^ substitute(cipher.substitution, (s[3] ^ rotateLeft(s[2], 17)) + key);
   s[0] = s[2];
   s[1] = s[3];
   s[2] = t0;
@@ -66,13 +63,13 @@ void cipherRound(uint32_t s[4], uint32_t key) {
 }
 
 // Whitening, 32 rounds (forwards or backwards through the keys), swapped halves.
-void transformBlock(uint8_t* block, bool forward) {
-  const uint32_t* key = archiveCipher.key;
+void transformBlock(const ArchiveCipher& cipher, uint8_t* block, bool forward) {
+  const uint32_t* key = cipher.key;
   uint32_t s[4];
   for (int i = 0; i < 4; ++i)
     s[i] = loadWord(block + 4 * i) ^ key[i];
   for (int r = 0; r < kRounds; ++r)
-    cipherRound(s, key[(forward ? r : kRounds - 1 - r) & 3]);
+    cipherRound(cipher, s, key[(forward ? r : kRounds - 1 - r) & 3]);
   storeWord(block, s[2] ^ key[0]);
   storeWord(block + 4, s[3] ^ key[1]);
   storeWord(block + 8, s[0] ^ key[2]);
@@ -81,8 +78,7 @@ void transformBlock(uint8_t* block, bool forward) {
 
 // Shuffles the substitution table with the password's character pairs:
 // 256 passes, each pair driving a run of swaps.
-void shuffleSubstitution(const uint8_t* password, size_t length) {
-  uint8_t* s = archiveCipher.substitution;
+void shuffleSubstitution(uint8_t* s, const uint8_t* password, size_t length) {
   for (uint32_t j = 0; j < 256; ++j) {
     for (size_t i = 0; i < length; i += 2) {
       uint32_t x = crc32Table[(password[i] - j) & 0xFF] & 0xFF;
@@ -95,43 +91,43 @@ void shuffleSubstitution(const uint8_t* password, size_t length) {
 
 } // namespace
 
-bool setCipherPassword(const char* password) {
+std::optional<ArchiveCipher> ArchiveCipher::fromPassword(const char* password) {
   if (password == nullptr)
-    return false;
+    return std::nullopt;
   const size_t length = strnlen(password, kMaxPasswordLength + 1);
   if (length > kMaxPasswordLength)
-    return false;
+    return std::nullopt;
 
   // Zero-filled, so an odd-length password pairs its last character with 0
   // and the last enciphered block is padded with zeros.
   uint8_t buffer[kMaxPasswordLength + 1 + kCipherBlockSize] = {};
   memcpy(buffer, password, length);
 
-  std::copy(std::begin(kInitialKeys), std::end(kInitialKeys), archiveCipher.key);
-  std::copy(std::begin(kInitialSubstitution), std::end(kInitialSubstitution),
-            archiveCipher.substitution);
-  shuffleSubstitution(buffer, length);
+  ArchiveCipher cipher;
+  std::copy(std::begin(kInitialKeys), std::end(kInitialKeys), cipher.key);
+  std::copy(std::begin(kInitialSubstitution), std::end(kInitialSubstitution), cipher.substitution);
+  shuffleSubstitution(cipher.substitution, buffer, length);
   // Enciphering the password only advances the keys; the result is dropped.
   for (size_t i = 0; i < length; i += kCipherBlockSize)
-    encryptBlock(buffer + i);
+    cipher.encryptBlock(buffer + i);
   memset(buffer, 0, sizeof buffer);
-  return true;
+  return cipher;
 }
 
-void encryptBlock(uint8_t* block) {
-  transformBlock(block, true);
+void ArchiveCipher::encryptBlock(uint8_t* block) {
+  transformBlock(*this, block, true);
   updateKeys(block);
 }
 
-void decryptBlock(uint8_t* block) {
+void ArchiveCipher::decryptBlock(uint8_t* block) {
   uint8_t ciphertext[kCipherBlockSize];
   memcpy(ciphertext, block, kCipherBlockSize);
-  transformBlock(block, false);
+  transformBlock(*this, block, false);
   updateKeys(ciphertext);
 }
 
-void updateKeys(const uint8_t* block) {
+void ArchiveCipher::updateKeys(const uint8_t* block) {
   for (size_t i = 0; i < kCipherBlockSize; i += 4)
     for (int k = 0; k < 4; ++k)
-      archiveCipher.key[k] ^= crc32Table[block[i + k]];
+      key[k] ^= crc32Table[block[i + k]];
 }

@@ -37,8 +37,12 @@ inline constexpr uint16_t kFileSolid = 0x0010; // continues the previous entry's
 inline constexpr uint16_t kFileDictionaryMask = 0x00E0;
 inline constexpr uint16_t kFileDictionaryShift = 5; // size = 64 KiB << ((flags & mask) >> shift)
 inline constexpr uint16_t kFileDirectory = 0x00E0;  // all dictionary bits set
+// The dictionary bits of a 1 MiB window, the one window of the version-2.0 method.
+inline constexpr uint16_t kFileDictionary1MiB = 4 << kFileDictionaryShift;
 // Every block: the header is followed by an additional size (the packed-size field).
 inline constexpr uint16_t kBlockHasData = 0x8000;
+// Every block: readers that do not know the block's type skip it.
+inline constexpr uint16_t kBlockSkipIfUnknown = 0x4000;
 
 inline constexpr uint8_t kMethodStored = 0x30; // '0'; '1' to '5' are compressed
 inline constexpr uint8_t kMethodFastest = 0x31;
@@ -159,6 +163,10 @@ inline constexpr uint32_t kMaxAudioChannels = 4;
 inline constexpr uint32_t kLzTableLengths = kLiteralSymbols + kDistanceSymbols + kLengthSymbols;
 inline constexpr uint32_t kMaxTableLengths = kMaxAudioChannels * kAudioSymbols; // 1028
 inline constexpr uint32_t kMaxCodeLength = 15;
+// Where each table's code lengths sit among the lengths of an LZ table set.
+inline constexpr uint32_t kLiteralTableOffset = 0;
+inline constexpr uint32_t kDistanceTableOffset = kLiteralSymbols;
+inline constexpr uint32_t kLengthTableOffset = kLiteralSymbols + kDistanceSymbols;
 
 // Literal/length alphabet.
 inline constexpr uint32_t kSymbolRepeatLast = 256;     // repeat the previous match

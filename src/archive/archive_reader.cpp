@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 namespace {
 
@@ -21,7 +24,10 @@ constexpr uint64_t kMaxBytesPerPackedByte = 260 * 8;
 // Name comparison works on copies of at most this many bytes.
 constexpr size_t kMaxComparedName = 512;
 
-// The one process-wide reader state: it is not reentrant.
+// Everything one extraction or listing works on: the open archive, the headers
+// read, the wanted entry's output, the cipher and the decompressor. Each call
+// owns one; ending it closes the archive, frees the window and any output not
+// handed over, and wipes the password.
 struct ArchiveReader {
   FILE* archive = nullptr;
   int64_t archiveSize = 0;
@@ -34,25 +40,48 @@ struct ArchiveReader {
   bool storedNameTooLong = false;
   int64_t blockStart = 0;
   int64_t nextBlock = 0;
-  bool found = false;
+  bool found = false; // the current entry is the wanted one
   uint8_t* output = nullptr;
   size_t outputCapacity = 0;
   size_t delivered = 0;
   uint32_t packedLeft = 0;
+  // The entry's unpack version when its packed bytes are deciphered, else 0.
   uint8_t cipherVersion = 0;
+  ArchiveCipher cipher = {};
   uint8_t* window = nullptr;
+  Unpacker unpacker;
   ArchiveError error = ArchiveError::None;
+
+  ArchiveReader() = default;
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+  ~ArchiveReader() {
+    if (archive != nullptr)
+      fclose(archive);
+    free(window);
+    free(output);
+    // The password does not outlive the call.
+    volatile char* secret = password;
+    for (size_t i = 0; i < sizeof password; ++i)
+      secret[i] = 0;
+  }
 };
 
-ArchiveReader reader;
-Unpacker unpacker;
+// Why the last extraction or listing failed.
+ArchiveError lastError = ArchiveError::None;
 
-bool fail(ArchiveError error) {
+// A new reader on the heap (its decompressor's tables and buffers take tens of
+// kilobytes), or none when memory is short.
+std::unique_ptr<ArchiveReader> newReader() {
+  return std::unique_ptr<ArchiveReader>(new (std::nothrow) ArchiveReader);
+}
+
+bool fail(ArchiveReader& reader, ArchiveError error) {
   reader.error = error;
   return false;
 }
 
-bool seekTo(int64_t position) {
+bool seekTo(ArchiveReader& reader, int64_t position) {
   return position >= 0 && position <= LONG_MAX &&
          fseek(reader.archive, long(position), SEEK_SET) == 0;
 }
@@ -66,97 +95,178 @@ template <size_t N> bool copyBounded(char (&buffer)[N], const char* text) {
   return true;
 }
 
-bool openArchive(const char* archiveName) {
-  reader.archive = fopen(archiveName, "rb");
-  if (reader.archive == nullptr)
-    return fail(ArchiveError::CannotOpen);
-  // The archive's length bounds every entry's packed data.
-  if (fseek(reader.archive, 0, SEEK_END) != 0)
-    return fail(ArchiveError::CannotOpen);
-  reader.archiveSize = ftell(reader.archive);
-  if (reader.archiveSize < 0 || fseek(reader.archive, 0, SEEK_SET) != 0)
-    return fail(ArchiveError::CannotOpen);
-  if (!isArchive())
-    return fail(ArchiveError::NotAnArchive);
-  // The archive header may be longer than its 13 fixed bytes (an archive comment follows).
-  if (reader.archiveHeader.headerSize < kArchiveHeaderSize ||
-      !seekTo(int64_t(kMarkerSize) + reader.archiveHeader.headerSize))
-    return fail(ArchiveError::BadHeader);
+// Reads and checks the marker (either of the two) and the archive header.
+bool isArchive(ArchiveReader& reader) {
+  uint8_t marker[kMarkerSize];
+  if (fread(marker, 1, kMarkerSize, reader.archive) != kMarkerSize)
+    return false;
+  if (memcmp(marker, kMarker, kMarkerSize) != 0 &&
+      memcmp(marker, kAlternateMarker, kMarkerSize) != 0)
+    return false;
+  uint8_t header[kArchiveHeaderSize];
+  if (fread(header, 1, kArchiveHeaderSize, reader.archive) != kArchiveHeaderSize)
+    return false;
+  reader.archiveHeader = parseArchiveHeader(header);
   return true;
 }
 
-void closeArchive() {
-  if (reader.archive != nullptr)
-    fclose(reader.archive);
-  reader.archive = nullptr;
+// Opens the archive and leaves it positioned at its first block.
+bool openArchive(ArchiveReader& reader) {
+  reader.archive = fopen(reader.archiveName, "rb");
+  if (reader.archive == nullptr)
+    return fail(reader, ArchiveError::CannotOpen);
+  // The archive's length bounds every entry's packed data.
+  if (fseek(reader.archive, 0, SEEK_END) != 0)
+    return fail(reader, ArchiveError::CannotOpen);
+  reader.archiveSize = ftell(reader.archive);
+  if (reader.archiveSize < 0 || fseek(reader.archive, 0, SEEK_SET) != 0)
+    return fail(reader, ArchiveError::CannotOpen);
+  if (!isArchive(reader))
+    return fail(reader, ArchiveError::NotAnArchive);
+  // The archive header may be longer than its 13 fixed bytes (an archive comment follows).
+  if (reader.archiveHeader.headerSize < kArchiveHeaderSize ||
+      !seekTo(reader, int64_t(kMarkerSize) + reader.archiveHeader.headerSize))
+    return fail(reader, ArchiveError::BadHeader);
+  return true;
 }
 
-size_t readPackedFromArchive(void*, uint8_t* buffer, size_t count) {
-  return readPacked(buffer, count);
+// Reads the next block header, skipping blocks that are neither file headers
+// nor sub-blocks. Returns the bytes of the header read (fixed part plus name)
+// for a file header; for a sub-block or the end of the archive the count of
+// fixed bytes read (0 at the end), with the block's type left in the current
+// header; a negative value for a damaged header.
+int findFileHeader(ArchiveReader& reader) {
+  const FileHeader previous = reader.fileHeader;
+  uint8_t bytes[kFileHeaderSize];
+  size_t count = 0;
+  for (;;) {
+    const long start = ftell(reader.archive);
+    if (start < 0)
+      return -1;
+    reader.blockStart = start;
+    count = fread(bytes, 1, kFileHeaderSize, reader.archive);
+    if (count == 0) {
+      // The end of the archive: nothing was met.
+      reader.fileHeader = previous;
+      seekTo(reader, reader.blockStart);
+      return 0;
+    }
+    if (count < kMinBlockHeaderSize)
+      return 0;
+    // Fields beyond a short read are zero, not stale.
+    std::fill(bytes + count, bytes + kFileHeaderSize, uint8_t(0));
+    reader.fileHeader = parseFileHeader(bytes);
+    const FileHeader& h = reader.fileHeader;
+    if (h.headerSize < kMinBlockHeaderSize)
+      return -1;
+    reader.nextBlock = reader.blockStart + h.headerSize;
+    if (h.flags & kBlockHasData)
+      reader.nextBlock += h.packedSize;
+    if (h.type == kBlockFile || h.type == kBlockSub)
+      break;
+    if (!seekTo(reader, reader.nextBlock))
+      return -1;
+  }
+
+  const FileHeader& h = reader.fileHeader;
+  if (h.type == kBlockSub)
+    return int(count);
+  // A file header holds its fixed part and the whole name.
+  if (count < kFileHeaderSize || h.headerSize < kFileHeaderSize + h.nameSize)
+    return -1;
+  const size_t nameLength = std::min<size_t>(h.nameSize, kMaxEntryNameLength);
+  if (fread(reader.storedName, 1, nameLength, reader.archive) != nameLength)
+    return -1;
+  reader.storedName[nameLength] = '\0';
+  // A name cut short here matches no wanted name, which is at most as long as the buffer.
+  reader.storedNameTooLong = h.nameSize > kMaxEntryNameLength;
+  return int(count + nameLength);
+}
+
+// Reads up to `count` packed bytes of the current entry, deciphering them when
+// the entry is enciphered; returns the bytes read.
+size_t readPacked(ArchiveReader& reader, uint8_t* buffer, size_t count) {
+  if (reader.archive == nullptr)
+    return 0;
+  count = std::min<size_t>(count, reader.packedLeft);
+  const size_t read = fread(buffer, 1, count, reader.archive);
+  reader.packedLeft -= uint32_t(read);
+  // Only whole blocks: a block cut short by the end of the file stays as read.
+  // Versions before 20 encipher differently; their bytes go on as read.
+  if (reader.cipherVersion >= kUnpackVersion20)
+    for (size_t i = 0; i + kCipherBlockSize <= read; i += kCipherBlockSize)
+      reader.cipher.decryptBlock(buffer + i);
+  return read;
+}
+
+size_t readPackedFromArchive(void* reader, uint8_t* buffer, size_t count) {
+  return readPacked(*static_cast<ArchiveReader*>(reader), buffer, count);
 }
 
 // Checks that an entry can be processed and that its sizes are plausible
 // before any buffer is sized by them.
-bool checkEntry() {
+bool checkEntry(ArchiveReader& reader) {
   const FileHeader& h = reader.fileHeader;
   if (h.unpackVersion < kMinUnpackVersion || h.unpackVersion > kMaxUnpackVersion)
-    return fail(ArchiveError::UnsupportedVersion);
+    return fail(reader, ArchiveError::UnsupportedVersion);
   if (h.flags & (kFileSplitBefore | kFileSplitAfter))
-    return fail(ArchiveError::SplitEntry);
+    return fail(reader, ArchiveError::SplitEntry);
   const int64_t dataStart = reader.blockStart + h.headerSize;
   if (dataStart + int64_t(h.packedSize) > reader.archiveSize)
-    return fail(ArchiveError::BadHeader);
+    return fail(reader, ArchiveError::BadHeader);
   const uint64_t maxProduced = h.method == kMethodStored
                                    ? uint64_t(h.packedSize)
                                    : uint64_t(h.packedSize) * kMaxBytesPerPackedByte;
   if (h.unpackedSize > maxProduced)
-    return fail(ArchiveError::TooLarge);
+    return fail(reader, ArchiveError::TooLarge);
   if (reader.found && h.unpackedSize > uint32_t(INT32_MAX))
-    return fail(ArchiveError::TooLarge);
+    return fail(reader, ArchiveError::TooLarge);
   return true;
 }
 
 // Room for the wanted entry: its unpacked size, rounded up to whole cipher
 // blocks when it is stored and enciphered. Zeroed, so that a short read leaves
 // defined bytes under the CRC.
-bool allocateOutput() {
+bool allocateOutput(ArchiveReader& reader) {
   const FileHeader& h = reader.fileHeader;
   size_t capacity = h.unpackedSize;
   if (h.method == kMethodStored && (h.flags & kFileEnciphered))
     capacity = (capacity + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize;
   reader.output = static_cast<uint8_t*>(calloc(std::max<size_t>(capacity, 1), 1));
   if (reader.output == nullptr)
-    return fail(ArchiveError::OutOfMemory);
+    return fail(reader, ArchiveError::OutOfMemory);
   reader.outputCapacity = capacity;
   reader.delivered = 0;
   return true;
 }
 
 // Deciphers (when keyed), copies or unpacks one entry; checks the wanted one's CRC.
-bool processEntry() {
+bool processEntry(ArchiveReader& reader) {
   const FileHeader& h = reader.fileHeader;
   reader.cipherVersion = 0;
   if (reader.password[0] != '\0' && (h.flags & kFileEnciphered)) {
+    // Every entry's key stream starts afresh from the password, which fits:
+    // the reader's buffer holds no longer one.
     reader.cipherVersion = h.unpackVersion;
-    setCipherPassword(reader.password);
+    reader.cipher = *ArchiveCipher::fromPassword(reader.password);
   }
   reader.packedLeft = h.packedSize;
   // The data follow the whole header, which may hold more than the name.
-  if (!seekTo(reader.blockStart + h.headerSize))
-    return fail(ArchiveError::BadHeader);
+  if (!seekTo(reader, reader.blockStart + h.headerSize))
+    return fail(reader, ArchiveError::BadHeader);
 
   if (h.method == kMethodStored) {
     if (reader.found) {
       size_t wanted = h.unpackedSize;
       if (reader.cipherVersion != 0)
         wanted = std::min<size_t>(reader.outputCapacity, h.packedSize);
-      const size_t read = readPacked(reader.output, wanted);
+      const size_t read = readPacked(reader, reader.output, wanted);
       reader.delivered = std::min<size_t>(read, h.unpackedSize);
     }
   } else {
     UnpackOutput out{reader.output, reader.output ? size_t(h.unpackedSize) : 0, 0};
-    unpacker.unpackEntry(reader.window, (h.flags & kFileSolid) != 0, h.unpackedSize,
-                         PackedSource{readPackedFromArchive, nullptr}, out);
+    reader.unpacker.unpackEntry(reader.window, (h.flags & kFileSolid) != 0, h.unpackedSize,
+                                PackedSource{readPackedFromArchive, &reader}, out);
     reader.delivered = out.delivered;
   }
 
@@ -166,59 +276,70 @@ bool processEntry() {
     // read as if they were of version 20 and fail here, for want of the older methods.
     const bool olderMethod = h.unpackVersion < kUnpackVersion20 &&
                              (h.method != kMethodStored || (h.flags & kFileEnciphered));
-    return fail(olderMethod ? ArchiveError::UnsupportedVersion : ArchiveError::BadData);
+    return fail(reader, olderMethod ? ArchiveError::UnsupportedVersion : ArchiveError::BadData);
   }
   return true;
 }
 
-bool wantedEntryMatches() {
+bool wantedEntryMatches(const ArchiveReader& reader) {
   return !reader.storedNameTooLong && compareEntryNames(reader.entryName, reader.storedName) == 0;
 }
 
-// Scans the blocks from the start until the wanted entry is processed.
-bool searchEntry() {
-  if (!openArchive(reader.archiveName))
+// Scans the blocks from the start until the wanted entry is processed. In a
+// solid archive every entry before it is unpacked too (without output), to
+// build up the window and tables the wanted one continues from.
+bool searchEntry(ArchiveReader& reader) {
+  if (!openArchive(reader))
     return false;
   reader.window = static_cast<uint8_t*>(calloc(kWindowSize, 1));
   if (reader.window == nullptr)
-    return fail(ArchiveError::OutOfMemory);
-  unpacker.reset();
+    return fail(reader, ArchiveError::OutOfMemory);
   const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
 
   for (;;) {
-    const int result = findFileHeader();
+    const int result = findFileHeader(reader);
     if (result < 0)
-      return fail(ArchiveError::BadHeader);
+      return fail(reader, ArchiveError::BadHeader);
     if (result == 0)
-      return fail(ArchiveError::NotFound);
+      return fail(reader, ArchiveError::NotFound);
     if (reader.fileHeader.type == kBlockSub)
-      return fail(ArchiveError::SubBlock);
+      return fail(reader, ArchiveError::SubBlock);
 
-    reader.found = wantedEntryMatches();
+    reader.found = wantedEntryMatches(reader);
     if (reader.found || solid) {
-      if (!checkEntry())
+      if (!checkEntry(reader))
         return false;
-      if (reader.found && !allocateOutput())
+      if (reader.found && !allocateOutput(reader))
         return false;
-      if (!processEntry())
+      if (!processEntry(reader))
         return false;
     }
-    if (!seekTo(reader.nextBlock))
-      return fail(ArchiveError::BadHeader);
+    if (!seekTo(reader, reader.nextBlock))
+      return fail(reader, ArchiveError::BadHeader);
     if (reader.found)
       return true;
   }
 }
 
-void releaseExtraction() {
-  closeArchive();
-  free(reader.window);
-  reader.window = nullptr;
-  reader.packedLeft = 0;
-  // The password does not outlive the call.
-  volatile char* password = reader.password;
-  for (size_t i = 0; i < sizeof reader.password; ++i)
-    password[i] = 0;
+// Collects the file headers of every block up to the end of the archive.
+bool listEntries(ArchiveReader& reader, std::vector<ArchiveEntryInfo>& entries) {
+  if (!openArchive(reader))
+    return false;
+  for (;;) {
+    const int result = findFileHeader(reader);
+    if (result == 0)
+      return true;
+    if (result < 0)
+      return fail(reader, ArchiveError::BadHeader);
+    if (reader.fileHeader.type == kBlockSub)
+      return fail(reader, ArchiveError::SubBlock);
+    const FileHeader& h = reader.fileHeader;
+    entries.push_back(ArchiveEntryInfo{reader.storedName, h.packedSize, h.unpackedSize, h.fileCrc,
+                                       h.hostSystem, h.unpackVersion, h.method, h.flags,
+                                       h.attributes});
+    if (!seekTo(reader, reader.nextBlock))
+      return fail(reader, ArchiveError::BadHeader);
+  }
 }
 
 char upperCaseForName(unsigned char c) {
@@ -232,7 +353,7 @@ char upperCaseForName(unsigned char c) {
 } // namespace
 
 ArchiveError lastArchiveError() {
-  return reader.error;
+  return lastError;
 }
 
 const char* describeArchiveError(ArchiveError error) {
@@ -269,50 +390,46 @@ int extractArchiveEntry(uint8_t** outData, int32_t* outSize, const char* entryNa
     *outData = nullptr;
   if (outSize != nullptr)
     *outSize = 0;
-  reader.error = ArchiveError::None;
-  if (outData == nullptr || outSize == nullptr || entryName == nullptr || archiveName == nullptr)
-    return fail(ArchiveError::BadHeader);
-  if (!copyBounded(reader.entryName, entryName) || !copyBounded(reader.archiveName, archiveName) ||
-      !copyBounded(reader.password, password != nullptr ? password : ""))
-    return fail(ArchiveError::BadHeader);
-  reader.output = nullptr;
-  reader.found = false;
-
-  const bool ok = searchEntry();
-  releaseExtraction();
-  if (!ok) {
-    free(reader.output);
-    reader.output = nullptr;
+  if (outData == nullptr || outSize == nullptr || entryName == nullptr || archiveName == nullptr) {
+    lastError = ArchiveError::BadHeader;
     return 0;
   }
-  *outData = reader.output;
-  *outSize = int32_t(reader.delivered);
-  reader.output = nullptr;
+  const std::unique_ptr<ArchiveReader> reader = newReader();
+  if (reader == nullptr) {
+    lastError = ArchiveError::OutOfMemory;
+    return 0;
+  }
+  if (!copyBounded(reader->entryName, entryName) ||
+      !copyBounded(reader->archiveName, archiveName) ||
+      !copyBounded(reader->password, password != nullptr ? password : "")) {
+    lastError = ArchiveError::BadHeader;
+    return 0;
+  }
+  const bool ok = searchEntry(*reader);
+  lastError = reader->error;
+  if (!ok)
+    return 0;
+  *outData = std::exchange(reader->output, nullptr);
+  *outSize = int32_t(reader->delivered);
   return 1;
 }
 
 bool listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries) {
-  reader.error = ArchiveError::None;
-  if (archiveName == nullptr || !copyBounded(reader.archiveName, archiveName))
-    return fail(ArchiveError::BadHeader);
-  bool ok = openArchive(reader.archiveName);
-  while (ok) {
-    const int result = findFileHeader();
-    if (result == 0)
-      break;
-    if (result < 0) {
-      ok = fail(ArchiveError::BadHeader);
-    } else if (reader.fileHeader.type == kBlockSub) {
-      ok = fail(ArchiveError::SubBlock);
-    } else {
-      const FileHeader& h = reader.fileHeader;
-      entries.push_back(ArchiveEntryInfo{reader.storedName, h.packedSize, h.unpackedSize, h.fileCrc,
-                                         h.hostSystem, h.unpackVersion, h.method, h.flags,
-                                         h.attributes});
-      ok = seekTo(reader.nextBlock) || fail(ArchiveError::BadHeader);
-    }
+  if (archiveName == nullptr) {
+    lastError = ArchiveError::BadHeader;
+    return false;
   }
-  closeArchive();
+  const std::unique_ptr<ArchiveReader> reader = newReader();
+  if (reader == nullptr) {
+    lastError = ArchiveError::OutOfMemory;
+    return false;
+  }
+  if (!copyBounded(reader->archiveName, archiveName)) {
+    lastError = ArchiveError::BadHeader;
+    return false;
+  }
+  const bool ok = listEntries(*reader, entries);
+  lastError = reader->error;
   return ok;
 }
 
@@ -328,79 +445,4 @@ int compareEntryNames(const char* wanted, const char* stored) {
     if (a == 0)
       return 0;
   }
-}
-
-bool isArchive() {
-  uint8_t marker[kMarkerSize];
-  if (fread(marker, 1, kMarkerSize, reader.archive) != kMarkerSize)
-    return false;
-  if (memcmp(marker, kMarker, kMarkerSize) != 0 &&
-      memcmp(marker, kAlternateMarker, kMarkerSize) != 0)
-    return false;
-  uint8_t header[kArchiveHeaderSize];
-  if (fread(header, 1, kArchiveHeaderSize, reader.archive) != kArchiveHeaderSize)
-    return false;
-  reader.archiveHeader = parseArchiveHeader(header);
-  return true;
-}
-
-int findFileHeader() {
-  const FileHeader previous = reader.fileHeader;
-  uint8_t bytes[kFileHeaderSize];
-  size_t count = 0;
-  for (;;) {
-    const long start = ftell(reader.archive);
-    if (start < 0)
-      return -1;
-    reader.blockStart = start;
-    count = fread(bytes, 1, kFileHeaderSize, reader.archive);
-    if (count == 0) {
-      // The end of the archive: nothing was met.
-      reader.fileHeader = previous;
-      seekTo(reader.blockStart);
-      return 0;
-    }
-    if (count < kMinBlockHeaderSize)
-      return 0;
-    // Fields beyond a short read are zero, not stale.
-    std::fill(bytes + count, bytes + kFileHeaderSize, uint8_t(0));
-    reader.fileHeader = parseFileHeader(bytes);
-    const FileHeader& h = reader.fileHeader;
-    if (h.headerSize < kMinBlockHeaderSize)
-      return -1;
-    reader.nextBlock = reader.blockStart + h.headerSize;
-    if (h.flags & kBlockHasData)
-      reader.nextBlock += h.packedSize;
-    if (h.type == kBlockFile || h.type == kBlockSub)
-      break;
-    if (!seekTo(reader.nextBlock))
-      return -1;
-  }
-
-  const FileHeader& h = reader.fileHeader;
-  if (h.type == kBlockSub)
-    return int(count);
-  // A file header holds its fixed part and the whole name.
-  if (count < kFileHeaderSize || h.headerSize < kFileHeaderSize + h.nameSize)
-    return -1;
-  const size_t nameLength = std::min<size_t>(h.nameSize, kMaxEntryNameLength);
-  if (fread(reader.storedName, 1, nameLength, reader.archive) != nameLength)
-    return -1;
-  reader.storedName[nameLength] = '\0';
-  // A name cut short here matches no wanted name, which is at most as long as the buffer.
-  reader.storedNameTooLong = h.nameSize > kMaxEntryNameLength;
-  return int(count + nameLength);
-}
-
-size_t readPacked(uint8_t* buffer, size_t count) {
-  if (reader.archive == nullptr)
-    return 0;
-  count = std::min<size_t>(count, reader.packedLeft);
-  const size_t read = fread(buffer, 1, count, reader.archive);
-  reader.packedLeft -= uint32_t(read);
-  // Only whole blocks: a block cut short by the end of the file stays as read.
-  if (reader.cipherVersion >= kUnpackVersion20)
-    for (size_t i = 0; i + kCipherBlockSize <= read; i += kCipherBlockSize)
-      decryptBlock(buffer + i);
-  return read;
 }

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-// Extracts one named entry of an archive into a new malloc buffer. The reader
-// keeps one process-wide state and is not reentrant: call it from one thread.
+// Extracts one named entry of an archive into a new malloc buffer, or lists
+// the entries. Every call works on reader state of its own; only the reason of
+// the last failure is kept between calls, so use the reader from one thread.
 
 // Why the last extraction or listing failed.
 enum class ArchiveError {
@@ -57,19 +58,3 @@ bool listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& 
 // Compares entry names ignoring case and treating '/' and '\' alike:
 // 0 when they match, else -1 or 1. Names longer than 512 bytes never match.
 int compareEntryNames(const char* wanted, const char* stored);
-
-// --- Steps of the scan, working on the reader's open archive. ---
-
-// Reads and checks the marker and the archive header of the open archive.
-bool isArchive();
-
-// Reads the next block header of the open archive, skipping blocks that are
-// neither file headers nor sub-blocks. Returns the bytes of the header read
-// (fixed part plus name) for a file header; for a sub-block or the end of the
-// archive the count of fixed bytes read (0 at the end), with the block's type
-// left in the current header; a negative value for a damaged header.
-int findFileHeader();
-
-// Reads up to `count` packed bytes of the current entry, deciphering them when
-// the entry is enciphered; returns the bytes read.
-size_t readPacked(uint8_t* buffer, size_t count);

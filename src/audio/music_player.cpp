@@ -1,6 +1,7 @@
 #include "audio/music_player.h"
 
 #include "archive/data_file.h"
+#include "audio/data_file_callbacks.h"
 #include "audio/worker_priority.h"
 
 #include <vorbis/vorbisfile.h>

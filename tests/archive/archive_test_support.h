@@ -43,14 +43,13 @@ inline uint32_t crcOf(const Bytes& data) {
 // Runs the test body inside a directory and returns to the previous one.
 class ChangeDir {
 public:
-  explicit ChangeDir(const std::filesystem::path& dir)
-      : previous_(std::filesystem::current_path()) {
+  explicit ChangeDir(const std::filesystem::path& dir) : previous(std::filesystem::current_path()) {
     std::filesystem::current_path(dir);
   }
-  ~ChangeDir() { std::filesystem::current_path(previous_); }
+  ~ChangeDir() { std::filesystem::current_path(previous); }
 
 private:
-  std::filesystem::path previous_;
+  std::filesystem::path previous;
 };
 
 // One entry for the small archives the tests build: stored unless `method` and
@@ -74,9 +73,9 @@ struct TestEntry {
 
 inline Bytes encipher(Bytes data, const char* password) {
   data.resize((data.size() + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize, 0);
-  setCipherPassword(password);
+  ArchiveCipher cipher = *ArchiveCipher::fromPassword(password);
   for (size_t i = 0; i < data.size(); i += kCipherBlockSize)
-    encryptBlock(data.data() + i);
+    cipher.encryptBlock(data.data() + i);
   return data;
 }
 
@@ -123,25 +122,25 @@ class BitWriter {
 public:
   void put(uint32_t value, uint32_t count) {
     for (uint32_t i = count; i-- > 0;) {
-      current_ = uint8_t(current_ << 1 | ((value >> i) & 1));
-      if (++filled_ == 8) {
-        bytes_.push_back(current_);
-        current_ = 0;
-        filled_ = 0;
+      current = uint8_t(current << 1 | ((value >> i) & 1));
+      if (++filled == 8) {
+        bytes.push_back(current);
+        current = 0;
+        filled = 0;
       }
     }
   }
   Bytes finish() {
-    Bytes out = bytes_;
-    if (filled_ > 0)
-      out.push_back(uint8_t(current_ << (8 - filled_)));
+    Bytes out = bytes;
+    if (filled > 0)
+      out.push_back(uint8_t(current << (8 - filled)));
     return out;
   }
 
 private:
-  Bytes bytes_;
-  uint8_t current_ = 0;
-  uint32_t filled_ = 0;
+  Bytes bytes;
+  uint8_t current = 0;
+  uint32_t filled = 0;
 };
 
 // A compressed stream with fixed-length codes, so that tests can write symbols

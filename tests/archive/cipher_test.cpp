@@ -15,53 +15,69 @@ bool isPermutation(const uint8_t* table) {
   return std::all_of(std::begin(seen), std::end(seen), [](bool b) { return b; });
 }
 
+ArchiveCipher keyed(const char* password) {
+  const std::optional<ArchiveCipher> cipher = ArchiveCipher::fromPassword(password);
+  EXPECT_TRUE(cipher.has_value()) << password;
+  return cipher.value_or(ArchiveCipher{});
+}
+
+bool sameKeys(const ArchiveCipher& a, const ArchiveCipher& b) {
+  return memcmp(a.key, b.key, sizeof a.key) == 0;
+}
+
 TEST(Cipher, DecipherInvertsEncipherAndLeavesTheSameKeys) {
   for (const char* password : {"p", "password", "kvernsteik", "seventeen-chars!!"}) {
-    ASSERT_TRUE(setCipherPassword(password));
-    const ArchiveCipher keyed = archiveCipher;
+    const ArchiveCipher start = keyed(password);
     uint8_t block[16];
     std::iota(block, block + 16, uint8_t(0x30));
     uint8_t original[16];
     memcpy(original, block, 16);
 
-    encryptBlock(block);
+    ArchiveCipher encipher = start;
+    encipher.encryptBlock(block);
     EXPECT_NE(0, memcmp(block, original, 16)) << password;
-    const ArchiveCipher afterEncipher = archiveCipher;
 
-    archiveCipher = keyed;
-    decryptBlock(block);
+    ArchiveCipher decipher = start;
+    decipher.decryptBlock(block);
     EXPECT_EQ(0, memcmp(block, original, 16)) << password;
-    EXPECT_EQ(0, memcmp(afterEncipher.key, archiveCipher.key, sizeof archiveCipher.key))
-        << password;
+    EXPECT_TRUE(sameKeys(encipher, decipher)) << password;
   }
 }
 
 TEST(Cipher, KeysFollowTheCiphertextSoBlockOrderMatters) {
-  setCipherPassword("password");
+  ArchiveCipher encipher = keyed("password");
   uint8_t first[16] = {1}, second[16] = {2};
-  encryptBlock(first);
-  encryptBlock(second);
+  encipher.encryptBlock(first);
+  encipher.encryptBlock(second);
   // Deciphering the second block first, from the freshly keyed state, fails.
-  setCipherPassword("password");
+  ArchiveCipher wrongOrder = keyed("password");
   uint8_t copy[16];
   memcpy(copy, second, 16);
-  decryptBlock(copy);
+  wrongOrder.decryptBlock(copy);
   EXPECT_NE(2, copy[0]);
-  setCipherPassword("password");
-  decryptBlock(first);
-  decryptBlock(second);
+  ArchiveCipher decipher = keyed("password");
+  decipher.decryptBlock(first);
+  decipher.decryptBlock(second);
   EXPECT_EQ(1, first[0]);
   EXPECT_EQ(2, second[0]);
 }
 
+// Two values keyed from one password are independent: advancing one leaves
+// the other as keyed.
+TEST(Cipher, ValuesDoNotShareState) {
+  ArchiveCipher a = keyed("password");
+  const ArchiveCipher b = keyed("password");
+  uint8_t block[16] = {};
+  a.encryptBlock(block);
+  EXPECT_FALSE(sameKeys(a, b));
+  EXPECT_TRUE(sameKeys(b, keyed("password")));
+}
+
 TEST(Cipher, SubstitutionStaysAPermutation) {
-  for (const char* password : {"", "a", "password", "seventeen-chars!!", "\xff\xfe\x80"}) {
-    ASSERT_TRUE(setCipherPassword(password));
-    EXPECT_TRUE(isPermutation(archiveCipher.substitution)) << password;
-  }
+  for (const char* password : {"", "a", "password", "seventeen-chars!!", "\xff\xfe\x80"})
+    EXPECT_TRUE(isPermutation(keyed(password).substitution)) << password;
   const std::string longest(kMaxPasswordLength, 'z');
-  ASSERT_TRUE(setCipherPassword(longest.c_str()));
-  EXPECT_TRUE(isPermutation(archiveCipher.substitution));
+  EXPECT_TRUE(isPermutation(keyed(longest.c_str()).substitution));
 }
 
 // The keying enciphers one block per 16 password characters: a 1-character
@@ -69,26 +85,16 @@ TEST(Cipher, SubstitutionStaysAPermutation) {
 // the 17th character and zeros). Differing only in a character past the 16th
 // must therefore change the keys.
 TEST(Cipher, PasswordLengthsAndPadding) {
-  ASSERT_TRUE(setCipherPassword("a"));
-  const ArchiveCipher one = archiveCipher;
-  ASSERT_TRUE(setCipherPassword("b"));
-  EXPECT_NE(0, memcmp(one.key, archiveCipher.key, sizeof one.key));
-
-  ASSERT_TRUE(setCipherPassword("0123456789abcdefX"));
-  const ArchiveCipher seventeen = archiveCipher;
-  ASSERT_TRUE(setCipherPassword("0123456789abcdefY"));
-  EXPECT_NE(0, memcmp(seventeen.key, archiveCipher.key, sizeof seventeen.key));
-  ASSERT_TRUE(setCipherPassword("0123456789abcdef"));
-  EXPECT_NE(0, memcmp(seventeen.key, archiveCipher.key, sizeof seventeen.key));
+  EXPECT_FALSE(sameKeys(keyed("a"), keyed("b")));
+  const ArchiveCipher seventeen = keyed("0123456789abcdefX");
+  EXPECT_FALSE(sameKeys(seventeen, keyed("0123456789abcdefY")));
+  EXPECT_FALSE(sameKeys(seventeen, keyed("0123456789abcdef")));
 }
 
 TEST(Cipher, RefusesNullAndOverlongPasswords) {
-  ASSERT_TRUE(setCipherPassword("password"));
-  const ArchiveCipher before = archiveCipher;
-  EXPECT_FALSE(setCipherPassword(nullptr));
+  EXPECT_FALSE(ArchiveCipher::fromPassword(nullptr).has_value());
   const std::string tooLong(kMaxPasswordLength + 1, 'z');
-  EXPECT_FALSE(setCipherPassword(tooLong.c_str()));
-  EXPECT_EQ(0, memcmp(&before, &archiveCipher, sizeof before));
+  EXPECT_FALSE(ArchiveCipher::fromPassword(tooLong.c_str()).has_value());
 }
 
 } // namespace

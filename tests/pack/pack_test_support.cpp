@@ -107,14 +107,16 @@ std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
   std::FILE* out = std::fopen(file.c_str(), "wb");
   if (out == nullptr)
     throw std::runtime_error("cannot create " + file.string());
+  bool written = false;
   {
     pack::ArchiveWriter writer(out, options);
     for (const Entry& entry : entries)
-      writer.addEntry(entry.name, entry.data, pack::DefaultDosTime);
-    if (!writer.finish())
-      throw std::runtime_error("write failed");
+      writer.addEntry(entry.name, entry.data, pack::kDefaultDosTime);
+    written = writer.finish();
   }
   std::fclose(out);
+  if (!written)
+    throw std::runtime_error("cannot write " + file.string());
   return readFile(file);
 }
 

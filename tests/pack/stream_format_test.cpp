@@ -1,6 +1,6 @@
 // The encoder's building blocks: slot lookups, length-limited Huffman codes.
 #include "pack/huffman.h"
-#include "pack/lz_format.h"
+#include "pack/match_coding.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@ using namespace pack;
 namespace {
 
 TEST(StreamFormat, EveryDistanceMapsToItsSlot) {
-  for (uint32_t distance = 1; distance <= WindowSize; ++distance) {
+  for (uint32_t distance = 1; distance <= kWindowSize; ++distance) {
     const Slot slot = distanceSlot(distance);
-    ASSERT_LT(slot.slot, DistanceSymbols);
+    ASSERT_LT(slot.slot, int(kDistanceSymbols));
     ASSERT_EQ(slot.extraBits, kDistanceExtraBits[slot.slot]);
     ASSERT_LT(uint64_t{slot.extraValue}, uint64_t{1} << slot.extraBits) << distance;
     ASSERT_EQ(kDistanceBase[slot.slot] + 1 + slot.extraValue, distance);

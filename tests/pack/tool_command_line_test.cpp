@@ -118,7 +118,7 @@ TEST_F(PackTool, CreateIsReproducibleAndStampsTheChosenTime) {
   EXPECT_EQ(first, readFile(dir / "2.dat"));
   const size_t header = kMarkerSize + kArchiveHeaderSize;
   ASSERT_GT(first.size(), header + kFileHeaderSize);
-  EXPECT_EQ(loadLe32(first.data() + header + 20), pack::DefaultDosTime);
+  EXPECT_EQ(loadLe32(first.data() + header + 20), pack::kDefaultDosTime);
 
   ASSERT_EQ(pack("create " + path("3.dat") + " --time 2024-02-29T13:45:58" + args).status, 0);
   const uint32_t stamped = loadLe32(readFile(dir / "3.dat").data() + header + 20);

@@ -2,6 +2,7 @@
 #include "pack_test_support.h"
 #include "shared_test_data.h"
 
+#include "archive/archive_cipher.h"
 #include "archive/archive_format.h"
 #include "archive/crc32.h"
 
@@ -108,6 +109,20 @@ TEST(WriterRoundTrip, WrongPasswordFailsTheCheck) {
     EXPECT_FALSE(extract(archive, "kelvo.ogg", "", data));
     EXPECT_TRUE(extract(archive, "kelvo.ogg", "kvernsteik", data));
   }
+}
+
+// The longest password the cipher takes works; a longer one fails the archive
+// instead of enciphering with keys that no password gives.
+TEST(WriterRoundTrip, PasswordsUpToTheCipherLimit) {
+  TempDir dir;
+  const std::vector<Entry> entries = {{"a", makeText(3000)}, {"b", makeBinary(3000)}};
+  PackOptions options;
+  options.password = std::string(kMaxPasswordLength, 'p');
+  writeArchive(dir / "longest.rar", entries, options);
+  expectExtracts(dir / "longest.rar", entries, options.password);
+
+  options.password += 'p';
+  EXPECT_THROW(writeArchive(dir / "too_long.rar", entries, options), std::runtime_error);
 }
 
 TEST(WriterRoundTrip, NamesMatchIgnoringCaseAndSlashKind) {

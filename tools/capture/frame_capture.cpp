@@ -2,6 +2,7 @@
 
 #include "app/scene_script.h"
 #include "archive/data_file.h"
+#include "audio/data_file_callbacks.h"
 
 #include <GL/gl.h>
 #include <vorbis/vorbisfile.h>

@@ -11,11 +11,8 @@ namespace pack {
 
 namespace {
 
-constexpr uint32_t ArchiveAttribute = 0x20;
-// The window is always 1 MiB; headers say so in their dictionary bits.
-constexpr uint16_t Dictionary1MiB = 4 << kFileDictionaryShift;
-// Readers that do not know a block skip it; set on the end-of-archive block.
-constexpr uint16_t SkipIfUnknown = 0x4000;
+// The MS-DOS "archive" attribute, which every packed file gets.
+constexpr uint32_t kArchiveAttribute = 0x20;
 
 // The header CRC is the low 16 bits of the CRC-32 of the header after the CRC field.
 void sealHeader(std::vector<uint8_t>& header) {
@@ -35,7 +32,7 @@ std::vector<uint8_t> archiveHeader(bool solid) {
 std::vector<uint8_t> endOfArchive() {
   std::vector<uint8_t> header(kMinBlockHeaderSize);
   header[2] = kBlockEnd;
-  storeLe16(header.data() + 3, SkipIfUnknown);
+  storeLe16(header.data() + 3, kBlockSkipIfUnknown);
   storeLe16(header.data() + 5, static_cast<uint16_t>(kMinBlockHeaderSize));
   sealHeader(header);
   return header;
@@ -54,11 +51,11 @@ uint8_t methodByte(Method method) {
   return kMethodBest;
 }
 
-void encipher(std::vector<uint8_t>& packed, const std::string& password) {
-  // Every entry's key stream starts afresh from the password.
-  setCipherPassword(password.c_str());
+// Enciphers an entry's packed bytes, whole blocks, with its own copy of the
+// keyed cipher: every entry's key stream starts afresh from the password.
+void encipher(std::vector<uint8_t>& packed, ArchiveCipher cipher) {
   for (size_t offset = 0; offset < packed.size(); offset += kCipherBlockSize)
-    encryptBlock(packed.data() + offset);
+    cipher.encryptBlock(packed.data() + offset);
 }
 
 } // namespace
@@ -89,7 +86,7 @@ uint32_t dosTimeFromUnix(int64_t seconds) {
   const std::time_t time = static_cast<std::time_t>(seconds);
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr || local.tm_year < 80)
-    return DefaultDosTime;
+    return kDefaultDosTime;
   // Date in the high half: years since 1980, month, day; time in the low half
   // with two-second resolution.
   const uint32_t date = static_cast<uint32_t>(((local.tm_year - 80) << 9) |
@@ -100,64 +97,68 @@ uint32_t dosTimeFromUnix(int64_t seconds) {
 }
 
 ArchiveWriter::ArchiveWriter(std::FILE* file, const PackOptions& options)
-    : file_(file), options_(options) {
+    : file(file), options(options) {
+  if (!options.password.empty()) {
+    cipher = ArchiveCipher::fromPassword(options.password.c_str());
+    failed = !cipher;
+  }
   writeBytes(kMarker);
-  writeBytes(archiveHeader(options_.solid));
+  writeBytes(archiveHeader(options.solid));
 }
 
 ArchiveWriter::~ArchiveWriter() = default;
 
 void ArchiveWriter::writeBytes(std::span<const uint8_t> bytes) {
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-    failed_ = true;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+    failed = true;
 }
 
 std::vector<uint8_t> ArchiveWriter::packEntry(std::span<const uint8_t> data,
                                               const std::function<void(uint64_t)>& progress) {
-  const uint32_t blockSize = options_.password.empty() ? 1 : kCipherBlockSize;
-  if (options_.method == Method::Store) {
+  const uint32_t blockSize = cipher ? kCipherBlockSize : 1;
+  if (options.method == Method::Store) {
     std::vector<uint8_t> packed(data.begin(), data.end());
     packed.resize((packed.size() + blockSize - 1) / blockSize * blockSize, 0);
     return packed;
   }
-  if (!options_.solid || !stream_)
-    stream_ = std::make_unique<StreamEncoder>(options_.method == Method::Fast ? fastEffort()
-                                                                              : bestEffort());
+  if (!options.solid || !stream)
+    stream = std::make_unique<StreamEncoder>(options.method == Method::Fast ? fastEffort()
+                                                                            : bestEffort());
   EntryCoding coding;
-  if (options_.method == Method::Audio)
-    coding = {EntryCoding::Kind::Audio, options_.audioChannels};
-  else if (options_.method == Method::Best)
+  if (options.method == Method::Audio)
+    coding = {EntryCoding::Kind::Audio, options.audioChannels};
+  else if (options.method == Method::Best)
     coding = {EntryCoding::Kind::Automatic, 1};
-  return stream_->encodeEntry(data, coding, blockSize, progress);
+  return stream->encodeEntry(data, coding, blockSize, progress);
 }
 
 void ArchiveWriter::addEntry(const std::string& name, std::span<const uint8_t> data,
                              uint32_t dosTime, const std::function<void(uint64_t)>& progress) {
   // Entries after the first of a solid stream continue it.
-  const bool continuesStream = options_.solid && stream_ != nullptr;
+  const bool continuesStream = options.solid && stream != nullptr;
   std::vector<uint8_t> packed = packEntry(data, progress);
-  const bool enciphered = !options_.password.empty();
+  const bool enciphered = cipher.has_value();
   if (enciphered)
-    encipher(packed, options_.password);
+    encipher(packed, *cipher);
 
-  FileHeader file{};
-  file.type = kBlockFile;
-  file.flags =
-      static_cast<uint16_t>(kBlockHasData | Dictionary1MiB | (enciphered ? kFileEnciphered : 0) |
-                            (continuesStream ? kFileSolid : 0));
-  file.headerSize = static_cast<uint16_t>(kFileHeaderSize + name.size());
-  file.packedSize = static_cast<uint32_t>(packed.size());
-  file.unpackedSize = static_cast<uint32_t>(data.size());
-  file.hostSystem = kHostWin32;
-  file.fileCrc = ~crc32Update(0xFFFFFFFF, data.data(), data.size());
-  file.time = dosTime;
-  file.unpackVersion = kUnpackVersion20;
-  file.method = methodByte(options_.method);
-  file.nameSize = static_cast<uint16_t>(name.size());
-  file.attributes = ArchiveAttribute;
+  FileHeader entry{};
+  entry.type = kBlockFile;
+  entry.flags = static_cast<uint16_t>(kBlockHasData | kFileDictionary1MiB |
+                                      (enciphered ? kFileEnciphered : 0) |
+                                      (continuesStream ? kFileSolid : 0));
+  entry.headerSize = static_cast<uint16_t>(kFileHeaderSize + name.size());
+  entry.packedSize = static_cast<uint32_t>(packed.size());
+  entry.unpackedSize = static_cast<uint32_t>(data.size());
+  entry.hostSystem = kHostWin32;
+  entry.fileCrc = ~crc32Update(0xFFFFFFFF, data.data(), data.size());
+  entry.time = dosTime;
+  entry.unpackVersion = kUnpackVersion20;
+  entry.method = methodByte(options.method);
+  entry.nameSize = static_cast<uint16_t>(name.size());
+  entry.attributes = kArchiveAttribute;
 
   std::vector<uint8_t> header(kFileHeaderSize);
-  encodeFileHeader(file, header.data());
+  encodeFileHeader(entry, header.data());
   header.insert(header.end(), name.begin(), name.end());
   sealHeader(header);
   writeBytes(header);
@@ -166,9 +167,9 @@ void ArchiveWriter::addEntry(const std::string& name, std::span<const uint8_t> d
 
 bool ArchiveWriter::finish() {
   writeBytes(endOfArchive());
-  if (std::fflush(file_) != 0)
-    failed_ = true;
-  return !failed_;
+  if (std::fflush(file) != 0)
+    failed = true;
+  return !failed;
 }
 
 } // namespace pack

@@ -4,12 +4,14 @@
 // inputs and options give the same bytes.
 #pragma once
 
+#include "archive/archive_cipher.h"
 #include "stream_encoder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,13 +22,13 @@ enum class Method { Store, Fast, Best, Audio };
 
 // 2000-01-01 00:00:00 as an MS-DOS date and time: the time stamp of every
 // entry unless the caller picks another, so that archives are reproducible.
-constexpr uint32_t DefaultDosTime = 0x28210000;
+constexpr uint32_t kDefaultDosTime = 0x28210000;
 
 struct PackOptions {
   Method method = Method::Best;
   int audioChannels = 1; // 1..4, for Method::Audio
   bool solid = false;
-  std::string password; // empty: entries are not enciphered
+  std::string password; // empty: entries are not enciphered; at most kMaxPasswordLength characters
 };
 
 // The name an entry is stored under: separators become backslashes, leading
@@ -50,7 +52,8 @@ public:
   void addEntry(const std::string& name, std::span<const uint8_t> data, uint32_t dosTime,
                 const std::function<void(uint64_t)>& progress = {});
 
-  // Writes the end-of-archive block. Returns false if any write failed.
+  // Writes the end-of-archive block. Returns false if any write failed, or if
+  // the password was too long to key the cipher.
   bool finish();
 
 private:
@@ -58,10 +61,13 @@ private:
   std::vector<uint8_t> packEntry(std::span<const uint8_t> data,
                                  const std::function<void(uint64_t)>& progress);
 
-  std::FILE* file_;
-  PackOptions options_;
-  std::unique_ptr<StreamEncoder> stream_; // the solid stream, or the current entry's
-  bool failed_ = false;
+  std::FILE* file;
+  PackOptions options;
+  std::unique_ptr<StreamEncoder> stream; // the solid stream, or the current entry's
+  // Keyed from the password once; each entry enciphers with a copy of it, so
+  // that every entry's key stream starts afresh. None without a password.
+  std::optional<ArchiveCipher> cipher;
+  bool failed = false;
 };
 
 } // namespace pack

@@ -27,8 +27,8 @@ public:
   // Returns the buffer position where the new data starts.
   uint32_t append(std::span<const uint8_t> data);
 
-  const uint8_t* buffer() const { return buffer_.data(); }
-  uint32_t size() const { return static_cast<uint32_t>(buffer_.size()); }
+  const uint8_t* bytes() const { return buffer.data(); }
+  uint32_t size() const { return static_cast<uint32_t>(buffer.size()); }
 
   // Makes position `pos` findable by later positions. Positions must be
   // inserted in increasing order, each once.
@@ -46,11 +46,11 @@ private:
   uint32_t hash3(uint32_t pos) const;
   uint32_t hash2(uint32_t pos) const;
 
-  MatchFinderEffort effort_;
-  std::vector<uint8_t> buffer_;
-  std::vector<int32_t> head3_;    // newest position per 3-byte hash, -1 for none
-  std::vector<int32_t> head2_;    // newest position per byte pair
-  std::vector<int32_t> previous_; // ring: earlier position with the same 3-byte hash
+  MatchFinderEffort effort;
+  std::vector<uint8_t> buffer;
+  std::vector<int32_t> head3;    // newest position per 3-byte hash, -1 for none
+  std::vector<int32_t> head2;    // newest position per byte pair
+  std::vector<int32_t> previous; // ring: earlier position with the same 3-byte hash
 };
 
 } // namespace pack

@@ -23,14 +23,14 @@
 namespace {
 
 // Exit statuses, also listed in the help text.
-constexpr int ExitOk = 0;
-constexpr int ExitFailure = 1;     // cannot open, not an archive, damaged headers, I/O errors
-constexpr int ExitUsage = 2;       // bad command line
-constexpr int ExitNotFound = 3;    // no entry of that name
-constexpr int ExitBadData = 4;     // CRC mismatch: damaged data or wrong password
-constexpr int ExitUnsupported = 5; // unpack version, split entry or sub-block the reader refuses
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;     // cannot open, not an archive, damaged headers, I/O errors
+constexpr int kExitUsage = 2;       // bad command line
+constexpr int kExitNotFound = 3;    // no entry of that name
+constexpr int kExitBadData = 4;     // CRC mismatch: damaged data or wrong password
+constexpr int kExitUnsupported = 5; // unpack version, split entry or sub-block the reader refuses
 
-const char* const helpText =
+const char* const kHelpText =
     R"(usage: viriz-pack COMMAND ...
 
   viriz-pack list ARCHIVE
@@ -65,23 +65,23 @@ data or wrong password), 5 unsupported (version, split entry, sub-block).
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "viriz-pack: %s\n(see viriz-pack --help)\n", message.c_str());
-  return ExitUsage;
+  return kExitUsage;
 }
 
 int exitStatusFor(ArchiveError error) {
   switch (error) {
   case ArchiveError::None:
-    return ExitOk;
+    return kExitOk;
   case ArchiveError::NotFound:
-    return ExitNotFound;
+    return kExitNotFound;
   case ArchiveError::BadData:
-    return ExitBadData;
+    return kExitBadData;
   case ArchiveError::UnsupportedVersion:
   case ArchiveError::SplitEntry:
   case ArchiveError::SubBlock:
-    return ExitUnsupported;
+    return kExitUnsupported;
   default:
-    return ExitFailure;
+    return kExitFailure;
   }
 }
 
@@ -130,8 +130,9 @@ Arguments parseArguments(int argc, char** argv, int first) {
 }
 
 const char* methodName(uint8_t method) {
-  static const char* const names[] = {"store", "fastest", "fast", "normal", "good", "best"};
-  return method >= kMethodStored && method <= kMethodBest ? names[method - kMethodStored] : "?";
+  static const char* const kMethodNames[] = {"store", "fastest", "fast", "normal", "good", "best"};
+  return method >= kMethodStored && method <= kMethodBest ? kMethodNames[method - kMethodStored]
+                                                          : "?";
 }
 
 int listCommand(const Arguments& args) {
@@ -158,7 +159,7 @@ int listCommand(const Arguments& args) {
     std::fprintf(stderr, "viriz-pack: %s: %s\n", archive.c_str(), describeArchiveError(error));
     return exitStatusFor(error);
   }
-  return ExitOk;
+  return kExitOk;
 }
 
 bool writeWhole(std::FILE* file, const uint8_t* data, size_t size) {
@@ -195,9 +196,9 @@ int extractCommand(const Arguments& args) {
   if (!written) {
     std::fprintf(stderr, "viriz-pack: cannot write %s: %s\n",
                  args.output ? args.output->c_str() : "standard output", std::strerror(errno));
-    return ExitFailure;
+    return kExitFailure;
   }
-  return ExitOk;
+  return kExitOk;
 }
 
 bool parseMethod(const std::string& text, pack::PackOptions& options) {
@@ -248,22 +249,22 @@ bool readWhole(const std::string& path, std::vector<uint8_t>& data) {
 class Progress {
 public:
   Progress(const std::string& name, uint64_t total)
-      : name_(name), total_(total), shown_(total >= MinimumSize && isatty(STDERR_FILENO)) {}
+      : name(name), total(total), shown(total >= kMinimumSize && isatty(STDERR_FILENO)) {}
   void update(uint64_t done) const {
-    if (shown_)
-      std::fprintf(stderr, "\rviriz-pack: %s %3d%%", name_.c_str(),
-                   static_cast<int>(done * 100 / total_));
+    if (shown)
+      std::fprintf(stderr, "\rviriz-pack: %s %3d%%", name.c_str(),
+                   static_cast<int>(done * 100 / total));
   }
   void finish() const {
-    if (shown_)
-      std::fprintf(stderr, "\rviriz-pack: %s done\n", name_.c_str());
+    if (shown)
+      std::fprintf(stderr, "\rviriz-pack: %s done\n", name.c_str());
   }
 
 private:
-  static constexpr uint64_t MinimumSize = 1 << 20;
-  std::string name_;
-  uint64_t total_;
-  bool shown_;
+  static constexpr uint64_t kMinimumSize = 1 << 20;
+  std::string name;
+  uint64_t total;
+  bool shown;
 };
 
 int createCommand(const Arguments& args) {
@@ -279,7 +280,7 @@ int createCommand(const Arguments& args) {
     options.password = *args.password;
   }
   const bool fileTimes = args.time && *args.time == "mtime";
-  uint32_t dosTime = pack::DefaultDosTime;
+  uint32_t dosTime = pack::kDefaultDosTime;
   if (args.time && !fileTimes) {
     const auto parsed = parseTime(*args.time);
     if (!parsed)
@@ -303,13 +304,13 @@ int createCommand(const Arguments& args) {
   if (file == nullptr) {
     std::fprintf(stderr, "viriz-pack: cannot create %s: %s\n", temporary.c_str(),
                  std::strerror(errno));
-    return ExitFailure;
+    return kExitFailure;
   }
   const auto fail = [&](const std::string& message) {
     std::fprintf(stderr, "viriz-pack: %s\n", message.c_str());
     std::fclose(file);
     std::remove(temporary.c_str());
-    return ExitFailure;
+    return kExitFailure;
   };
 
   bool ok = true;
@@ -337,9 +338,9 @@ int createCommand(const Arguments& args) {
   if (std::fclose(file) != 0 || std::rename(temporary.c_str(), output.c_str()) != 0) {
     std::fprintf(stderr, "viriz-pack: cannot write %s: %s\n", output.c_str(), std::strerror(errno));
     std::remove(temporary.c_str());
-    return ExitFailure;
+    return kExitFailure;
   }
-  return ExitOk;
+  return kExitOk;
 }
 
 } // namespace
@@ -349,8 +350,8 @@ int main(int argc, char** argv) {
     return usageError("no command given");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(helpText, stdout);
-    return ExitOk;
+    std::fputs(kHelpText, stdout);
+    return kExitOk;
   }
   const Arguments args = parseArguments(argc, argv, 2);
   if (!args.error.empty())

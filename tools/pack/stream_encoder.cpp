@@ -9,30 +9,30 @@ namespace pack {
 
 namespace {
 
-constexpr uint64_t Unusable = std::numeric_limits<uint64_t>::max();
+constexpr uint64_t kUnusable = std::numeric_limits<uint64_t>::max();
 // Rough cost of a literal in bits, the yardstick match choices are measured with.
-constexpr int LiteralBits = 8;
+constexpr int kLiteralBits = 8;
 // Bits of padding after an entry's last symbol.
-constexpr uint64_t TrailingBits = 16;
+constexpr uint64_t kTrailingBits = 16;
 
-int lengthCountFor(bool audio, int channels) {
-  return audio ? channels * AudioSymbols : LzLengthCount;
+uint32_t lengthCountFor(bool audio, int channels) {
+  return audio ? uint32_t(channels) * kAudioSymbols : kLzTableLengths;
 }
 
 // The separate Huffman tables inside one table set: offset and symbol count.
 struct TableRange {
-  int offset;
-  int count;
+  uint32_t offset;
+  uint32_t count;
 };
 
 std::vector<TableRange> tablesOf(bool audio, int channels) {
   if (!audio)
-    return {{LiteralTableOffset, LiteralSymbols},
-            {DistanceTableOffset, DistanceSymbols},
-            {LengthTableOffset, LengthSymbols}};
+    return {{kLiteralTableOffset, kLiteralSymbols},
+            {kDistanceTableOffset, kDistanceSymbols},
+            {kLengthTableOffset, kLengthSymbols}};
   std::vector<TableRange> tables;
-  for (int channel = 0; channel < channels; ++channel)
-    tables.push_back({channel * AudioSymbols, AudioSymbols});
+  for (uint32_t channel = 0; channel < uint32_t(channels); ++channel)
+    tables.push_back({channel * kAudioSymbols, kAudioSymbols});
   return tables;
 }
 
@@ -42,14 +42,15 @@ uint64_t symbolBits(const std::vector<uint32_t>& frequencies, const CodeLengths&
     if (frequencies[i] == 0)
       continue;
     if (lengths[i] == 0)
-      return Unusable;
+      return kUnusable;
     bits += uint64_t{frequencies[i]} * lengths[i];
   }
   return bits;
 }
 
-std::array<uint16_t, MaxLengthCount> codesOf(const CodeLengths& lengths, bool audio, int channels) {
-  std::array<uint16_t, MaxLengthCount> codes{};
+std::array<uint16_t, kMaxTableLengths> codesOf(const CodeLengths& lengths, bool audio,
+                                               int channels) {
+  std::array<uint16_t, kMaxTableLengths> codes{};
   for (const TableRange& table : tablesOf(audio, channels)) {
     const auto tableCodes = canonicalCodes(std::span(lengths).subspan(table.offset, table.count));
     std::copy(tableCodes.begin(), tableCodes.end(), codes.begin() + table.offset);
@@ -67,10 +68,6 @@ struct LengthCode {
   uint8_t extraValue;
 };
 
-constexpr int RepeatPrevious = 16;
-constexpr int ShortZeroRun = 17;
-constexpr int LongZeroRun = 18;
-
 uint8_t deltaSymbol(uint8_t target, uint8_t base) {
   return (target - base) & 15;
 }
@@ -79,7 +76,7 @@ uint8_t deltaSymbol(uint8_t target, uint8_t base) {
 // bit costs of the code-length alphabet given.
 std::vector<LengthCode> planLengthCodes(std::span<const uint8_t> target,
                                         std::span<const uint8_t> base,
-                                        const std::array<int, BitLengthSymbols>& cost) {
+                                        const std::array<int, kBitLengthSymbols>& cost) {
   const size_t count = target.size();
   const auto deltaCost = [&](size_t from, size_t n) {
     int bits = 0;
@@ -112,11 +109,11 @@ std::vector<LengthCode> planLengthCodes(std::span<const uint8_t> target,
       }
     };
     if (target[i] == 0) {
-      consider(LongZeroRun, 7, runOf(i, 0, 138), 11);
-      consider(ShortZeroRun, 3, runOf(i, 0, 10), 3);
+      consider(kBitLengthLongZeros, 7, runOf(i, 0, 138), 11);
+      consider(kBitLengthZeros, 3, runOf(i, 0, 10), 3);
     }
     if (i > 0)
-      consider(RepeatPrevious, 2, runOf(i, target[i - 1], 6), 3);
+      consider(kBitLengthRepeat, 2, runOf(i, target[i - 1], 6), 3);
     codes.push_back(choice);
     i += covered;
   }
@@ -129,31 +126,31 @@ std::vector<uint8_t> lengthsWithTwoSymbols(std::vector<uint32_t> frequencies) {
       std::count_if(frequencies.begin(), frequencies.end(), [](uint32_t f) { return f > 0; });
   if (used == 1)
     frequencies[frequencies[0] == 0 ? 0 : 1] = 1;
-  return limitedCodeLengths(frequencies, MaxCodeLength);
+  return limitedCodeLengths(frequencies, kMaxCodeLength);
 }
 
 struct LengthEncoding {
-  std::array<uint8_t, BitLengthSymbols> bitLengths{};
+  std::array<uint8_t, kBitLengthSymbols> bitLengths{};
   std::vector<LengthCode> codes;
   uint64_t bits = 0;
 };
 
 LengthEncoding encodeLengths(std::span<const uint8_t> target, std::span<const uint8_t> base) {
-  std::array<int, BitLengthSymbols> cost;
+  std::array<int, kBitLengthSymbols> cost;
   cost.fill(4);
   LengthEncoding encoding;
   // Plans and code lengths refine each other; a few rounds settle them.
   for (int round = 0; round < 3; ++round) {
     encoding.codes = planLengthCodes(target, base, cost);
-    std::vector<uint32_t> frequencies(BitLengthSymbols, 0);
+    std::vector<uint32_t> frequencies(kBitLengthSymbols, 0);
     for (const LengthCode& code : encoding.codes)
       ++frequencies[code.symbol];
     const auto lengths = lengthsWithTwoSymbols(frequencies);
     std::copy(lengths.begin(), lengths.end(), encoding.bitLengths.begin());
-    for (int s = 0; s < BitLengthSymbols; ++s)
+    for (uint32_t s = 0; s < kBitLengthSymbols; ++s)
       cost[s] = lengths[s] > 0 ? lengths[s] : 16;
   }
-  encoding.bits = BitLengthSymbols * 4;
+  encoding.bits = kBitLengthSymbols * 4;
   for (const LengthCode& code : encoding.codes)
     encoding.bits += encoding.bitLengths[code.symbol] + code.extraBits;
   return encoding;
@@ -179,7 +176,7 @@ int recentMatchCost(uint32_t length, uint32_t distance, int age) {
   return 6 + (age > 0 ? 1 : 0) + lengthSlot(length - 2 - recentMatchBonus(distance)).extraBits;
 }
 
-constexpr int RepeatLastCost = 3;
+constexpr int kRepeatLastCost = 3;
 
 } // namespace
 
@@ -187,12 +184,12 @@ EncoderEffort fastEffort() {
   return {{8, 32}, 1, 16384};
 }
 EncoderEffort bestEffort() {
-  return {{256, MaxMatchLength}, 2, 4096};
+  return {{256, kMaxMatchLength}, 2, 4096};
 }
 
 void writeTableSet(BitWriter& out, bool audio, int channels, const CodeLengths& lengths,
                    const CodeLengths& previous) {
-  const int count = lengthCountFor(audio, channels);
+  const uint32_t count = lengthCountFor(audio, channels);
   const std::span<const uint8_t> target(lengths.data(), count);
   const CodeLengths zeros{};
   const LengthEncoding delta = encodeLengths(target, std::span(previous.data(), count));
@@ -220,22 +217,21 @@ CodeLengths buildTableSet(bool audio, int channels, const std::vector<uint32_t>&
                                            frequencies.begin() + table.offset + table.count);
     // The switch symbol must stay codable for whatever comes next.
     if (audio)
-      tableFrequencies[AudioTableSwitchSymbol] += 1;
-    else if (table.offset == LiteralTableOffset)
-      tableFrequencies[TableSwitchSymbol] += 1;
+      tableFrequencies[kAudioSymbolNewTables] += 1;
+    else if (table.offset == kLiteralTableOffset)
+      tableFrequencies[kSymbolNewTables] += 1;
     const auto tableLengths = lengthsWithTwoSymbols(tableFrequencies);
     std::copy(tableLengths.begin(), tableLengths.end(), lengths.begin() + table.offset);
   }
   return lengths;
 }
 
-StreamEncoder::StreamEncoder(EncoderEffort effort)
-    : effort_(effort), matcher_(effort.matchFinder) {}
+StreamEncoder::StreamEncoder(EncoderEffort effort) : effort(effort), matcher(effort.matchFinder) {}
 
 std::vector<uint8_t> StreamEncoder::encodeEntry(std::span<const uint8_t> data, EntryCoding coding,
                                                 uint32_t blockSize,
                                                 const std::function<void(uint64_t)>& progress) {
-  const uint32_t begin = matcher_.append(data);
+  const uint32_t begin = matcher.append(data);
   const uint32_t end = begin + static_cast<uint32_t>(data.size());
   BitWriter out;
   switch (coding.kind) {
@@ -245,18 +241,18 @@ std::vector<uint8_t> StreamEncoder::encodeEntry(std::span<const uint8_t> data, E
   case EntryCoding::Kind::Audio:
     encodeAudio(begin, end, coding.channels, out);
     for (uint32_t pos = begin; pos < end; ++pos)
-      matcher_.insert(pos);
+      matcher.insert(pos);
     break;
   case EntryCoding::Kind::Automatic: {
-    const StreamState before = state_;
+    const StreamState before = state;
     Trial best;
     encodeLz(begin, end, best.out, progress);
-    best.state = state_;
+    best.state = state;
     for (int channels = 1; channels <= 4; ++channels) {
       restoreState(before);
       Trial trial;
       encodeAudio(begin, end, channels, trial.out);
-      trial.state = state_;
+      trial.state = state;
       if (trial.out.bitCount() < best.out.bitCount())
         best = std::move(trial);
     }
@@ -269,9 +265,9 @@ std::vector<uint8_t> StreamEncoder::encodeEntry(std::span<const uint8_t> data, E
   return std::move(out.bytes());
 }
 
-void StreamEncoder::restoreState(const StreamState& state) {
-  state_ = state;
-  codes_ = codesOf(state_.lengths, state_.audio, state_.channels);
+void StreamEncoder::restoreState(const StreamState& saved) {
+  state = saved;
+  codes = codesOf(state.lengths, state.audio, state.channels);
 }
 
 // --- LZ mode -------------------------------------------------------------------
@@ -281,22 +277,22 @@ StreamEncoder::Candidate StreamEncoder::bestCandidate(uint32_t pos, uint32_t max
   if (maxLength < 2)
     return best;
   const auto consider = [&](uint32_t length, uint32_t distance, int cost) {
-    const int gain = static_cast<int>(length) * LiteralBits - cost;
+    const int gain = static_cast<int>(length) * kLiteralBits - cost;
     if (gain > best.gain)
       best = {length, distance, gain};
   };
 
-  const Match match = matcher_.longestMatch(pos, maxLength);
+  const Match match = matcher.longestMatch(pos, maxLength);
   if (match.length > 0)
     consider(match.length, match.distance, newMatchCost(match.length, match.distance));
 
   for (int age = 0; age < 4; ++age) {
-    const uint32_t distance = state_.recentDistances[(state_.recentCounter - 1 - age) & 3];
-    if (distance == 0 || distance > pos || distance > MaxDistance)
+    const uint32_t distance = state.recentDistances[(state.recentCounter - 1 - age) & 3];
+    if (distance == 0 || distance > pos || distance > kMaxDistance)
       continue;
-    const uint32_t length = matcher_.matchLengthAt(pos, distance, maxLength);
-    if (distance == state_.lastDistance && length >= state_.lastLength && state_.lastLength >= 2)
-      consider(state_.lastLength, distance, RepeatLastCost);
+    const uint32_t length = matcher.matchLengthAt(pos, distance, maxLength);
+    if (distance == state.lastDistance && length >= state.lastLength && state.lastLength >= 2)
+      consider(state.lastLength, distance, kRepeatLastCost);
     if (length >= 2 + recentMatchBonus(distance))
       consider(length, distance, recentMatchCost(length, distance, age));
   }
@@ -309,7 +305,7 @@ void StreamEncoder::emitLiteral(uint8_t byte) {
 }
 
 void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
-  StreamState& s = state_;
+  StreamState& s = state;
   int age = -1;
   for (int a = 0; a < 4 && age < 0; ++a)
     if (s.recentDistances[(s.recentCounter - 1 - a) & 3] == distance)
@@ -317,22 +313,22 @@ void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
   const uint32_t recentBonus = recentMatchBonus(distance);
 
   if (distance == s.lastDistance && length == s.lastLength) {
-    addSymbol({RepeatLastSymbol, 0, 0});
+    addSymbol({kSymbolRepeatLast, 0, 0});
   } else if (age >= 0 && length >= 2 + recentBonus) {
-    addSymbol({static_cast<uint16_t>(RecentDistanceSymbol + age), 0, 0});
+    addSymbol({static_cast<uint16_t>(kSymbolRecentFirst + age), 0, 0});
     const Slot slot = lengthSlot(length - 2 - recentBonus);
-    addSymbol({static_cast<uint16_t>(LengthTableOffset + slot.slot),
+    addSymbol({static_cast<uint16_t>(kLengthTableOffset + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
   } else if (length == 2 && distance <= 256) {
     const Slot slot = shortDistanceSlot(distance);
-    addSymbol({static_cast<uint16_t>(ShortMatchSymbol + slot.slot),
+    addSymbol({static_cast<uint16_t>(kSymbolShortFirst + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
   } else {
     const Slot slot = lengthSlot(length - 3 - newMatchBonus(distance));
-    addSymbol({static_cast<uint16_t>(MatchLengthSymbol + slot.slot),
+    addSymbol({static_cast<uint16_t>(kSymbolMatchFirst + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
     const Slot distanceCode = distanceSlot(distance);
-    addSymbol({static_cast<uint16_t>(DistanceTableOffset + distanceCode.slot),
+    addSymbol({static_cast<uint16_t>(kDistanceTableOffset + distanceCode.slot),
                static_cast<uint8_t>(distanceCode.extraBits), distanceCode.extraValue});
   }
   // Every match, however coded, enters the recent distances.
@@ -346,7 +342,7 @@ void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
 void StreamEncoder::encodeLz(uint32_t begin, uint32_t end, BitWriter& out,
                              const std::function<void(uint64_t)>& progress) {
   startBlocks(false, 1, out);
-  const uint8_t* bytes = matcher_.buffer();
+  const uint8_t* bytes = matcher.bytes();
 
   // Candidates found while looking ahead stay valid until a match changes the
   // recent distances.
@@ -358,13 +354,13 @@ void StreamEncoder::encodeLz(uint32_t begin, uint32_t end, BitWriter& out,
   uint32_t inserted = begin; // positions below are in the match finder
   const auto insertUpTo = [&](uint32_t pos) {
     while (inserted < pos)
-      matcher_.insert(inserted++);
+      matcher.insert(inserted++);
   };
   const auto candidateAt = [&](uint32_t pos) {
     Cached& slot = cache[pos & 3];
     if (slot.pos != pos) {
       insertUpTo(pos);
-      slot = {pos, bestCandidate(pos, std::min(MaxMatchLength, end - pos))};
+      slot = {pos, bestCandidate(pos, std::min(kMaxMatchLength, end - pos))};
     }
     return slot.candidate;
   };
@@ -374,10 +370,10 @@ void StreamEncoder::encodeLz(uint32_t begin, uint32_t end, BitWriter& out,
   while (pos < end) {
     const Candidate current = candidateAt(pos);
     bool takeLiteral = current.gain <= 0;
-    if (!takeLiteral && current.length < effort_.matchFinder.niceLength) {
+    if (!takeLiteral && current.length < effort.matchFinder.niceLength) {
       // Lazy evaluation: a literal now pays if a clearly better match starts
       // inside the current one.
-      for (uint32_t step = 1; step <= static_cast<uint32_t>(effort_.lazySteps) &&
+      for (uint32_t step = 1; step <= static_cast<uint32_t>(effort.lazySteps) &&
                               step < current.length && pos + step < end;
            ++step) {
         if (candidateAt(pos + step).gain > current.gain + 4 * static_cast<int>(step - 1)) {
@@ -410,19 +406,19 @@ void StreamEncoder::encodeLz(uint32_t begin, uint32_t end, BitWriter& out,
 void StreamEncoder::encodeAudio(uint32_t begin, uint32_t end, int channels, BitWriter& out) {
   // The decoder puts the current channel back to 0 when new tables have fewer
   // channels; such a switch is certain here unless nothing is written at all.
-  const int channelBefore = state_.currentChannel;
-  if ((begin < end || !state_.started) && state_.currentChannel >= channels)
-    state_.currentChannel = 0;
+  const int channelBefore = state.currentChannel;
+  if ((begin < end || !state.started) && state.currentChannel >= channels)
+    state.currentChannel = 0;
   startBlocks(true, channels, out);
-  switchChannel_ = channelBefore;
-  const uint8_t* bytes = matcher_.buffer();
+  switchChannel = channelBefore;
+  const uint8_t* bytes = matcher.bytes();
   for (uint32_t pos = begin; pos < end; ++pos) {
-    const int channel = state_.currentChannel;
+    const int channel = state.currentChannel;
     const uint8_t delta =
-        encodeAudioByte(state_.channelStates[channel], state_.channelDelta, bytes[pos]);
-    addSymbol({static_cast<uint16_t>(channel * AudioSymbols + delta), 0, 0});
+        encodeAudioByte(state.channelStates[channel], state.channelDelta, bytes[pos]);
+    addSymbol({static_cast<uint16_t>(channel * kAudioSymbols + delta), 0, 0});
     endToken();
-    state_.currentChannel = (channel + 1) % channels;
+    state.currentChannel = (channel + 1) % channels;
   }
   flushBlocks();
 }
@@ -430,122 +426,122 @@ void StreamEncoder::encodeAudio(uint32_t begin, uint32_t end, int channels, BitW
 // --- Blocks and table switches -------------------------------------------------
 
 void StreamEncoder::startBlocks(bool audio, int channels, BitWriter& out) {
-  out_ = &out;
-  blockAudio_ = audio;
-  blockChannels_ = channels;
-  switchChannel_ = state_.currentChannel;
-  pending_.clear();
-  openBlockSize_ = 0;
-  const size_t count = static_cast<size_t>(lengthCountFor(audio, channels));
-  openFrequencies_.assign(count, 0);
-  chunkFrequencies_.assign(count, 0);
+  blockOut = &out;
+  blockAudio = audio;
+  blockChannels = channels;
+  switchChannel = state.currentChannel;
+  pending.clear();
+  openBlockSize = 0;
+  const size_t count = lengthCountFor(audio, channels);
+  openFrequencies.assign(count, 0);
+  chunkFrequencies.assign(count, 0);
 }
 
 void StreamEncoder::addSymbol(CodedSymbol symbol) {
-  pending_.push_back(symbol);
-  ++chunkFrequencies_[symbol.index];
+  pending.push_back(symbol);
+  ++chunkFrequencies[symbol.index];
 }
 
 void StreamEncoder::endToken() {
   // Blocks end only between whole literals, matches or samples: a table
   // switch cannot sit between a match's length and distance.
-  if (pending_.size() - openBlockSize_ >= effort_.blockSymbols)
+  if (pending.size() - openBlockSize >= effort.blockSymbols)
     considerChunk();
 }
 
 uint64_t StreamEncoder::blockCost(const std::vector<uint32_t>& frequencies) const {
-  const CodeLengths lengths = buildTableSet(blockAudio_, blockChannels_, frequencies);
-  return tableSetBits(blockAudio_, blockChannels_, lengths, state_.lengths) +
+  const CodeLengths lengths = buildTableSet(blockAudio, blockChannels, frequencies);
+  return tableSetBits(blockAudio, blockChannels, lengths, state.lengths) +
          symbolBits(frequencies, lengths);
 }
 
 void StreamEncoder::considerChunk() {
-  const uint64_t chunkCost = blockCost(chunkFrequencies_);
-  if (openBlockSize_ > 0) {
-    std::vector<uint32_t> merged(openFrequencies_.size());
+  const uint64_t chunkCost = blockCost(chunkFrequencies);
+  if (openBlockSize > 0) {
+    std::vector<uint32_t> merged(openFrequencies.size());
     for (size_t i = 0; i < merged.size(); ++i)
-      merged[i] = openFrequencies_[i] + chunkFrequencies_[i];
+      merged[i] = openFrequencies[i] + chunkFrequencies[i];
     const uint64_t mergedCost = blockCost(merged);
-    if (mergedCost <= openBlockCost_ + chunkCost) {
-      openFrequencies_ = std::move(merged);
-      openBlockCost_ = mergedCost;
+    if (mergedCost <= openBlockCost + chunkCost) {
+      openFrequencies = std::move(merged);
+      openBlockCost = mergedCost;
     } else {
-      writeBlock(std::span(pending_).first(openBlockSize_), openFrequencies_);
-      pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(openBlockSize_));
-      openFrequencies_ = chunkFrequencies_;
-      openBlockCost_ = chunkCost;
+      writeBlock(std::span(pending).first(openBlockSize), openFrequencies);
+      pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(openBlockSize));
+      openFrequencies = chunkFrequencies;
+      openBlockCost = chunkCost;
     }
   } else {
-    openFrequencies_ = chunkFrequencies_;
-    openBlockCost_ = chunkCost;
+    openFrequencies = chunkFrequencies;
+    openBlockCost = chunkCost;
   }
-  openBlockSize_ = pending_.size();
-  std::fill(chunkFrequencies_.begin(), chunkFrequencies_.end(), 0);
+  openBlockSize = pending.size();
+  std::fill(chunkFrequencies.begin(), chunkFrequencies.end(), 0);
 }
 
 void StreamEncoder::flushBlocks() {
-  if (pending_.size() > openBlockSize_)
+  if (pending.size() > openBlockSize)
     considerChunk();
-  if (!pending_.empty() || !state_.started)
-    writeBlock(pending_, openFrequencies_);
-  pending_.clear();
-  openBlockSize_ = 0;
-  std::fill(openFrequencies_.begin(), openFrequencies_.end(), 0);
+  if (!pending.empty() || !state.started)
+    writeBlock(pending, openFrequencies);
+  pending.clear();
+  openBlockSize = 0;
+  std::fill(openFrequencies.begin(), openFrequencies.end(), 0);
 }
 
 void StreamEncoder::writeBlock(std::span<const CodedSymbol> symbols,
                                const std::vector<uint32_t>& frequencies) {
-  BitWriter& out = *out_;
-  const bool sameMode = state_.started && state_.audio == blockAudio_ &&
-                        (!blockAudio_ || state_.channels == blockChannels_);
-  const CodeLengths fresh = buildTableSet(blockAudio_, blockChannels_, frequencies);
-  const uint64_t keepBits = sameMode ? symbolBits(frequencies, state_.lengths) : Unusable;
-  const uint64_t switchBits = tableSetBits(blockAudio_, blockChannels_, fresh, state_.lengths) +
-                              symbolBits(frequencies, fresh) + (state_.started ? 12 : 0);
+  BitWriter& out = *blockOut;
+  const bool sameMode = state.started && state.audio == blockAudio &&
+                        (!blockAudio || state.channels == blockChannels);
+  const CodeLengths fresh = buildTableSet(blockAudio, blockChannels, frequencies);
+  const uint64_t keepBits = sameMode ? symbolBits(frequencies, state.lengths) : kUnusable;
+  const uint64_t switchBits = tableSetBits(blockAudio, blockChannels, fresh, state.lengths) +
+                              symbolBits(frequencies, fresh) + (state.started ? 12 : 0);
 
   if (keepBits > switchBits) {
-    if (state_.started) {
+    if (state.started) {
       // The switch symbol is coded with the tables being replaced: in audio
       // mode, the table of the channel whose byte would come next.
       const int index =
-          state_.audio ? switchChannel_ * AudioSymbols + AudioTableSwitchSymbol : TableSwitchSymbol;
-      out.write(codes_[index], state_.lengths[index]);
+          state.audio ? switchChannel * kAudioSymbols + kAudioSymbolNewTables : kSymbolNewTables;
+      out.write(codes[index], state.lengths[index]);
     }
-    writeTableSet(out, blockAudio_, blockChannels_, fresh, state_.lengths);
-    state_.started = true;
-    state_.audio = blockAudio_;
-    state_.channels = blockChannels_;
-    state_.lengths = fresh;
-    codes_ = codesOf(state_.lengths, state_.audio, state_.channels);
+    writeTableSet(out, blockAudio, blockChannels, fresh, state.lengths);
+    state.started = true;
+    state.audio = blockAudio;
+    state.channels = blockChannels;
+    state.lengths = fresh;
+    codes = codesOf(state.lengths, state.audio, state.channels);
   }
   for (const CodedSymbol& symbol : symbols) {
-    out.write(codes_[symbol.index], state_.lengths[symbol.index]);
+    out.write(codes[symbol.index], state.lengths[symbol.index]);
     out.write(symbol.extraValue, symbol.extraBits);
   }
   // The next block starts with the channel of the symbol after this one.
-  if (blockAudio_ && !symbols.empty())
-    switchChannel_ = (symbols.back().index / AudioSymbols + 1) % blockChannels_;
+  if (blockAudio && !symbols.empty())
+    switchChannel = (symbols.back().index / kAudioSymbols + 1) % blockChannels;
 }
 
 void StreamEncoder::writeSafeSymbol(BitWriter& out) const {
   // Some symbol other than the table switch, in the table the decoder would use next.
-  const int offset = state_.audio ? state_.currentChannel * AudioSymbols : 0;
-  const int switchIndex = offset + (state_.audio ? AudioTableSwitchSymbol : TableSwitchSymbol);
+  const int offset = state.audio ? state.currentChannel * kAudioSymbols : 0;
+  const int switchIndex = offset + (state.audio ? kAudioSymbolNewTables : kSymbolNewTables);
   int safe = offset;
-  while (safe == switchIndex || state_.lengths[safe] == 0)
+  while (safe == switchIndex || state.lengths[safe] == 0)
     ++safe;
-  out.write(codes_[safe], state_.lengths[safe]);
+  out.write(codes[safe], state.lengths[safe]);
 }
 
 void StreamEncoder::finishEntry(BitWriter& out, uint32_t blockSize, bool empty) {
-  if (empty && state_.started && out.bitCount() == 0) {
+  if (empty && state.started && out.bitCount() == 0) {
     // An empty entry inside a stream still gets some data: other extractors
     // stumble over a solid entry without any. Repeating the table set in
     // effect changes nothing for the decoder.
     const int index =
-        state_.audio ? switchChannel_ * AudioSymbols + AudioTableSwitchSymbol : TableSwitchSymbol;
-    out.write(codes_[index], state_.lengths[index]);
-    writeTableSet(out, state_.audio, state_.channels, state_.lengths, state_.lengths);
+        state.audio ? switchChannel * kAudioSymbols + kAudioSymbolNewTables : kSymbolNewTables;
+    out.write(codes[index], state.lengths[index]);
+    writeTableSet(out, state.audio, state.channels, state.lengths, state.lengths);
   }
   // Padding follows the last symbol: other extractors read up to two bytes
   // past it, and the cipher works on whole blocks. The decoder peeks one
@@ -554,7 +550,7 @@ void StreamEncoder::finishEntry(BitWriter& out, uint32_t blockSize, bool empty) 
   const uint64_t symbolsEnd = out.bitCount();
   writeSafeSymbol(out);
   out.alignToByte();
-  while (out.bitCount() < symbolsEnd + TrailingBits ||
+  while (out.bitCount() < symbolsEnd + kTrailingBits ||
          (blockSize > 1 && out.bytes().size() % blockSize != 0))
     out.write(0, 8);
 }

@@ -6,7 +6,7 @@
 
 #include "archive/audio_predictor.h"
 #include "bit_writer.h"
-#include "lz_format.h"
+#include "match_coding.h"
 #include "match_finder.h"
 
 #include <array>
@@ -37,7 +37,7 @@ EncoderEffort bestEffort();
 // Code lengths of one table set as the decoder stores them: LZ mode uses the
 // first 374 (literal, distance, length tables), audio mode 257 per channel;
 // the rest stay 0.
-using CodeLengths = std::array<uint8_t, MaxLengthCount>;
+using CodeLengths = std::array<uint8_t, kMaxTableLengths>;
 
 // One symbol of the stream: its index in the table set's length array and the
 // extra bits that follow its code.
@@ -108,23 +108,23 @@ private:
   void writeSafeSymbol(BitWriter& out) const;
   void finishEntry(BitWriter& out, uint32_t blockSize, bool empty);
 
-  EncoderEffort effort_;
-  MatchFinder matcher_;
-  StreamState state_;
+  EncoderEffort effort;
+  MatchFinder matcher;
+  StreamState state;
 
-  std::array<uint16_t, MaxLengthCount> codes_{}; // codes of the table set in effect
+  std::array<uint16_t, kMaxTableLengths> codes{}; // codes of the table set in effect
 
   // The blocks being gathered: their mode, the writer they go to, and the
   // decoder's current channel where the next block starts.
-  BitWriter* out_ = nullptr;
-  bool blockAudio_ = false;
-  int blockChannels_ = 1;
-  int switchChannel_ = 0;
-  std::vector<CodedSymbol> pending_; // the open block, then the newest chunk
-  size_t openBlockSize_ = 0;
-  uint64_t openBlockCost_ = 0;
-  std::vector<uint32_t> openFrequencies_;
-  std::vector<uint32_t> chunkFrequencies_;
+  BitWriter* blockOut = nullptr;
+  bool blockAudio = false;
+  int blockChannels = 1;
+  int switchChannel = 0;
+  std::vector<CodedSymbol> pending; // the open block, then the newest chunk
+  size_t openBlockSize = 0;
+  uint64_t openBlockCost = 0;
+  std::vector<uint32_t> openFrequencies;
+  std::vector<uint32_t> chunkFrequencies;
 };
 
 // Writes a table set: mode bits, the code of the code lengths, then the

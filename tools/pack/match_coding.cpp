@@ -1,4 +1,4 @@
-#include "lz_format.h"
+#include "match_coding.h"
 
 #include <bit>
 
