@@ -24,11 +24,11 @@ struct PngWriter {
 // object that the jump could leave half-updated, and reports the failure
 // by its result.
 bool encodePng(PngWriter& writer, FILE* file, png_uint_32 width, png_uint_32 height,
-               png_bytepp rows) {
+               png_bytepp rows, int compressionLevel) {
   if (setjmp(png_jmpbuf(writer.png)))
     return false;
   png_init_io(writer.png, file);
-  png_set_compression_level(writer.png, 9);
+  png_set_compression_level(writer.png, compressionLevel);
   png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(writer.png, writer.info);
@@ -40,7 +40,7 @@ bool encodePng(PngWriter& writer, FILE* file, png_uint_32 width, png_uint_32 hei
 } // namespace
 
 bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, int width,
-                 int height) {
+                 int height, int compressionLevel) {
   std::vector<png_bytep> rows(static_cast<size_t>(height));
   for (int y = 0; y < height; ++y)
     rows[static_cast<size_t>(y)] =
@@ -53,6 +53,6 @@ bool writeRgbPng(const std::string& path, const std::vector<std::uint8_t>& rgb, 
   if (!file)
     return false;
   bool written = encodePng(writer, file, static_cast<png_uint_32>(width),
-                           static_cast<png_uint_32>(height), rows.data());
+                           static_cast<png_uint_32>(height), rows.data(), compressionLevel);
   return std::fclose(file) == 0 && written;
 }

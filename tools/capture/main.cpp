@@ -101,7 +101,7 @@ int capture(const Options& options, const std::filesystem::path& out) {
     std::snprintf(name, sizeof name, "frame-%06ld.png", frame);
     double at = options.from + static_cast<double>(frame) / options.fps;
     if (!writeRgbPng(out / name, capture.render(static_cast<float>(at)), FrameCapture::kWidth,
-                     FrameCapture::kHeight)) {
+                     FrameCapture::kHeight, kFastestPng)) {
       std::fprintf(stderr, "viriz-capture: cannot write %s\n", (out / name).c_str());
       return 1;
     }
