@@ -3,11 +3,11 @@
 
 #include "app/scene_script.h"
 #include "archive/data_file.h"
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 #include "assets/texture.h"
 #include "audio/data_file_callbacks.h"
 #include "frame_capture.h"
+#include "scene/mesh_effects.h"
 #include "scene/scene_object.h"
 
 #include <GL/gl.h>
@@ -37,10 +37,10 @@ void BM_StartupLoad(benchmark::State& state) {
       state.SkipWithError("the track does not open");
       return;
     }
-    std::unique_ptr<Mesh> mesh(ResourceCache<Mesh>::load("data/viriz.mesh"));
-    std::unique_ptr<Texture> environment(ResourceCache<Texture>::load("data/tex.png"));
-    std::unique_ptr<Texture> logo(ResourceCache<Texture>::load("data/logo.png"));
-    std::unique_ptr<Texture> credits(ResourceCache<Texture>::load("data/creds.png"));
+    std::unique_ptr<Mesh> mesh = loadMesh("data/viriz.mesh");
+    std::unique_ptr<Texture> environment = loadTexture("data/tex.png");
+    std::unique_ptr<Texture> logo = loadTexture("data/logo.png");
+    std::unique_ptr<Texture> credits = loadTexture("data/creds.png");
     benchmark::DoNotOptimize(mesh.get());
     ov_clear(&decoder);
   }
@@ -65,8 +65,8 @@ void BM_ShowFrame(benchmark::State& state) {
     Matrix4 modelview;
     glGetFloatv(GL_MODELVIEW_MATRIX, modelview.m);
     auto start = std::chrono::steady_clock::now();
-    mesh->applyRadialColor(0.5f, 10.0f);
-    mesh->updateEnvTexCoords(modelview);
+    applyRadialColor(*mesh, 0.5f, 10.0f);
+    updateEnvTexCoords(*mesh, modelview);
     effectsSeconds +=
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.ResumeTiming();

@@ -5,9 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
-#include "scene/math.h"
+#include "assets/mesh_loader.h"
+#include "scene/mesh_effects.h"
 #include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,14 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<Mesh> mesh;
   try {
-    mesh.reset(ResourceCache<Mesh>::load(path));
+    mesh = loadMesh(path);
   } catch (const std::string&) {
     return 0;
   }
   Matrix4 camera;
   camera.identity().lookAt({3, 1, 0}, {0, 0, 0}, 0.5f);
-  mesh->applyRadialColor(0.5f, 10.0f);
-  mesh->updateEnvTexCoords(camera);
+  applyRadialColor(*mesh, 0.5f, 10.0f);
+  updateEnvTexCoords(*mesh, camera);
   mesh->buildDrawArrays();
   return 0;
 }

@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "assets/resource_cache.h"
 #include "assets/texture.h"
 #include "scratch_file.h"
 
@@ -13,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = scratch.hold(data, size);
 
   try {
-    std::unique_ptr<Texture> texture(ResourceCache<Texture>::load(path));
+    std::unique_ptr<Texture> texture = loadTexture(path);
     // Every pixel must have been written: reading them all lets the
     // sanitizers see any that lie outside the buffer.
     uint32_t sum = 0;

@@ -3,6 +3,7 @@
 #include "app/show.h"
 #include "assets/mesh.h"
 #include "assets/texture.h"
+#include "scene/mesh_effects.h"
 #include "scene/scene_object.h"
 
 #include <GL/gl.h>
@@ -48,6 +49,8 @@ float creditsBrightness(float t) {
   return fraction * fraction;
 }
 
+// Additive over the frame: drawFrame has turned blending (one, one) on for
+// every frame with an overlay.
 void drawOverlay(Show& show, const FramePlan& plan) {
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
@@ -56,7 +59,6 @@ void drawOverlay(Show& show, const FramePlan& plan) {
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslatef(0.5f, 0.5f, 0.0f);
-  glEnable(GL_BLEND);
   glDisable(GL_LIGHTING);
 
   Texture* texture;
@@ -70,7 +72,6 @@ void drawOverlay(Show& show, const FramePlan& plan) {
     texture = show.creditsTexture;
   }
   texture->bind();
-  glBlendFunc(GL_ONE, GL_ONE);
 
   // Counter-clockwise as seen, so face culling keeps it; texture row 0 (the
   // image's top row) runs along the top of the screen.
@@ -100,6 +101,7 @@ FramePlan planFrame(float t) {
   else
     plan.overlay = Overlay::None;
   plan.creditsBrightness = plan.overlay == Overlay::Credits ? creditsBrightness(t) : 0.0f;
+  plan.additiveBlending = t > 32.0f;
   return plan;
 }
 
@@ -107,6 +109,14 @@ void drawFrame(Show& show, float seconds) {
   const float t = beatTimeOf(seconds);
   const FramePlan plan = planFrame(t);
 
+  // Set here rather than left over from earlier frames, so that a frame
+  // depends on its time alone.
+  if (plan.additiveBlending) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+  } else {
+    glDisable(GL_BLEND);
+  }
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
   Matrix4 projection;
@@ -124,14 +134,14 @@ void drawFrame(Show& show, float seconds) {
   camera.lookAt(plan.cameraPosition, Vec3{0.0f, 0.0f, 0.0f}, plan.roll);
 
   Mesh* mesh = show.sceneObject->mesh;
-  mesh->applyRadialColor((std::sin(plan.colourPhase) + 1.0f) * 0.5f, kRingSharpness);
+  applyRadialColor(*mesh, (std::sin(plan.colourPhase) + 1.0f) * 0.5f, kRingSharpness);
 
   glMultMatrixf(camera.m);
   glEnable(GL_CULL_FACE);
   show.environmentTexture->bind();
   glEnable(GL_TEXTURE_2D);
   // The coordinates follow the modelview matrix, so the camera must be on it.
-  mesh->updateEnvTexCoords();
+  updateEnvTexCoords(*mesh);
   show.sceneObject->draw();
 
   if (plan.overlay != Overlay::None)

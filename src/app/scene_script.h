@@ -19,6 +19,9 @@ struct FramePlan {
   float colourPhase;   // the ring of brightness is centred at (sin + 1) / 2
   Overlay overlay;     // drawn additively over the whole screen
   float creditsBrightness;
+  // Blending (one, one) for the whole frame, the mesh included: the overlay
+  // turns it on and the show keeps it on from then on.
+  bool additiveBlending;
 };
 
 FramePlan planFrame(float beatTime);

@@ -4,19 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scene/math.h"
-
-struct Vec2 {
-  float u;
-  float v;
-};
-
-struct Color4 {
-  float r;
-  float g;
-  float b;
-  float a;
-};
+#include "assets/vectors.h"
 
 // One triangle: each corner indexes the positions, normals and texture
 // coordinates separately, as the MESH0 file stores it.
@@ -27,12 +15,6 @@ struct Face {
   Vec3 normal; // the triangle's unit normal, computed at load
 };
 
-// True when every index of the face lies inside its array. Texture-coordinate
-// indices are only checked when there are texture coordinates: a mesh without
-// them never reads through those indices.
-bool faceIndicesInRange(const Face& face, size_t positionCount, size_t normalCount,
-                        size_t texCoordCount);
-
 // A triangle mesh: the indexed data of the file plus flat per-corner copies
 // (three entries per face, in face order) that GL draws as vertex arrays.
 class Mesh {
@@ -40,7 +22,7 @@ public:
   std::vector<Vec3> positions;
   std::vector<Vec3> normals; // slots shared by corners; recomputed from the geometry
   std::vector<Vec2> texCoords;
-  std::vector<Color4> colors; // one per position, filled by applyRadialColor
+  std::vector<Color4> colors; // one per position, filled by the radial colour effect
   std::vector<float> radial;  // one per position in [0, 1], filled on first use
   std::vector<Face> faces;
   std::vector<Vec3> drawPositions;
@@ -64,14 +46,4 @@ public:
   // Draws the per-corner arrays with one glDrawArrays call. Leaves depth
   // testing on and the client states as set.
   void draw();
-
-  // Per-frame effects, defined with the scene math (scene/mesh_effects.cpp).
-
-  // Texture coordinates from the corner normals as the current GL modelview
-  // matrix turns them: a view-dependent environment map.
-  void updateEnvTexCoords();
-  // The same with the modelview matrix given.
-  void updateEnvTexCoords(const Matrix4& modelview);
-  // Grey level 1 - |sharpness * (radial - centre)| per vertex, copied to the corners.
-  void applyRadialColor(float centre, float sharpness);
 };

@@ -15,8 +15,7 @@
 #include <span>
 #include <string>
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 
 // Records are read straight into the arrays, which needs the file's layout.
 static_assert(std::endian::native == std::endian::little);
@@ -41,7 +40,7 @@ bool faceIndicesInRange(const Face& face, size_t positionCount, size_t normalCou
 
 namespace {
 
-const std::string corruptFile = "Corrupt file";
+const std::string kCorruptFile = "Corrupt file";
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -57,7 +56,7 @@ public:
 
   void readBytes(void* destination, uint64_t size) {
     if (size > remaining || std::fread(destination, 1, size, file) != size) {
-      throw corruptFile;
+      throw kCorruptFile;
     }
     remaining -= size;
   }
@@ -68,7 +67,7 @@ public:
     readBytes(bytes, sizeof bytes);
     const uint32_t count = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24;
     if (count * recordSize > remaining) {
-      throw corruptFile;
+      throw kCorruptFile;
     }
     return count;
   }
@@ -81,11 +80,11 @@ public:
 private:
   static uint64_t fileLength(FILE* file) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
-      throw corruptFile;
+      throw kCorruptFile;
     }
     const long length = std::ftell(file);
     if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-      throw corruptFile;
+      throw kCorruptFile;
     }
     return static_cast<uint64_t>(length);
   }
@@ -98,21 +97,21 @@ void readMagic(MeshFileReader& reader) {
   char magic[5];
   reader.readBytes(magic, sizeof magic);
   if (std::memcmp(magic, "MESH", 4) != 0) {
-    throw corruptFile;
+    throw kCorruptFile;
   }
 }
 
-constexpr size_t faceRecordInts = 9;
-constexpr size_t facesPerChunk = 1024;
+constexpr size_t kFaceRecordInts = 9;
+constexpr size_t kFacesPerChunk = 1024;
 
 // Face records are read a chunk at a time into a small reused buffer, then
 // spread into the faces and checked against the arrays read before them.
 void readFaces(MeshFileReader& reader, Mesh& mesh) {
-  mesh.faces.resize(reader.readCount(faceRecordInts * 4));
-  std::vector<int32_t> chunk(facesPerChunk * faceRecordInts);
-  for (size_t first = 0; first < mesh.faces.size(); first += facesPerChunk) {
-    const size_t count = std::min(facesPerChunk, mesh.faces.size() - first);
-    reader.readBytes(chunk.data(), count * faceRecordInts * 4);
+  mesh.faces.resize(reader.readCount(kFaceRecordInts * 4));
+  std::vector<int32_t> chunk(kFacesPerChunk * kFaceRecordInts);
+  for (size_t first = 0; first < mesh.faces.size(); first += kFacesPerChunk) {
+    const size_t count = std::min(kFacesPerChunk, mesh.faces.size() - first);
+    reader.readBytes(chunk.data(), count * kFaceRecordInts * 4);
     const int32_t* record = chunk.data();
     for (Face& face : std::span(mesh.faces).subspan(first, count)) {
       std::memcpy(face.vertexIndex, record, 12);
@@ -121,16 +120,16 @@ void readFaces(MeshFileReader& reader, Mesh& mesh) {
       face.normal = {0.0f, 0.0f, 0.0f};
       if (!faceIndicesInRange(face, mesh.positions.size(), mesh.normals.size(),
                               mesh.texCoords.size())) {
-        throw corruptFile;
+        throw kCorruptFile;
       }
-      record += faceRecordInts;
+      record += kFaceRecordInts;
     }
   }
 }
 
 } // namespace
 
-template <> Mesh* ResourceCache<Mesh>::load(std::string name) {
+std::unique_ptr<Mesh> loadMesh(std::string name) {
   auto mesh = std::make_unique<Mesh>();
   FileHandle file(std::fopen(name.c_str(), "rb"));
   if (!file) {
@@ -146,5 +145,5 @@ template <> Mesh* ResourceCache<Mesh>::load(std::string name) {
 
   mesh->computeNormals();
   mesh->buildDrawArrays();
-  return mesh.release();
+  return mesh;
 }

@@ -46,7 +46,8 @@ public:
   }
 
   // Reads the named file into a new asset, or throws a std::string saying
-  // why not. Defined once per asset type; it ignores the cache's state.
+  // why not. Defined once per asset type, handing over to that type's loader
+  // (loadMesh, loadTexture); it ignores the cache's state.
   static Asset* load(std::string name);
 
   bool contains(const std::string& name) const { return entries.count(name) != 0; }

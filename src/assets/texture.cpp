@@ -9,18 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "assets/resource_cache.h"
-
 Texture::Texture(int32_t width, int32_t height)
     : width(width), height(height),
       pixels(std::make_unique_for_overwrite<uint32_t[]>(size_t(width) * size_t(height))),
-      glName(noGlName) {}
+      glName(kNoGlName) {}
 
 Texture::~Texture() {
-  if (glName != noGlName) {
+  if (glName != kNoGlName) {
     GLuint name = glName;
     glDeleteTextures(1, &name);
-    glName = noGlName;
+    glName = kNoGlName;
   }
 }
 
@@ -39,7 +37,7 @@ uint32_t Texture::createGlTexture() {
 }
 
 void Texture::bind() {
-  if (glName == noGlName) {
+  if (glName == kNoGlName) {
     createGlTexture();
   }
   glBindTexture(GL_TEXTURE_2D, glName);
@@ -52,14 +50,14 @@ void Texture::bind() {
 // the caller, which releases them on every way out.
 namespace {
 
-const std::string notAPng = "Not a PNG Texture";
+const std::string kNotAPng = "Not a PNG Texture";
 
 // Sides beyond any GL texture size; larger images are refused before the
 // pixel buffers are allocated.
-constexpr png_uint_32 largestSide = 16384;
+constexpr png_uint_32 kLargestSide = 16384;
 // libpng buffers a whole chunk before decoding it; a chunk length from a
 // damaged file must not become an allocation of gigabytes.
-constexpr png_alloc_size_t largestBufferedChunk = 8 << 20;
+constexpr png_alloc_size_t kLargestBufferedChunk = 8 << 20;
 
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
@@ -118,8 +116,8 @@ bool readHeader(const PngReader& reader, ImageLayout& layout) {
   if (setjmp(png_jmpbuf(png))) {
     return false;
   }
-  png_set_user_limits(png, largestSide, largestSide);
-  png_set_chunk_malloc_max(png, largestBufferedChunk);
+  png_set_user_limits(png, kLargestSide, kLargestSide);
+  png_set_chunk_malloc_max(png, kLargestBufferedChunk);
   // Only the chunks that make the image matter (a negative count keeps the
   // header, palette, transparency, data and end chunks): text, profiles
   // and the rest are skipped over rather than buffered.
@@ -188,7 +186,7 @@ void convertRows(const png_byte* image, const ImageLayout& layout, Texture& text
 
 } // namespace
 
-template <> Texture* ResourceCache<Texture>::load(std::string name) {
+std::unique_ptr<Texture> loadTexture(std::string name) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
     throw std::string("File not found");
@@ -198,11 +196,11 @@ template <> Texture* ResourceCache<Texture>::load(std::string name) {
 
   ImageLayout layout{};
   if (!readHeader(reader, layout)) {
-    throw notAPng;
+    throw kNotAPng;
   }
   if ((layout.channels != 3 && layout.channels != 4) ||
       layout.rowBytes != size_t(layout.width) * size_t(layout.channels)) {
-    throw notAPng;
+    throw kNotAPng;
   }
 
   auto texture = std::make_unique<Texture>(static_cast<int32_t>(layout.width),
@@ -215,8 +213,8 @@ template <> Texture* ResourceCache<Texture>::load(std::string name) {
     rows[y] = image.get() + y * layout.rowBytes;
   }
   if (!readRows(reader, rows.data())) {
-    throw notAPng;
+    throw kNotAPng;
   }
   convertRows(image.get(), layout, *texture);
-  return texture.release();
+  return texture;
 }

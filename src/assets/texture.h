@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // A PNG image decoded to RGBA bytes, top row first, turned into a mipmapped
 // GL texture the first time it is bound.
 class Texture {
 public:
-  static constexpr uint32_t noGlName = 0xFFFFFFFFu;
+  static constexpr uint32_t kNoGlName = 0xFFFFFFFFu;
 
   // Allocates width x height pixels without initialising them.
   Texture(int32_t width, int32_t height);
@@ -20,7 +21,7 @@ public:
   // One word per pixel holding the bytes red, green, blue, alpha in memory
   // order; pixel (x, y) is word y * width + x, y = 0 being the top row.
   std::unique_ptr<uint32_t[]> pixels;
-  uint32_t glName; // noGlName until the GL texture exists
+  uint32_t glName; // kNoGlName until the GL texture exists
 
   // Creates the GL texture, uploads every mipmap level and returns its name,
   // leaving it bound. Needs a current GL context.
@@ -28,3 +29,8 @@ public:
   // Binds the texture to GL_TEXTURE_2D, creating it on the first call.
   void bind();
 };
+
+// Decodes a PNG file into a new texture (no GL texture yet). Throws a
+// std::string: "File not found" when the file does not open, "Out of memory"
+// when libpng cannot start, "Not a PNG Texture" when the file does not decode.
+std::unique_ptr<Texture> loadTexture(std::string name);

@@ -1,42 +1,7 @@
 #pragma once
 
-#include <cmath>
-
-// Three floats x, y, z: positions, directions and normals. A plain value.
-struct Vec3 {
-  float x;
-  float y;
-  float z;
-};
-
-// The helpers take references: in per-face loops, by-value copies of the
-// 12-byte struct were spilled through the stack.
-inline Vec3 operator+(const Vec3& a, const Vec3& b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline Vec3 operator-(const Vec3& a, const Vec3& b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline Vec3 operator*(const Vec3& v, float k) {
-  return {v.x * k, v.y * k, v.z * k};
-}
-inline Vec3& operator+=(Vec3& a, const Vec3& b) {
-  return a = a + b;
-}
-
-inline float dot(const Vec3& a, const Vec3& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-inline Vec3 cross(const Vec3& a, const Vec3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-// Scales by the reciprocal of the length, computed first. A zero vector
-// gives non-finite components; callers that may meet one check beforehand.
-inline Vec3 normalize(const Vec3& v) {
-  return v * (1.0f / std::sqrt(dot(v, v)));
-}
+// Vec3 and its arithmetic come with the mesh, whose arrays are made of them.
+#include "assets/vectors.h"
 
 // A 4x4 float matrix laid out as OpenGL loads it: column-major, the element of
 // row r and column c is m[4c + r], the translation is m[12], m[13], m[14].
@@ -51,7 +16,7 @@ struct Matrix4 {
   // fovDegrees is the vertical field of view; aspect 0 counts as 1.
   void perspective(float fovDegrees, float aspect, float nearDistance);
   // A camera at -position looking toward -target with world up +Y, rolled
-  // about the view axis (defined with the scene object).
+  // about the view axis.
   void lookAt(Vec3 position, Vec3 target, float roll);
 
   // The upper-left 3x3 block times v: no translation. Inline, as the per-

@@ -8,13 +8,12 @@
 #include <cmath>
 #include <limits>
 
-#include "assets/mesh.h"
-#include "scene/math.h"
+#include "scene/mesh_effects.h"
 
-void Mesh::updateEnvTexCoords() {
+void updateEnvTexCoords(Mesh& mesh) {
   Matrix4 modelview;
   glGetFloatv(GL_MODELVIEW_MATRIX, modelview.m);
-  updateEnvTexCoords(modelview);
+  updateEnvTexCoords(mesh, modelview);
 }
 
 namespace {
@@ -23,7 +22,7 @@ namespace {
 // x, y and z arrays: the arithmetic then runs on whole vectors of one
 // component, where picking every third float out of the Vec3 array would
 // cost more shuffling than the arithmetic itself.
-constexpr size_t cornersPerBlock = 64;
+constexpr size_t kCornersPerBlock = 64;
 
 void envTexCoordsBlock(const Matrix4& modelview, const Vec3* normals, Vec2* texCoords,
                        size_t count) {
@@ -31,22 +30,22 @@ void envTexCoordsBlock(const Matrix4& modelview, const Vec3* normals, Vec2* texC
   // added to its squared length keeps the scale finite, so it stays zero and
   // maps to the centre; any other length is too large for the addition to
   // change it. No branch, so the loop vectorises.
-  constexpr float smallestLengthSquared = std::numeric_limits<float>::min();
+  constexpr float kSmallestLengthSquared = std::numeric_limits<float>::min();
   const float* m = modelview.m;
 
-  float xs[cornersPerBlock], ys[cornersPerBlock], zs[cornersPerBlock];
+  float xs[kCornersPerBlock], ys[kCornersPerBlock], zs[kCornersPerBlock];
   for (size_t i = 0; i < count; ++i) {
     xs[i] = normals[i].x;
     ys[i] = normals[i].y;
     zs[i] = normals[i].z;
   }
-  float us[cornersPerBlock], vs[cornersPerBlock];
+  float us[kCornersPerBlock], vs[kCornersPerBlock];
   for (size_t i = 0; i < count; ++i) {
     // The upper-left 3x3 of the matrix: Matrix4::transformDirection.
     const float x = m[0] * xs[i] + m[4] * ys[i] + m[8] * zs[i];
     const float y = m[1] * xs[i] + m[5] * ys[i] + m[9] * zs[i];
     const float z = m[2] * xs[i] + m[6] * ys[i] + m[10] * zs[i];
-    const float scale = 1.0f / std::sqrt(x * x + y * y + z * z + smallestLengthSquared);
+    const float scale = 1.0f / std::sqrt(x * x + y * y + z * z + kSmallestLengthSquared);
     us[i] = (x * scale + 1.0f) * 0.5f;
     vs[i] = (y * scale + 1.0f) * 0.5f;
   }
@@ -57,31 +56,31 @@ void envTexCoordsBlock(const Matrix4& modelview, const Vec3* normals, Vec2* texC
 
 } // namespace
 
-void Mesh::updateEnvTexCoords(const Matrix4& modelview) {
-  const size_t count = drawPositions.size();
-  if (drawTexCoords.size() != count) {
-    drawTexCoords.resize(count, Vec2{0.0f, 0.0f});
+void updateEnvTexCoords(Mesh& mesh, const Matrix4& modelview) {
+  const size_t count = mesh.drawPositions.size();
+  if (mesh.drawTexCoords.size() != count) {
+    mesh.drawTexCoords.resize(count, Vec2{0.0f, 0.0f});
   }
-  const size_t normalCount = std::min(count, drawNormals.size());
-  for (size_t first = 0; first < normalCount; first += cornersPerBlock) {
-    envTexCoordsBlock(modelview, drawNormals.data() + first, drawTexCoords.data() + first,
-                      std::min(cornersPerBlock, normalCount - first));
+  const size_t normalCount = std::min(count, mesh.drawNormals.size());
+  for (size_t first = 0; first < normalCount; first += kCornersPerBlock) {
+    envTexCoordsBlock(modelview, mesh.drawNormals.data() + first, mesh.drawTexCoords.data() + first,
+                      std::min(kCornersPerBlock, normalCount - first));
   }
 }
 
-void Mesh::applyRadialColor(float centre, float sharpness) {
-  if (radial.empty()) {
-    computeRadial();
+void applyRadialColor(Mesh& mesh, float centre, float sharpness) {
+  if (mesh.radial.empty()) {
+    mesh.computeRadial();
   }
-  if (colors.size() != positions.size()) {
-    colors.resize(positions.size());
+  if (mesh.colors.size() != mesh.positions.size()) {
+    mesh.colors.resize(mesh.positions.size());
   }
-  const float* value = radial.data();
-  Color4* color = colors.data();
-  const size_t count = std::min(radial.size(), colors.size());
+  const float* value = mesh.radial.data();
+  Color4* color = mesh.colors.data();
+  const size_t count = std::min(mesh.radial.size(), mesh.colors.size());
   for (size_t i = 0; i < count; ++i) {
     const float c = 1.0f - std::fabs(sharpness * (value[i] - centre));
     color[i] = Color4{c, c, c, c};
   }
-  buildDrawColors();
+  mesh.buildDrawColors();
 }

@@ -27,11 +27,17 @@ TEST(ScenePlan, BeforePlaybackTheCameraSitsOnTheXAxis) {
   EXPECT_EQ(plan.overlay, Overlay::None);
 }
 
-TEST(ScenePlan, OverlayStartsStrictlyAfterBeat32) {
+TEST(ScenePlan, OverlayAndAdditiveBlendingStartStrictlyAfterBeat32) {
   EXPECT_EQ(planFrame(32.0f).overlay, Overlay::None);
   EXPECT_EQ(planFrame(std::nextafter(32.0f, 33.0f)).overlay, Overlay::Logo);
   EXPECT_EQ(planFrame(159.99f).overlay, Overlay::Logo);
   EXPECT_EQ(planFrame(160.0f).overlay, Overlay::Credits);
+
+  // Blending, once on, stays on for the mesh in every later frame.
+  EXPECT_FALSE(planFrame(0.0f).additiveBlending);
+  EXPECT_FALSE(planFrame(32.0f).additiveBlending);
+  for (float t : {std::nextafter(32.0f, 33.0f), 100.0f, 160.0f, 161.0f, 500.0f})
+    EXPECT_TRUE(planFrame(t).additiveBlending) << t;
 }
 
 TEST(ScenePlan, SlowSwingBefore96) {

@@ -57,6 +57,20 @@ TEST_F(ShowGl, OverlayTurnsOnAdditiveBlending) {
   EXPECT_TRUE(glIsEnabled(GL_BLEND));
   EXPECT_EQ(integer(GL_BLEND_SRC), GL_ONE);
   EXPECT_EQ(integer(GL_BLEND_DST), GL_ONE);
+  capture->render(5.0f); // before the first overlay: blending is off again
+  EXPECT_FALSE(glIsEnabled(GL_BLEND));
+}
+
+TEST_F(ShowGl, FrameDependsOnItsTimeAloneNotOnEarlierFrames) {
+  // Frames after the first overlay draw the mesh additively too, whether or
+  // not an overlay frame came before them; frames before it do not.
+  for (float seconds : {5.0f, 12.0f, 40.0f}) {
+    capture->render(0.0f);
+    const std::vector<std::uint8_t> afterStart = capture->render(seconds);
+    capture->render(50.0f);
+    const std::vector<std::uint8_t> afterCredits = capture->render(seconds);
+    EXPECT_TRUE(afterStart == afterCredits) << seconds;
+  }
 }
 
 TEST_F(ShowGl, MeshIsVisibleFromTheFirstFrame) {

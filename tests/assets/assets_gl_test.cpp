@@ -3,12 +3,12 @@
 
 #include <GL/gl.h>
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 #include "assets/texture.h"
 #include "gl_test_context.h"
 #include "mesh/mesh_writer.h"
 #include "png_writer.h"
+#include "scene/mesh_effects.h"
 #include "scene/scene_object.h"
 #include "test_files.h"
 
@@ -16,13 +16,11 @@ namespace {
 
 class AssetsGlTest : public testing::Test {
 protected:
-  std::unique_ptr<Mesh> loadMesh(const MeshData& data) {
-    return std::unique_ptr<Mesh>(
-        ResourceCache<Mesh>::load(dir.write("m.mesh", encodeMeshFile(data))));
+  std::unique_ptr<Mesh> loadMeshData(const MeshData& data) {
+    return loadMesh(dir.write("m.mesh", encodeMeshFile(data)));
   }
-  std::unique_ptr<Texture> loadTexture(const PngImage& image) {
-    return std::unique_ptr<Texture>(
-        ResourceCache<Texture>::load(dir.write("t.png", encodePng(image))));
+  std::unique_ptr<Texture> loadPngImage(const PngImage& image) {
+    return loadTexture(dir.write("t.png", encodePng(image)));
   }
   void TearDown() override { EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)); }
 
@@ -45,7 +43,7 @@ MeshData facingSquare(bool withTexCoords) {
 
 TEST_F(AssetsGlTest, DrawSetsClientStatesFromTheArraysItHas) {
   const auto enabled = [](GLenum what) { return glIsEnabled(what) == GL_TRUE; };
-  auto mesh = loadMesh(facingSquare(true));
+  auto mesh = loadMeshData(facingSquare(true));
   glDepthMask(GL_FALSE);
   glEnableClientState(GL_COLOR_ARRAY);
   glEnable(GL_COLOR_MATERIAL);
@@ -57,17 +55,17 @@ TEST_F(AssetsGlTest, DrawSetsClientStatesFromTheArraysItHas) {
               enabled(GL_NORMAL_ARRAY));
   EXPECT_FALSE(enabled(GL_COLOR_ARRAY) || enabled(GL_COLOR_MATERIAL)); // no colours yet
 
-  mesh->applyRadialColor(0.5f, 10.0f);
+  applyRadialColor(*mesh, 0.5f, 10.0f);
   mesh->draw();
   EXPECT_TRUE(enabled(GL_COLOR_ARRAY) && enabled(GL_COLOR_MATERIAL));
   GLvoid* pointer = nullptr;
   glGetPointerv(GL_COLOR_ARRAY_POINTER, &pointer);
   EXPECT_EQ(pointer, mesh->drawColors.data());
 
-  auto bare = loadMesh(facingSquare(false));
+  auto bare = loadMeshData(facingSquare(false));
   bare->draw();
   EXPECT_FALSE(enabled(GL_TEXTURE_COORD_ARRAY));
-  auto empty = loadMesh(MeshData{});
+  auto empty = loadMeshData(MeshData{});
   empty->draw(); // a count of 0: nothing drawn, and two empty arrays match
   EXPECT_TRUE(enabled(GL_TEXTURE_COORD_ARRAY));
 }
@@ -76,10 +74,10 @@ TEST_F(AssetsGlTest, BindCreatesTheTextureOnce) {
   PngImage image;
   image.width = 3; // not a power of two: GLU rescales
   image.rows = {{200, 200, 200, 1, 1, 1, 2, 2, 2}};
-  auto texture = loadTexture(image);
+  auto texture = loadPngImage(image);
   texture->bind();
   const uint32_t name = texture->glName;
-  ASSERT_NE(name, Texture::noGlName);
+  ASSERT_NE(name, Texture::kNoGlName);
   glBindTexture(GL_TEXTURE_2D, 0);
   texture->bind();
   EXPECT_EQ(texture->glName, name);
@@ -104,8 +102,8 @@ TEST_F(AssetsGlTest, RendersTheTexturedColouredMeshUnderTheCamera) {
   for (int y : {1, 2}) {
     std::fill_n(image.rows[y].begin() + 3, 6, 255);
   }
-  auto environment = loadTexture(image);
-  auto mesh = loadMesh(facingSquare(true));
+  auto environment = loadPngImage(image);
+  auto mesh = loadMeshData(facingSquare(true));
   SceneObject object(mesh.get(), nullptr);
   object.transform.m[0] = 5; // stretches along X, where the square is flat
 
@@ -117,12 +115,12 @@ TEST_F(AssetsGlTest, RendersTheTexturedColouredMeshUnderTheCamera) {
   glLoadMatrixf(projection.m);
   glMatrixMode(GL_MODELVIEW);
   camera.lookAt({3, 0, 0}, {0, 0, 0}, 0);
-  mesh->applyRadialColor(0.0f, 1.0f); // centre vertex 1, outer vertices 0
+  applyRadialColor(*mesh, 0.0f, 1.0f); // centre vertex 1, outer vertices 0
   glMultMatrixf(camera.m);
   glEnable(GL_CULL_FACE); // the square must face the camera to be seen
   environment->bind();
   glEnable(GL_TEXTURE_2D);
-  mesh->updateEnvTexCoords();
+  updateEnvTexCoords(*mesh);
   glMatrixMode(GL_PROJECTION);
   object.draw();
 

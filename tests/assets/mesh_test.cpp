@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 #include "mesh/mesh_writer.h"
 #include "test_files.h"
 
@@ -25,7 +24,7 @@ MeshData foldedPair() {
 class MeshLoadTest : public testing::Test {
 protected:
   std::string failureFor(const std::vector<uint8_t>& bytes) {
-    return failureOf([&] { mesh.reset(ResourceCache<Mesh>::load(dir.write("m.mesh", bytes))); });
+    return failureOf([&] { mesh = loadMesh(dir.write("m.mesh", bytes)); });
   }
   TempDir dir;
   std::unique_ptr<Mesh> mesh;
@@ -86,8 +85,7 @@ TEST_F(MeshLoadTest, AcceptsWhatTheFormatAllows) {
 }
 
 TEST_F(MeshLoadTest, RejectsDamagedFilesAsCorrupt) {
-  EXPECT_EQ(failureOf([&] { ResourceCache<Mesh>::load(dir.file("absent.mesh")); }),
-            "File not found");
+  EXPECT_EQ(failureOf([&] { loadMesh(dir.file("absent.mesh")); }), "File not found");
   const std::vector<uint8_t> valid = encodeMeshFile(foldedPair());
   std::vector<uint8_t> bytes = valid;
   bytes[3] = 'h';

@@ -1,8 +1,7 @@
 // The MESH0 writer and the OBJ import of viriz-mesh.
 #include <gtest/gtest.h>
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 #include "mesh/mesh_writer.h"
 #include "mesh/obj_import.h"
 #include "test_files.h"
@@ -19,7 +18,7 @@ TEST(MeshWriterTest, WritesWhatTheLoaderReadsAndNothingElse) {
   const std::string path = dir.file("round.mesh");
   ASSERT_TRUE(writeMeshFile(path.c_str(), data));
   EXPECT_EQ(std::filesystem::file_size(path), 21u + 12 * 3 + 12 * 2 + 8 + 36);
-  std::unique_ptr<Mesh> mesh(ResourceCache<Mesh>::load(path));
+  std::unique_ptr<Mesh> mesh = loadMesh(path);
   EXPECT_EQ(mesh->positions[2].z, 0.25f);
   EXPECT_EQ(mesh->texCoords[0].v, 0.75f);
   EXPECT_EQ(mesh->faces[0].vertexIndex[0], 2);

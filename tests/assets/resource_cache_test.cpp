@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "assets/mesh.h"
 #include "assets/resource_cache.h"
+#include "assets/texture.h"
 #include "test_files.h"
 
 // An asset whose loader fails in whatever way the test asks.
@@ -55,6 +57,22 @@ TEST(ResourceCacheTest, FailuresNameTheFileAndLeaveNoEntry) {
   }
   EXPECT_FALSE(cache.contains("a.png"));
   EXPECT_EQ(loads, 4); // each fetch after a failure tries again
+}
+
+TEST(ResourceCacheTest, MeshAndTextureCachesLoadThroughTheirLoaders) {
+  TempDir dir;
+  ResourceCache<Mesh> meshes;
+  ResourceCache<Texture> textures;
+  const std::string absent = dir.file("absent");
+  EXPECT_EQ(failureOf([&] { meshes.get(absent); }),
+            "Failed to load " + absent + "\nFile not found");
+  EXPECT_EQ(failureOf([&] { textures.get(absent); }),
+            "Failed to load " + absent + "\nFile not found");
+  const std::string junk = dir.write("junk", {'M', 'E', 'S', 'X', '0'});
+  EXPECT_EQ(failureOf([&] { meshes.get(junk); }), "Failed to load " + junk + "\nCorrupt file");
+  EXPECT_EQ(failureOf([&] { textures.get(junk); }),
+            "Failed to load " + junk + "\nNot a PNG Texture");
+  EXPECT_EQ(meshes.size() + textures.size(), 0u);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "assets/resource_cache.h"
 #include "assets/texture.h"
 #include "png_writer.h"
 #include "test_files.h"
@@ -41,8 +40,7 @@ struct Case {
 class TextureLoadTest : public testing::Test {
 protected:
   std::string failureFor(const std::vector<uint8_t>& bytes) {
-    return failureOf(
-        [&] { texture.reset(ResourceCache<Texture>::load(dir.write("t.png", bytes))); });
+    return failureOf([&] { texture = loadTexture(dir.write("t.png", bytes)); });
   }
   TempDir dir;
   std::unique_ptr<Texture> texture;
@@ -94,7 +92,7 @@ TEST_F(TextureLoadTest, EveryColourTypeBecomesRgbaTopRowFirst) {
     ASSERT_EQ(failureFor(encodePng(c.png)), "") << c.what;
     EXPECT_EQ(texture->width, int32_t(c.png.width)) << c.what;
     EXPECT_EQ(texture->height, int32_t(c.png.height)) << c.what;
-    EXPECT_EQ(texture->glName, Texture::noGlName);
+    EXPECT_EQ(texture->glName, Texture::kNoGlName);
     for (size_t i = 0; i < c.pixels.size(); ++i) {
       Rgba pixel;
       std::memcpy(pixel.data(), &texture->pixels[i], 4);
@@ -104,8 +102,7 @@ TEST_F(TextureLoadTest, EveryColourTypeBecomesRgbaTopRowFirst) {
 }
 
 TEST_F(TextureLoadTest, DamagedFilesAreNotAPng) {
-  EXPECT_EQ(failureOf([&] { ResourceCache<Texture>::load(dir.file("absent.png")); }),
-            "File not found");
+  EXPECT_EQ(failureOf([&] { loadTexture(dir.file("absent.png")); }), "File not found");
   PngImage noisy = image(PNG_COLOR_TYPE_RGB, 8, 20, {});
   for (int y = 0; y < 20; ++y) {
     noisy.rows.emplace_back();

@@ -2,8 +2,7 @@
 // time, files the demo's loaders accept, and music that follows the show.
 #include "temp_dir.h"
 
-#include "assets/mesh.h"
-#include "assets/resource_cache.h"
+#include "assets/mesh_loader.h"
 #include "assets/texture.h"
 
 #include <gtest/gtest.h>
@@ -113,7 +112,7 @@ TEST(GeneratedFiles, SameBytesOnEveryRun) {
 TEST(GeneratedFiles, DemoLoadersAcceptTheMeshAndPictures) {
   TempDir dir;
   ASSERT_EQ(generateInto(dir), 0);
-  std::unique_ptr<Mesh> mesh(ResourceCache<Mesh>::load(dir.file("data/viriz.mesh")));
+  std::unique_ptr<Mesh> mesh = loadMesh(dir.file("data/viriz.mesh"));
   EXPECT_GE(mesh->faces.size(), 20000u);
   EXPECT_LE(mesh->faces.size(), 40000u);
   EXPECT_FALSE(mesh->texCoords.empty());
@@ -121,7 +120,7 @@ TEST(GeneratedFiles, DemoLoadersAcceptTheMeshAndPictures) {
     ASSERT_TRUE(faceIndicesInRange(face, mesh->positions.size(), mesh->normals.size(),
                                    mesh->texCoords.size()));
   for (const char* name : {"data/tex.png", "data/logo.png", "data/creds.png"}) {
-    std::unique_ptr<Texture> texture(ResourceCache<Texture>::load(dir.file(name)));
+    std::unique_ptr<Texture> texture = loadTexture(dir.file(name));
     EXPECT_EQ(texture->width, 512) << name;
     EXPECT_EQ(texture->height, 512) << name;
   }

@@ -3,7 +3,6 @@
 #include "temp_dir.h"
 #include "text.h"
 
-#include "assets/resource_cache.h"
 #include "assets/texture.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +17,6 @@ namespace {
 struct Pixel {
   int r, g, b;
 };
-
-// Reads a PNG back through the demo's own texture loader.
-std::unique_ptr<Texture> loadTexture(const std::string& path) {
-  return std::unique_ptr<Texture>(ResourceCache<Texture>::load(path));
-}
 
 Pixel pixelAt(const Texture& texture, int x, int y) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(&texture.pixels[y * texture.width + x]);

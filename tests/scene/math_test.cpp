@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr float quarterTurn = std::numbers::pi_v<float> / 2;
+constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
 
 Vec3 transformPoint(const Matrix4& m, Vec3 p) {
   return m.transformDirection(p) + Vec3{m.m[12], m.m[13], m.m[14]};
@@ -32,7 +32,7 @@ TEST(Matrix4Test, RotationTurnsAboutXThenYThenZ) {
   expectVec(r.transformDirection({1, 0, 0}), {std::cos(0.5f), std::sin(0.5f), 0});
   // Quarter turns about all three axes: X, then Y, then Z sends +Y round to
   // +Y and +X to -Z; the reverse order would give -Y and +Z.
-  r.rotation(quarterTurn, quarterTurn, quarterTurn);
+  r.rotation(kQuarterTurn, kQuarterTurn, kQuarterTurn);
   expectVec(r.transformDirection({0, 1, 0}), {0, 1, 0});
   expectVec(r.transformDirection({1, 0, 0}), {0, 0, -1});
 }
@@ -48,7 +48,7 @@ TEST(Matrix4Test, PerspectiveHasNoFarPlane) {
 
 TEST(Matrix4Test, ProductAppliesTheRightOperandFirst) {
   Matrix4 turn, shift;
-  turn.rotation(0, 0, quarterTurn);
+  turn.rotation(0, 0, kQuarterTurn);
   shift.identity().m[12] = 1;
   expectVec(transformPoint(turn * shift, {0, 0, 0}), {0, 1, 0});
   expectVec(transformPoint(shift * turn, {0, 0, 0}), {1, 0, 0});
@@ -64,7 +64,7 @@ TEST(LookAtTest, CameraStandsAtMinusPositionAndRolls) {
   Matrix4 camera;
   camera.lookAt({3, 0, 0}, {0, 0, 0}, 0);
   expectMatrix(camera, {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, -3, 1});
-  camera.lookAt({3, 0, 0}, {0, 0, 0}, quarterTurn);
+  camera.lookAt({3, 0, 0}, {0, 0, 0}, kQuarterTurn);
   expectMatrix(camera, {0, 0, -1, 0, -1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -3, 1});
 }
 
@@ -77,7 +77,7 @@ TEST(LookAtTest, TargetLandsOnNegativeZAtItsDistance) {
 
 TEST(SceneObjectTest, OutermostAncestorAppliesLast) {
   SceneObject root(nullptr, nullptr), middle(nullptr, &root), leaf(nullptr, &middle);
-  root.transform.rotation(0, 0, quarterTurn);
+  root.transform.rotation(0, 0, kQuarterTurn);
   middle.transform.m[12] = 1;
   leaf.transform.m[14] = 2;
   // The leaf's origin: (0, 0, 2), moved to (1, 0, 2), turned to (0, 1, 2).

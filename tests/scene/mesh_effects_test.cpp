@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "assets/mesh.h"
-#include "scene/math.h"
+#include "scene/mesh_effects.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ TEST(EnvTexCoordsTest, NormalsMapThroughTheirViewDirection) {
   Mesh mesh = meshWithCornerNormals({{0, 0, 1}, {1, 0, 0}, {0, -3, 0}, {0, 0, -1}, {0, 0, 0}});
   mesh.drawTexCoords.assign(9, Vec2{7, 7});
   Matrix4 identity;
-  mesh.updateEnvTexCoords(identity.identity());
+  updateEnvTexCoords(mesh, identity.identity());
   ASSERT_EQ(mesh.drawTexCoords.size(), 5u);
   expectTexCoord(mesh.drawTexCoords[0], 0.5f, 0.5f);
   expectTexCoord(mesh.drawTexCoords[1], 1.0f, 0.5f);
@@ -41,8 +40,8 @@ TEST(EnvTexCoordsTest, TranslationAndUniformScaleChangeNothing) {
   scaleAndMove.identity();
   scaleAndMove.m[0] = scaleAndMove.m[5] = scaleAndMove.m[10] = 3.5f;
   scaleAndMove.m[12] = 10;
-  plain.updateEnvTexCoords(turn);
-  moved.updateEnvTexCoords(scaleAndMove * turn);
+  updateEnvTexCoords(plain, turn);
+  updateEnvTexCoords(moved, scaleAndMove * turn);
   for (size_t i = 0; i < normals.size(); ++i) {
     expectTexCoord(moved.drawTexCoords[i], plain.drawTexCoords[i].u, plain.drawTexCoords[i].v);
   }
@@ -61,15 +60,15 @@ Mesh radialMesh() {
 
 TEST(RadialColorTest, BrightnessFallsLinearlyFromTheRingUnclamped) {
   Mesh mesh = radialMesh();
-  mesh.applyRadialColor(0.35f, 10.0f);
+  applyRadialColor(mesh, 0.35f, 10.0f);
   ASSERT_EQ(mesh.radial.size(), 3u);
   EXPECT_NEAR(mesh.radial[0], 0.2f, 1e-6f);
   EXPECT_NEAR(mesh.radial[1], 1.0f, 1e-6f);
   EXPECT_NEAR(mesh.radial[2], 0.0f, 1e-6f);
   EXPECT_NEAR(mesh.colors[0].r, -0.5f, 1e-5f); // 0.15 away
-  mesh.applyRadialColor(0.1f, 10.0f);
+  applyRadialColor(mesh, 0.1f, 10.0f);
   EXPECT_NEAR(mesh.colors[2].g, 0.0f, 1e-5f); // 0.1 away
-  mesh.applyRadialColor(0.2f, 10.0f);
+  applyRadialColor(mesh, 0.2f, 10.0f);
   const Color4 lit = mesh.colors[0];
   EXPECT_TRUE(lit.r == 1.0f && lit.g == 1.0f && lit.b == 1.0f && lit.a == 1.0f);
   // Corners follow their vertex indices: face (2, 1, 0).
@@ -79,10 +78,10 @@ TEST(RadialColorTest, BrightnessFallsLinearlyFromTheRingUnclamped) {
 
 TEST(RadialColorTest, RadialValuesAreComputedOnceWithStorageReused) {
   Mesh mesh = radialMesh();
-  mesh.applyRadialColor(0.5f, 10.0f);
+  applyRadialColor(mesh, 0.5f, 10.0f);
   mesh.positions[0] = {100, 0, 0};
   const Color4* drawColors = mesh.drawColors.data();
-  mesh.applyRadialColor(0.2f, 10.0f);
+  applyRadialColor(mesh, 0.2f, 10.0f);
   EXPECT_NEAR(mesh.radial[0], 0.2f, 1e-6f);
   EXPECT_EQ(mesh.drawColors.data(), drawColors);
 }

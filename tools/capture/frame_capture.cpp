@@ -23,14 +23,6 @@ FrameCapture::FrameCapture(const std::string& dataDir) {
 }
 
 std::vector<std::uint8_t> FrameCapture::render(float seconds) {
-  // In a run from the start, blending is on from the first overlay frame on
-  // (beat 32), and the mesh is then drawn additively too.
-  if (beatTimeOf(seconds) > 32.0f) {
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE);
-  } else {
-    glDisable(GL_BLEND);
-  }
   drawFrame(theShow, seconds);
   glFinish();
 

@@ -19,8 +19,7 @@ public:
   // which becomes the working directory. Throws the show's error texts.
   explicit FrameCapture(const std::string& dataDir);
 
-  // The frame at `seconds` of music as RGB bytes, top row first. The GL state
-  // that frames leave behind is set as a run from the start would have it.
+  // The frame at `seconds` of music as RGB bytes, top row first.
   std::vector<std::uint8_t> render(float seconds);
 
   Show& show() { return theShow; }

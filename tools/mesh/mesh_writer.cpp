@@ -1,5 +1,7 @@
 #include "mesh/mesh_writer.h"
 
+#include "assets/mesh_loader.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
