@@ -216,17 +216,16 @@ class Connection:
         self.events = {}  # session id ("" for the browser) -> list of events
 
     def pump(self, timeout):
-        """Reads every message that arrives within timeout seconds (at least
-        one poll)."""
-        deadline = time.monotonic() + timeout
-        while self.ws.has_data(deadline - time.monotonic()):
+        """Waits up to timeout seconds for a message, then reads it and every
+        one that has already arrived."""
+        wait = timeout
+        while self.ws.has_data(wait):
             message = json.loads(self.ws.receive())
             if "id" in message:
                 self._replies[message["id"]] = message
             else:
                 self.events.setdefault(message.get("sessionId", ""), []).append(message)
-            if time.monotonic() >= deadline:
-                break
+            wait = 0
 
     def call(self, method, params=None, session="", timeout=60):
         """Sends a command and returns its result; a protocol error raises."""
@@ -261,7 +260,10 @@ class Page:
         return self.connection.events.setdefault(self.session_id, [])
 
     def pump(self, seconds):
-        self.connection.pump(seconds)
+        """Reads the browser's messages for seconds of wall time."""
+        deadline = time.monotonic() + seconds
+        while (left := deadline - time.monotonic()) > 0:
+            self.connection.pump(left)
 
     def wait_for(self, predicate, timeout, interval=0.1, what="condition"):
         return wait_for(predicate, timeout, interval, what, self.pump)

@@ -37,9 +37,11 @@ def _stop(process, timeout=20):
 
 
 @contextlib.contextmanager
-def serve(directory=WEB_DIR):
-    """Runs the web build's server for directory on a free port; yields its
-    base address. The server prints the address as its first line."""
+def serve(directory=None):
+    """Runs the web build's server for directory (the web build by default)
+    on a free port; yields its base address. The server prints the address
+    as its first line."""
+    directory = directory or WEB_DIR
     if not os.path.exists(os.path.join(directory, "index.html")):
         raise FileNotFoundError(f"no web build in {directory} (make web)")
     server = subprocess.Popen([sys.executable, SERVER, "--port", "0", "--dir", directory],
