@@ -20,20 +20,15 @@ import cdp  # noqa: E402
 import webshow  # noqa: E402
 
 # Runs in the page before its own scripts: every animation-frame callback
-# notes its frame's timestamp, and the first one after the show has drawn a
-# frame notes when that was, as does the click.
+# notes its frame's timestamp (once a frame).
 RECORDER = """
 (() => {
-  const record = { frames: [], click: null, firstFrame: null };
-  window.__vizMeasure = record;
-  addEventListener('click', () => { if (record.click === null) record.click = performance.now(); },
-                   true);
+  const frames = [];
+  window.__vizFrameTimes = frames;
   const request = window.requestAnimationFrame.bind(window);
   window.requestAnimationFrame = callback => request(time => {
-    if (record.frames[record.frames.length - 1] !== time) record.frames.push(time);
+    if (frames[frames.length - 1] !== time) frames.push(time);
     callback(time);
-    if (record.firstFrame === null && record.click !== null && window.viriz && viriz.frames > 0)
-      record.firstFrame = performance.now();
   });
 })();
 """
@@ -51,8 +46,8 @@ def frame_rates(timestamps):
 
 
 def transferred_files(page, base):
-    """{path under the web build: bytes on the wire} of the page's requests
-    to its own server."""
+    """{path under the web build: bytes on the wire, headers included} of the
+    page's requests to its own server (which sends them gzip-compressed)."""
     urls = {p["requestId"]: p["response"]["url"] for p in
             page.events_named("Network.responseReceived")}
     sizes = {}
@@ -64,13 +59,14 @@ def transferred_files(page, base):
     return sizes
 
 
-def gzip_sizes(paths):
-    """{path: (bytes, gzip -9 bytes)} of files of the web build."""
+def file_sizes(wire):
+    """{path: (bytes, gzip -9 bytes, bytes on the wire)} of the files of the
+    web build the page fetched."""
     sizes = {}
-    for path in paths:
+    for path, on_wire in wire.items():
         with open(os.path.join(webshow.WEB_DIR, path), "rb") as f:
             data = f.read()
-        sizes[path] = (len(data), len(gzip.compress(data, 9)))
+        sizes[path] = (len(data), len(gzip.compress(data, 9)), on_wire)
     return sizes
 
 
@@ -81,14 +77,14 @@ def measure(show_seconds=30.0):
         load_ms = page.evaluate("(() => { const n = performance.getEntriesByType('navigation')[0];"
                                 " return n.loadEventEnd - n.startTime; })()")
         webshow.start_show(page)
-        start_frame = len(page.evaluate("__vizMeasure.frames"))
+        first = len(page.evaluate("__vizFrameTimes"))
         webshow.wait_for_show_time(page, show_seconds)
-        record = page.evaluate("__vizMeasure")
-        median_fps, low_fps = frame_rates(record["frames"][start_frame:])
-        files = gzip_sizes(sorted(transferred_files(page, base)))
-    return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(record["frames"]),
-            "load_ms": load_ms, "click_to_first_frame_ms": record["firstFrame"] - record["click"],
-            "files": files}
+        frames = page.evaluate("__vizFrameTimes")[first:]
+        median_fps, low_fps = frame_rates(frames)
+        first_frame_ms = page.evaluate("vizFirstFrameAt - vizStartedAt")
+        files = file_sizes(transferred_files(page, base))
+    return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(frames),
+            "load_ms": load_ms, "click_to_first_frame_ms": first_frame_ms, "files": files}
 
 
 def report(figures):
@@ -96,12 +92,12 @@ def report(figures):
              f"{figures['low_fps']:.1f} fps ({figures['frames']} frames)",
              f"page load: {figures['load_ms']:.0f} ms; click to first frame: "
              f"{figures['click_to_first_frame_ms']:.0f} ms",
-             "transferred (bytes, gzip -9 bytes):"]
-    for path, (raw, packed) in sorted(figures["files"].items(), key=lambda item: -item[1][1]):
-        lines.append(f"  {path:<24} {raw:>10} {packed:>10}")
-    total_raw = sum(raw for raw, _ in figures["files"].values())
-    total_packed = sum(packed for _, packed in figures["files"].values())
-    lines.append(f"  {'total':<24} {total_raw:>10} {total_packed:>10}")
+             f"transferred:  {'file':<18} {'bytes':>10} {'gzip -9':>10} {'on the wire':>12}"]
+    rows = sorted(figures["files"].items(), key=lambda item: -item[1][1])
+    for path, (raw, packed, wire) in rows:
+        lines.append(f"              {path:<18} {raw:>10} {packed:>10} {wire:>12.0f}")
+    totals = [sum(sizes[i] for sizes in figures["files"].values()) for i in range(3)]
+    lines.append(f"              {'total':<18} {totals[0]:>10} {totals[1]:>10} {totals[2]:>12.0f}")
     return "\n".join(lines)
 
 

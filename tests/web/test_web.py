@@ -22,8 +22,8 @@ class ShowTest(unittest.TestCase):
     def test_click_starts_the_show_and_the_mesh_appears(self):
         with webshow.serve() as base, cdp.Browser() as browser:
             page = webshow.open_page(browser, base)
-            webshow.wait_for_state(page, "waiting")
-            self.assertEqual(page.evaluate("viriz.frames"), 0, "drew before the click")
+            webshow.wait_for_state(page, "ready")
+            self.assertEqual(page.evaluate("vizFrames"), 0, "drew before the click")
             webshow.click_start(page)
             webshow.wait_for_state(page, "running")
 
@@ -62,14 +62,17 @@ class ClockTest(unittest.TestCase):
         with webshow.serve() as base, cdp.Browser() as browser:
             page = webshow.open_page(browser, base)
             webshow.start_show(page)
-            buffer_seconds = page.evaluate("viriz.bufferSeconds")
-            self.assertGreater(buffer_seconds, 0)
+            chunk_seconds = page.evaluate("vizAudioChunkSeconds")
+            self.assertGreater(chunk_seconds, 0)
+            page.wait_for(lambda: page.evaluate("vizAudioStartTime") is not None,
+                          webshow.START_TIMEOUT, 0.1, "the music to play")
             samples = []
 
-            # The clock and the played position read at the same moment in
-            # the page, many times over six seconds of the show.
+            # The clock and the position the audio context has played, read
+            # at the same moment in the page, many times over six seconds.
             def sampled():
-                samples.append(page.evaluate("[viriz.clock(), viriz.played()]"))
+                samples.append(page.evaluate(
+                    "[vizMusicTime(), vizAudioContext().currentTime - vizAudioStartTime]"))
                 return samples[-1][0] >= 6
             page.wait_for(sampled, webshow.START_TIMEOUT, 0.1, "six seconds of the show")
 
@@ -77,21 +80,21 @@ class ClockTest(unittest.TestCase):
             clocks = [clock for clock, _ in samples]
             self.assertEqual(clocks, sorted(clocks), "the clock went back")
             for clock, played in samples:
-                self.assertLessEqual(abs(clock - played), buffer_seconds + 0.001,
+                self.assertLessEqual(abs(clock - played), chunk_seconds + 0.001,
                                      f"clock {clock:.3f} s, played {played:.3f} s")
 
 
 class ErrorTest(unittest.TestCase):
     def test_missing_track_says_jalla(self):
-        with webshow.copy_without("data.dat") as web, webshow.serve(web) as base, \
-                cdp.Browser() as browser:
-            page = webshow.open_page(browser, base)
-            webshow.wait_for_state(page, "waiting")
+        # The data set without its archive: the track is nowhere.
+        with webshow.serve() as base, cdp.Browser() as browser:
+            page = webshow.open_page(browser, base + "?remove=data.dat")
+            webshow.wait_for_state(page, "ready")
             webshow.click_start(page)
             webshow.wait_for_state(page, "error")
-            self.assertEqual(page.evaluate("viriz.error"), "jalla")
-            page.wait_for(lambda: "jalla" in page.evaluate("document.body.innerText"),
-                          webshow.START_TIMEOUT, 0.1, '"jalla" in the page')
+            self.assertEqual(page.evaluate("vizError"), "jalla")
+            self.assertEqual(page.evaluate("document.getElementById('error').innerText"),
+                             "jalla")
 
 
 class ConsoleTest(unittest.TestCase):
@@ -112,7 +115,7 @@ class MeasureTest(unittest.TestCase):
         # page fetches its program and data.
         self.assertGreater(figures["median_fps"], 5)
         self.assertLess(figures["click_to_first_frame_ms"], 30000)
-        self.assertTrue({"index.html", "viriz.js", "viriz.wasm"} <= set(figures["files"]),
+        self.assertTrue({"index.html", "viriz.js", "viriz.wasm", "viriz.data"} <= set(figures["files"]),
                         sorted(figures["files"]))
 
 

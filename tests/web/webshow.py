@@ -1,16 +1,14 @@
 """The browser build's page under test: its server started on a free port and
 stopped by its process id, and the page opened, started and looked at through
-the DevTools protocol. The page's hooks are the global `viriz` object (see
+the DevTools protocol. The page's hooks are its `viz...` globals (see
 WEB-NOTES.md)."""
 
 import contextlib
 import os
 import select
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import urllib.request
 
 import cdp
@@ -44,7 +42,7 @@ def serve(directory=None):
     directory = directory or WEB_DIR
     if not os.path.exists(os.path.join(directory, "index.html")):
         raise FileNotFoundError(f"no web build in {directory} (make web)")
-    server = subprocess.Popen([sys.executable, SERVER, "--port", "0", "--dir", directory],
+    server = subprocess.Popen([sys.executable, SERVER, directory, "--port", "0"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         ready, _, _ = select.select([server.stdout], [], [], START_TIMEOUT)
@@ -68,15 +66,6 @@ def _answers(url):
         return False
 
 
-@contextlib.contextmanager
-def copy_without(*names):
-    """A copy of the web build without the named files, in a temp directory."""
-    with tempfile.TemporaryDirectory(prefix="viriz-web-") as root:
-        copy = os.path.join(root, "web")
-        shutil.copytree(WEB_DIR, copy, ignore=shutil.ignore_patterns(*names))
-        yield copy
-
-
 def open_page(browser, url, before_load=None):
     """A new tab with the page, its console and exceptions recorded from the
     start; before_load is a script run in the page before its own."""
@@ -90,16 +79,27 @@ def open_page(browser, url, before_load=None):
 
 
 def state(page):
-    return page.evaluate("window.viriz ? viriz.state : null")
+    return page.evaluate("window.vizState")
+
+
+def check_alive(page):
+    """Fails at once when the page has thrown an exception of its own: it
+    would not get any further."""
+    thrown = page.events_named("Runtime.exceptionThrown")
+    if thrown:
+        details = thrown[0]["exceptionDetails"]
+        raise AssertionError("the page threw: " + details.get("exception", {}).get(
+            "description", details.get("text", "")))
 
 
 def wait_for_state(page, wanted, timeout=START_TIMEOUT):
-    """Waits until viriz.state is wanted; an error state on the way fails
-    with the page's error text."""
+    """Waits until vizState is wanted; an error state or an exception on the
+    way fails with its text."""
     def reached():
+        check_alive(page)
         now = state(page)
         if now == "error" and wanted != "error":
-            raise AssertionError(f"the page failed: {page.evaluate('viriz.error')}")
+            raise AssertionError(f"the page failed: {page.evaluate('vizError')}")
         return now == wanted
     page.wait_for(reached, timeout, 0.1, f"the page's state {wanted!r}")
 
@@ -123,10 +123,10 @@ def click_start(page):
 
 def start_show(page):
     """Clicks to start and waits until the show runs and draws."""
-    wait_for_state(page, "waiting")
+    wait_for_state(page, "ready")
     click_start(page)
     wait_for_state(page, "running")
-    page.wait_for(lambda: page.evaluate("viriz.frames") > 1, START_TIMEOUT, 0.1,
+    page.wait_for(lambda: check_alive(page) or page.evaluate("vizFrames") > 1, START_TIMEOUT, 0.1,
                   "the first frames")
 
 
@@ -169,5 +169,5 @@ def console_errors(page):
 
 def wait_for_show_time(page, seconds, timeout=START_TIMEOUT):
     """Waits until the show's clock has reached seconds."""
-    page.wait_for(lambda: page.evaluate("viriz.clock()") >= seconds, timeout + seconds, 0.2,
+    page.wait_for(lambda: check_alive(page) or page.evaluate("vizMusicTime()") >= seconds, timeout + seconds, 0.2,
                   f"{seconds} s of the show")
