@@ -8,10 +8,11 @@ if(NOT VIRIZ_WEB_DEPS)
 endif()
 
 # The music worker is a thread: every object is built for shared memory.
-# Failures are thrown and caught, which emscripten leaves off unless asked;
-# WebAssembly's own exceptions cost nothing on the paths that do not throw.
-add_compile_options(-pthread -fwasm-exceptions)
-add_link_options(-pthread -fwasm-exceptions)
+# Failures are thrown and caught, which emscripten leaves off unless asked.
+# (Its WebAssembly exceptions do not match types in threaded builds of
+# emscripten 3.1.6: every catch would see an unknown error.)
+add_compile_options(-pthread -fexceptions)
+add_link_options(-pthread -fexceptions)
 find_package(Threads REQUIRED)
 
 add_library(viriz_gl INTERFACE)
