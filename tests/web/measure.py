@@ -2,8 +2,8 @@
 """Measures the browser build in headless Chromium and prints the figures:
 the frame rate over the show (median and 1st percentile, from the timestamps
 of the page's animation-frame callbacks), the page's load time and the time
-from the click to the first frame, and the gzip-compressed size of every file
-the page transfers.
+from the click to the first frame, and the size of every file the page
+transfers, gzip-compressed and as the page's network events saw it.
 
     python3 tests/web/measure.py [--seconds S]    (default: the first 30 s)
 """
@@ -45,11 +45,13 @@ def frame_rates(timestamps):
     return 1000 / statistics.median(intervals), 1000 / percentile(intervals, 0.99)
 
 
-def transferred_files(page, base):
+def wire_sizes(page, base):
     """{path under the web build: bytes on the wire, headers included} of the
-    page's requests to its own server (which sends them gzip-compressed)."""
+    page's successful requests to its own server (which sends them
+    gzip-compressed). Requests from the program's worker threads are not
+    among the page's events."""
     urls = {p["requestId"]: p["response"]["url"] for p in
-            page.events_named("Network.responseReceived")}
+            page.events_named("Network.responseReceived") if p["response"]["status"] == 200}
     sizes = {}
     for finished in page.events_named("Network.loadingFinished"):
         url = urls.get(finished["requestId"], "")
@@ -60,13 +62,13 @@ def transferred_files(page, base):
 
 
 def file_sizes(wire):
-    """{path: (bytes, gzip -9 bytes, bytes on the wire)} of the files of the
-    web build the page fetched."""
+    """{name: (bytes, gzip -9 bytes, bytes on the wire or None)} of every
+    file of the web build: what a viewer's browser fetches."""
     sizes = {}
-    for path, on_wire in wire.items():
-        with open(os.path.join(webshow.WEB_DIR, path), "rb") as f:
+    for name in sorted(os.listdir(webshow.WEB_DIR)):
+        with open(os.path.join(webshow.WEB_DIR, name), "rb") as f:
             data = f.read()
-        sizes[path] = (len(data), len(gzip.compress(data, 9)), on_wire)
+        sizes[name] = (len(data), len(gzip.compress(data, 9)), wire.get(name))
     return sizes
 
 
@@ -82,7 +84,7 @@ def measure(show_seconds=30.0):
         frames = page.evaluate("__vizFrameTimes")[first:]
         median_fps, low_fps = frame_rates(frames)
         first_frame_ms = page.evaluate("vizFirstFrameAt - vizStartedAt")
-        files = file_sizes(transferred_files(page, base))
+        files = file_sizes(wire_sizes(page, base))
     return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(frames),
             "load_ms": load_ms, "click_to_first_frame_ms": first_frame_ms, "files": files}
 
@@ -95,9 +97,10 @@ def report(figures):
              f"transferred:  {'file':<18} {'bytes':>10} {'gzip -9':>10} {'on the wire':>12}"]
     rows = sorted(figures["files"].items(), key=lambda item: -item[1][1])
     for path, (raw, packed, wire) in rows:
-        lines.append(f"              {path:<18} {raw:>10} {packed:>10} {wire:>12.0f}")
-    totals = [sum(sizes[i] for sizes in figures["files"].values()) for i in range(3)]
-    lines.append(f"              {'total':<18} {totals[0]:>10} {totals[1]:>10} {totals[2]:>12.0f}")
+        seen = "-" if wire is None else f"{wire:.0f}"
+        lines.append(f"              {path:<18} {raw:>10} {packed:>10} {seen:>12}")
+    raw, packed = (sum(sizes[i] for sizes in figures["files"].values()) for i in range(2))
+    lines.append(f"              {'total':<18} {raw:>10} {packed:>10}")
     return "\n".join(lines)
 
 
