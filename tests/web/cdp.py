@@ -78,7 +78,7 @@ class WebSocket:
         if parts.query:
             path += "?" + parts.query
         self.sock = socket.create_connection((parts.hostname, parts.port or 80), timeout)
-        self._buffer = b""
+        self._buffer = bytearray()  # received, not yet taken
         try:
             self._handshake(parts.netloc, path)
         except Exception:
@@ -93,8 +93,9 @@ class WebSocket:
         self.sock.sendall(request.encode())
         while b"\r\n\r\n" not in self._buffer:
             self._fill()
-        head, self._buffer = self._buffer.split(b"\r\n\r\n", 1)
-        lines = head.decode("latin-1").split("\r\n")
+        end = self._buffer.index(b"\r\n\r\n")
+        lines = self._buffer[:end].decode("latin-1").split("\r\n")
+        del self._buffer[:end + 4]
         if lines[0].split(" ")[1:2] != ["101"]:
             raise ConnectionError(f"WebSocket handshake refused: {lines[0]}")
         headers = {}
@@ -114,7 +115,8 @@ class WebSocket:
     def _take(self, count):
         while len(self._buffer) < count:
             self._fill()
-        data, self._buffer = self._buffer[:count], self._buffer[count:]
+        data = bytes(self._buffer[:count])
+        del self._buffer[:count]
         return data
 
     def _send_frame(self, opcode, payload):
