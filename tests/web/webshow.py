@@ -35,14 +35,12 @@ def _stop(process, timeout=20):
 
 
 @contextlib.contextmanager
-def serve(directory=None):
-    """Runs the web build's server for directory (the web build by default)
-    on a free port; yields its base address. The server prints the address
-    as its first line."""
-    directory = directory or WEB_DIR
-    if not os.path.exists(os.path.join(directory, "index.html")):
-        raise FileNotFoundError(f"no web build in {directory} (make web)")
-    server = subprocess.Popen([sys.executable, SERVER, directory, "--port", "0"],
+def serve():
+    """Runs the web build's server on a free port; yields its base address.
+    The server prints the address as its first line."""
+    if not os.path.exists(os.path.join(WEB_DIR, "index.html")):
+        raise FileNotFoundError(f"no web build in {WEB_DIR} (make web)")
+    server = subprocess.Popen([sys.executable, SERVER, WEB_DIR, "--port", "0"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         ready, _, _ = select.select([server.stdout], [], [], START_TIMEOUT)
@@ -126,8 +124,8 @@ def start_show(page):
     wait_for_state(page, "ready")
     click_start(page)
     wait_for_state(page, "running")
-    page.wait_for(lambda: check_alive(page) or page.evaluate("vizFrames") > 1, START_TIMEOUT, 0.1,
-                  "the first frames")
+    page.wait_for(lambda: check_alive(page) or page.evaluate("vizFrames") > 1, START_TIMEOUT,
+                  0.1, "the first frames")
 
 
 def canvas_shot(page):
@@ -169,5 +167,5 @@ def console_errors(page):
 
 def wait_for_show_time(page, seconds, timeout=START_TIMEOUT):
     """Waits until the show's clock has reached seconds."""
-    page.wait_for(lambda: check_alive(page) or page.evaluate("vizMusicTime()") >= seconds, timeout + seconds, 0.2,
-                  f"{seconds} s of the show")
+    page.wait_for(lambda: check_alive(page) or page.evaluate("vizMusicTime()") >= seconds,
+                  timeout + seconds, 0.2, f"{seconds} s of the show")
