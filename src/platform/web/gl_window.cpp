@@ -49,6 +49,20 @@ EM_JS(void, showErrorInPage, (const char* text), {
     Module.onError(UTF8ToString(text));
 });
 
+// Fixed-function GL clamps each vertex's colour to [0, 1] before it is
+// interpolated across a triangle; the emulation's vertex shader passes the
+// colour on unclamped when lighting is off, and the show's colour ring goes
+// far below 0, which would darken whole triangles. The emulation makes its
+// shaders on the fly, so their source is corrected on the way to WebGL.
+EM_JS(void, clampVertexColours, (), {
+  const context = Module.ctx;
+  const shaderSource = context.shaderSource;
+  context.shaderSource = function(shader, source) {
+    shaderSource.call(context, shader,
+                      source.replace('v_color = a_color;', 'v_color = clamp(a_color, 0.0, 1.0);'));
+  };
+});
+
 } // namespace
 
 struct GlWindow::State {
@@ -69,6 +83,7 @@ GlWindow::GlWindow(const char*, int width, int height, int colourBits, int depth
   state->surface = SDL_SetVideoMode(width, height, colourBits, SDL_OPENGL);
   if (!state->surface)
     throw std::string("Failed to create OpenGL context");
+  clampVertexColours();
   messages.quitPosted = false;
 }
 
