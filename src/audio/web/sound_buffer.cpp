@@ -55,8 +55,8 @@ struct SoundBuffer::State {
   // The last cursor reported, so that readings never go backwards.
   std::uint64_t bytesReported = 0;
 
-  // The callback's samples as the ring holds them, and converted for Web
-  // Audio: left, then right.
+  // A chunk's samples as the ring holds them, and converted for Web Audio:
+  // left, then right.
   std::vector<std::int16_t> pcm = std::vector<std::int16_t>(2 * kChunkFrames);
   std::vector<float> channels = std::vector<float>(2 * kChunkFrames);
 
@@ -84,44 +84,49 @@ struct SoundBuffer::State {
     return bytesReported;
   }
 
-  // One chunk for the output, starting `startsInMs` from now.
-  void takeChunk(int frames, double startsInMs) {
+  // One chunk of the ring for the output, starting `startsInMs` from now,
+  // into `channels`; false (and nothing taken) while not playing.
+  bool takeChunk(int frames, double startsInMs) {
+    if (!playing)
+      return false;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
-    std::fill(pcm.begin(), pcm.end(), 0);
-    if (playing) {
-      ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-      const double measured = emscripten_get_now() + startsInMs;
-      const double predicted =
-          newestChunkStartsAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
-      newestChunkStartsAt = started && std::abs(measured - predicted) < kResyncMs
-                                ? predicted + kStartCorrection * (measured - predicted)
-                                : measured;
-      started = true;
-      newestChunkStart = bytesTaken;
-      bytesTaken += bytes;
-    }
+    ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
+    const double measured = emscripten_get_now() + startsInMs;
+    const double predicted =
+        newestChunkStartsAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
+    newestChunkStartsAt = started && std::abs(measured - predicted) < kResyncMs
+                              ? predicted + kStartCorrection * (measured - predicted)
+                              : measured;
+    started = true;
+    newestChunkStart = bytesTaken;
+    bytesTaken += bytes;
     for (int frame = 0; frame < frames; ++frame) {
       channels[frame] = pcm[2 * frame] / 32768.0f;
       channels[kChunkFrames + frame] = pcm[2 * frame + 1] / 32768.0f;
     }
+    return true;
   }
 };
 
 namespace {
 
-// Called by the page's script processor: fills `state->channels` with the
-// next chunk.
+// Called by the page's script processor: the next chunk, left channel then
+// right, or null while nothing plays (the chunk stays silent).
 extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* state, int frames,
                                                          double startsInMs) {
   const std::lock_guard guard(state->mutex);
-  state->takeChunk(std::min(frames, kChunkFrames), startsInMs);
+  if (!state->takeChunk(std::min(frames, kChunkFrames), startsInMs))
+    return nullptr;
   return state->channels.data();
 }
 
 // Makes the audio context (inside the page's start gesture, so that it may
 // play) and its script processor, silent until started. The context runs at
 // the music's rate; the browser converts for the device. Returns its handle,
-// or 0 when the page has no Web Audio.
+// or 0 when the page has no Web Audio. For the page's tests: the context
+// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds)
+// and the context time at which the first chunk of music plays
+// (vizAudioStartTime, null before).
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
   if (!AudioContextClass)
@@ -138,10 +143,22 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
     const frames = output.length;
     const startsInMs = (event.playbackTime - context.currentTime) * 1000;
     const channels = _vizTakeAudioChunk(state, frames, startsInMs) >> 2;
+    if (channels == 0) {
+      output.getChannelData(0).fill(0);
+      output.getChannelData(1).fill(0);
+      return;
+    }
+    if (window.vizAudioStartTime == null)
+      window.vizAudioStartTime = event.playbackTime;
     output.getChannelData(0).set(HEAPF32.subarray(channels, channels + frames));
     output.getChannelData(1).set(
         HEAPF32.subarray(channels + chunkFrames, channels + chunkFrames + frames));
   };
+  window.vizAudioContext = function() {
+    return context;
+  };
+  window.vizAudioChunkSeconds = chunkFrames / rate;
+  window.vizAudioStartTime = null;
   const handle = (Module.vizAudio = Module.vizAudio || []).push({context, processor});
   return handle;
 });
