@@ -29,6 +29,7 @@ struct FrameLoop {
   bool (*frame)(void*) = nullptr;
   void (*finish)(void*) = nullptr;
   void* context = nullptr;
+  bool running = false;
 };
 FrameLoop frameLoop;
 
@@ -36,12 +37,26 @@ void runOneFrame() {
   if (frameLoop.frame(frameLoop.context))
     return;
   emscripten_cancel_main_loop();
+  frameLoop.running = false;
   frameLoop.finish(frameLoop.context);
   EM_ASM({
     if (Module.onShowEnded)
       Module.onShowEnded();
   });
 }
+
+} // namespace
+
+// Closing the page (or leaving it) is the window's close request. No
+// animation frame comes after it, so the frame that sees the quit message
+// runs at once, and the show ends as it does on Escape.
+extern "C" EMSCRIPTEN_KEEPALIVE void vizPageHidden() {
+  messages.quitPosted = true;
+  if (frameLoop.running)
+    runOneFrame();
+}
+
+namespace {
 
 // The page shows the text in its error element (and keeps it for tests).
 EM_JS(void, showErrorInPage, (const char* text), {
@@ -130,6 +145,10 @@ void showErrorBox(const char* text) {
 // One frame per animation frame of the page (0 frames per second asks for
 // exactly that); returns at once, leaving the loop to the browser.
 void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void* context) {
-  frameLoop = {frame, finish, context};
+  frameLoop = {frame, finish, context, true};
+  EM_ASM({
+    window.addEventListener(
+        'pagehide', function() { Module._vizPageHidden(); });
+  });
   emscripten_set_main_loop(runOneFrame, 0, 0);
 }
