@@ -3,7 +3,7 @@
 // the fixed-function GL emulation its context. There is no display mode to
 // switch: the page scales the canvas and offers fullscreen itself. The frame
 // loop runs from the page's animation timer, the message pump reads the SDL
-// layer's events (Escape, the page going away) and the error box is an
+// layer's events (Escape) and the page's going away, and the error box is an
 // element of the page.
 #include "platform/gl_window.h"
 
@@ -114,7 +114,7 @@ WindowHandle GlWindow::handle() const {
   return reinterpret_cast<WindowHandle>(state->surface);
 }
 
-// A page gets no signals: closing it arrives as an event (see pumpMessages).
+// A page gets no signals: closing it arrives as an event (see vizPageHidden).
 void handleQuitSignals() {}
 
 bool pumpMessages() {
