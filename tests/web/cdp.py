@@ -316,9 +316,8 @@ class Browser:
     """Debian's chromium, headless, with a profile in a temp directory; started
     on entering and stopped by its process id on leaving."""
 
-    def __init__(self, width=640, height=480, extra_flags=()):
+    def __init__(self, width=640, height=480):
         self.width, self.height = width, height
-        self.extra_flags = list(extra_flags)
         self.process = None
         self.profile = None
         self.connection = None
@@ -344,7 +343,7 @@ class Browser:
         self.process = subprocess.Popen(
             [executable, *CHROMIUM_FLAGS, f"--window-size={self.width},{self.height}",
              f"--user-data-dir={profile_dir}", "--remote-debugging-port=0",
-             "--remote-debugging-address=127.0.0.1", *self.extra_flags, "about:blank"],
+             "--remote-debugging-address=127.0.0.1", "about:blank"],
             stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
             start_new_session=True)
         port_file = os.path.join(profile_dir, "DevToolsActivePort")
