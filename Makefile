@@ -17,6 +17,15 @@ CLANG         := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 CMAKE_ASAN    := cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=address \
                  $(CLANG) $(WERROR)
 CMAKE_TSAN    := cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVIRIZ_SANITIZE=thread $(WERROR)
+# The browser build: emscripten's CMake wrapper, the WebAssembly libraries and
+# the Linux build's data set; the page and its files go to build/web. emcc's
+# link step runs node, which finds Debian's JavaScript modules only through
+# NODE_PATH.
+WEB_DEPS      := $(ROOT)/build/web-deps
+EMSCRIPTEN    := NODE_PATH=/usr/share/nodejs
+CMAKE_WEB     := $(EMSCRIPTEN) emcmake cmake -S . -B build/web-cmake -DCMAKE_BUILD_TYPE=Release \
+                 -DVIRIZ_WEB_DEPS=$(WEB_DEPS) -DVIRIZ_WEB_DATA=$(ROOT)/build/linux/bin \
+                 -DVIRIZ_WEB_OUTPUT=$(ROOT)/build/web $(WERROR)
 CMAKE_FUZZ    := cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIRIZ_FUZZ=ON \
                  $(CLANG) $(WERROR)
 
@@ -27,6 +36,7 @@ MATRIX := "gcc-debug;Debug;$(GCC)" "gcc-release;Release;$(GCC)" \
           "clang-release;Release;$(CLANG)" "windows-release;Release;$(MINGW)"
 
 .PHONY: run test dist test-dist build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
+        web web-deps serve-web \
         test-linux test-sanitizers test-fuzz test-under-load build-matrix bench format clean
 
 run: deps build-linux
@@ -85,6 +95,19 @@ build-windows: windows-deps build-linux
 	cmake --build build/windows -j$(JOBS)
 	cp -r build/linux/bin/data build/linux/bin/data.dat build/windows/bin/
 
+web-deps: deps
+	scripts/build-web-deps.sh $(WEB_DEPS)
+
+# The show in a browser: build/web holds the page (index.html), the program
+# (viriz.js, viriz.wasm) and its data (viriz.data), made from the Linux build's.
+web: web-deps build-linux
+	$(CMAKE_WEB) >/dev/null
+	$(EMSCRIPTEN) cmake --build build/web-cmake -j$(JOBS)
+
+# Serves build/web on 127.0.0.1 and prints the address to open.
+serve-web:
+	scripts/serve-web.py build/web
+
 build-sanitizers:
 	$(CMAKE_ASAN) >/dev/null
 	cmake --build build/asan -j$(JOBS)
@@ -102,4 +125,4 @@ format:
 	find src tests bench fuzz tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build/linux build/windows build/asan build/tsan build/fuzz build/matrix-* build/dist dist
+	rm -rf build/linux build/windows build/web build/web-cmake build/asan build/tsan build/fuzz build/matrix-* build/dist dist

@@ -17,6 +17,8 @@ packages=(
   mingw-w64-tools dpkg-dev wine wine64
   # release files: the package's checks
   lintian
+  # the browser build (emscripten) and its tests (headless chromium)
+  emscripten chromium
 )
 
 sudo_cmd=()

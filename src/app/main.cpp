@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
 namespace {
@@ -72,32 +73,71 @@ Options readOptions(int argc, char** argv) {
   return options;
 }
 
-// Frames until Escape or a quit message. The flag is tested at the top of each
-// pass, so no frame is drawn once it is set. No pacing: all animation follows
-// the music clock, as it will be when the frame shows.
-void runFrameLoop(GlWindow& window, Show& show) {
-  bool quit = false;
+// What the frames and the shutdown share, from start-up to the end of the
+// program: the frame loop may run after main has returned (in the browser).
+struct Program {
+  GlWindow* window = nullptr;
+  // Made after the window and released before it on a failure.
+  std::unique_ptr<Show> show;
   FrameClock frameClock;
-  while (!quit) {
-    drawFrame(show, frameClock.showTime(MusicPlayer::currentTime()));
+};
+
+// A failure: the fade track goes, the music stops, the desktop comes back
+// (display mode, cursor) so that the box cannot end up behind a fullscreen
+// window, then the text is shown.
+void reportFailure(Program& program, const char* text) {
+  program.show.reset();
+  releaseShow();
+  delete program.window;
+  program.window = nullptr;
+  showErrorBox(text);
+}
+
+// The program's one error handling, around start-up and around each frame:
+// runs `step` and reports what it throws. False after a failure.
+template <typename Step> bool guarded(Program& program, Step step) {
+  try {
+    step();
+    return true;
+  } catch (const char* text) {
+    reportFailure(program, text);
+  } catch (std::string text) {
+    reportFailure(program, text.c_str());
+  } catch (const std::exception& error) {
+    reportFailure(program, error.what());
+  } catch (...) {
+    reportFailure(program, "Unknown internal error");
+  }
+  return false;
+}
+
+// One frame; false once Escape or a quit message has been seen, or after a
+// failure, so that no frame is drawn after that. No pacing: all animation
+// follows the music clock, as it will be when the frame shows.
+bool drawNextFrame(void* context) {
+  auto& program = *static_cast<Program*>(context);
+  bool quit = false;
+  const bool drawn = guarded(program, [&] {
+    drawFrame(*program.show, program.frameClock.showTime(MusicPlayer::currentTime()));
     glFlush();
-    window.swapBuffers();
-    frameClock.presented();
+    program.window->swapBuffers();
+    program.frameClock.presented();
     if (pumpMessages())
       quit = true;
     if (escapePressed())
       quit = true;
-  }
+  });
+  return drawn && !quit;
 }
 
-// A failure: the music stops, the desktop comes back (display mode, cursor)
-// so that the box cannot end up behind a fullscreen window, then the text is
-// shown.
-void reportFailure(GlWindow*& window, const char* text) {
+// The shutdown: the window goes first, then the fade track, then the music.
+// After a failure only the music's release step is left to run (once more).
+void endProgram(void* context) {
+  const std::unique_ptr<Program> program(static_cast<Program*>(context));
+  delete program->window;
+  program->window = nullptr;
+  program->show.reset();
   releaseShow();
-  delete window;
-  window = nullptr;
-  showErrorBox(text);
 }
 
 } // namespace
@@ -115,25 +155,17 @@ int main(int argc, char** argv) {
   }
 
   enterDataFolder();
-  GlWindow* window = nullptr;
-  try {
-    window = new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
-                          options.screen == Screen::FillDesktop);
-    Show show;
-    startShow(show, window->handle());
-    runFrameLoop(*window, show);
-    delete window;
-    window = nullptr;
-    // The fade track goes with `show` here, before the music stops below.
-  } catch (const char* text) {
-    reportFailure(window, text);
-  } catch (std::string text) {
-    reportFailure(window, text.c_str());
-  } catch (const std::exception& error) {
-    reportFailure(window, error.what());
-  } catch (...) {
-    reportFailure(window, "Unknown internal error");
-  }
-  releaseShow();
+  auto* program = new Program;
+  const bool started = guarded(*program, [program, &options] {
+    program->window =
+        new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
+                     options.screen == Screen::FillDesktop);
+    program->show = std::make_unique<Show>();
+    startShow(*program->show, program->window->handle());
+  });
+  if (started)
+    runFrames(drawNextFrame, endProgram, program);
+  else
+    endProgram(program);
   return 0;
 }

@@ -10,8 +10,7 @@
 #include <vector>
 
 Texture::Texture(int32_t width, int32_t height)
-    : width(width), height(height),
-      pixels(std::make_unique_for_overwrite<uint32_t[]>(size_t(width) * size_t(height))),
+    : width(width), height(height), pixels(new uint32_t[size_t(width) * size_t(height)]),
       glName(kNoGlName) {}
 
 Texture::~Texture() {
@@ -206,8 +205,9 @@ std::unique_ptr<Texture> loadTexture(std::string name) {
   auto texture = std::make_unique<Texture>(static_cast<int32_t>(layout.width),
                                            static_cast<int32_t>(layout.height));
   // Left uninitialised: libpng writes every row before it is converted, and
-  // a file that breaks off fails before any row is used.
-  auto image = std::make_unique_for_overwrite<png_byte[]>(layout.rowBytes * layout.height);
+  // a file that breaks off fails before any row is used. (A plain new[]: the
+  // web build's C++ library has no make_unique_for_overwrite.)
+  std::unique_ptr<png_byte[]> image(new png_byte[layout.rowBytes * layout.height]);
   std::vector<png_bytep> rows(layout.height);
   for (png_uint_32 y = 0; y < layout.height; ++y) {
     rows[y] = image.get() + y * layout.rowBytes;

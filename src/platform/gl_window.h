@@ -5,8 +5,9 @@
 #include <memory>
 
 // The platform layer: one window with a current OpenGL context, optionally in
-// a fullscreen display mode, plus the message pump and the few user-interface
-// calls the program needs. Each backend (win32/, sdl/) implements this header
+// a fullscreen display mode, plus the frame loop, the message pump and the few
+// user-interface calls the program needs. Each backend (win32/, sdl/, web/)
+// implements this header
 // and keeps its native objects in its own GlWindow::State; the build picks one.
 
 // Where a picture of a fixed size goes in a larger client area: scaled as
@@ -63,6 +64,13 @@ void handleQuitSignals();
 // among them. A request to close the window turns into one; requests to start
 // the screen saver or power the monitor down are swallowed.
 bool pumpMessages();
+
+// Calls frame(context) for as long as it returns true, then finish(context).
+// The desktop backends loop here and return once finish has run; the browser
+// cannot block in a loop, so its backend draws each frame from the page's
+// animation timer and returns at once, and finish runs after the last frame.
+// Whatever the two use must therefore outlive the caller's stack frame.
+void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void* context);
 
 // True when Escape is down now or was pressed at any time since the last call.
 bool escapePressed();

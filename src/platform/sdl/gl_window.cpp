@@ -307,3 +307,9 @@ void showErrorBox(const char* text) {
   }
   errorBoxGroup = 0;
 }
+
+void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void* context) {
+  while (frame(context)) {
+  }
+  finish(context);
+}

@@ -212,3 +212,9 @@ void showErrorBox(const char* text) {
   std::fflush(stderr);
   MessageBoxA(nullptr, text, nullptr, MB_OK);
 }
+
+void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void* context) {
+  while (frame(context)) {
+  }
+  finish(context);
+}

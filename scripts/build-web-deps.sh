@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds static WebAssembly libraries of zlib, libogg, libvorbis and libpng
+# from Debian's own source packages with emscripten into PREFIX (default
+# build/web-deps). emscripten's own ports would be downloaded at build time,
+# which these machines cannot do. The result is cached: a finished PREFIX is
+# reused as it is.
+set -euo pipefail
+
+prefix=$(realpath -m "${1:-build/web-deps}")
+stamp="$prefix/.complete"
+[ -f "$stamp" ] && exit 0
+
+work="$prefix.work"
+log="$prefix.log"
+rm -rf "$work" "$prefix"
+: >"$log"
+mkdir -p "$work" "$prefix"
+
+sudo_cmd=()
+if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
+apt_opts=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
+
+# A temporary deb-src entry, removed again whatever happens.
+src_list=/etc/apt/sources.list.d/viriz-web-deb-src.sources
+remove_src_list() {
+  if [ -f "$src_list" ]; then
+    "${sudo_cmd[@]}" rm -f "$src_list"
+    "${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null || true
+  fi
+}
+trap remove_src_list EXIT
+printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+  "${sudo_cmd[@]}" tee "$src_list" >/dev/null
+"${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null
+(cd "$work" && apt-get source --download-only zlib libogg libvorbis libpng1.6 >>"$log" 2>&1)
+remove_src_list
+
+cd "$work"
+for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >>"$log" 2>&1; done
+
+# emcc's link step runs node, which finds Debian's JavaScript modules only here.
+export NODE_PATH=/usr/share/nodejs
+# The program uses threads: every object of a shared-memory program is built
+# with -pthread.
+export CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2 -pthread"
+# emconfigure points pkg-config at emscripten's own folder and this one.
+export EM_PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+jobs=$(nproc)
+
+run_logged() {
+  local what=$1
+  shift
+  echo "building $what for the web"
+  if ! "$@" >>"$log" 2>&1; then
+    tail -40 "$log"
+    echo "building $what failed; the whole log is $log" >&2
+    exit 1
+  fi
+}
+
+# emconfigure points the configure scripts at emcc. Their config.sub knows no
+# emscripten system, so the host is named wasm32 on Linux: a cross build (no
+# test programs run) for a CPU without special flags.
+run_logged zlib bash -c "cd zlib-*/ && emconfigure ./configure --static --prefix='$prefix' &&
+  emmake make -j$jobs libz.a && emmake make install"
+
+autotools() {
+  local dir=$1
+  shift
+  run_logged "$dir" bash -c "cd $dir && emconfigure ./configure --host=wasm32-unknown-linux \
+    --prefix='$prefix' --disable-shared --enable-static $* && emmake make -j$jobs && emmake make install"
+}
+
+autotools libogg-*/
+autotools libvorbis-*/ --disable-docs --disable-examples --disable-oggtest
+autotools libpng1.6-*/ --disable-tools --disable-hardware-optimizations
+
+cd / && rm -rf "$work"
+touch "$stamp"
+echo "web libraries ready in $prefix"

@@ -1,0 +1,59 @@
+// What the page calls besides main: a still frame of the show at a given
+// time, drawn the way the capture tool draws it on the desktop, and the music
+// clock for the page's status.
+#include "app/scene_script.h"
+#include "app/show.h"
+#include "audio/music_player.h"
+#include "platform/gl_window.h"
+
+#include <GL/gl.h>
+#include <emscripten.h>
+
+#include <exception>
+#include <string>
+
+namespace {
+
+// The canvas and the show's assets for still frames, made on the first one.
+struct Still {
+  GlWindow window{"test", 640, 480, 32, 16, -1, false};
+  Show show;
+  Still() { loadShow(show); }
+};
+
+void drawStill(float seconds) {
+  static Still still;
+  // In a run from the start, blending is on from the first overlay frame on
+  // (beat 32), and the mesh is then drawn additively too.
+  if (beatTimeOf(seconds) > 32.0f) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+  } else {
+    glDisable(GL_BLEND);
+  }
+  drawFrame(still.show, seconds);
+  glFlush();
+}
+
+} // namespace
+
+// Draws the frame for `seconds` of show time, without sound; 1 when drawn,
+// 0 when a failure was shown instead.
+extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds) {
+  try {
+    drawStill(seconds);
+    return 1;
+  } catch (const std::string& text) {
+    showErrorBox(text.c_str());
+  } catch (const std::exception& error) {
+    showErrorBox(error.what());
+  } catch (...) {
+    showErrorBox("Unknown internal error");
+  }
+  return 0;
+}
+
+// Seconds of music heard, as the frames are drawn for them.
+extern "C" EMSCRIPTEN_KEEPALIVE float vizMusicTime() {
+  return MusicPlayer::currentTime();
+}

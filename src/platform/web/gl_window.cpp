@@ -1,0 +1,154 @@
+// Browser backend of the platform layer. The window is the page's canvas with
+// a WebGL context, made through emscripten's SDL 1.2 layer, which also gives
+// the fixed-function GL emulation its context. There is no display mode to
+// switch: the page scales the canvas and offers fullscreen itself. The frame
+// loop runs from the page's animation timer, the message pump reads the SDL
+// layer's events (Escape) and the page's going away, and the error box is an
+// element of the page.
+#include "platform/gl_window.h"
+
+#include <GL/gl.h>
+#include <SDL/SDL.h>
+#include <emscripten.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// What the message pump and the input calls share. Only the main thread
+// touches it.
+struct Messages {
+  bool quitPosted = false;    // the page is going away
+  bool escapeLatched = false; // Escape pressed since the last poll
+};
+Messages messages;
+
+// The frame loop handed to the animation timer.
+struct FrameLoop {
+  bool (*frame)(void*) = nullptr;
+  void (*finish)(void*) = nullptr;
+  void* context = nullptr;
+  bool running = false;
+};
+FrameLoop frameLoop;
+
+void runOneFrame() {
+  if (frameLoop.frame(frameLoop.context))
+    return;
+  emscripten_cancel_main_loop();
+  frameLoop.running = false;
+  frameLoop.finish(frameLoop.context);
+  EM_ASM({
+    if (Module.onShowEnded)
+      Module.onShowEnded();
+  });
+}
+
+} // namespace
+
+// Closing the page (or leaving it) is the window's close request. No
+// animation frame comes after it, so the frame that sees the quit message
+// runs at once, and the show ends as it does on Escape.
+extern "C" EMSCRIPTEN_KEEPALIVE void vizPageHidden() {
+  messages.quitPosted = true;
+  if (frameLoop.running)
+    runOneFrame();
+}
+
+namespace {
+
+// The page shows the text in its error element (and keeps it for tests).
+EM_JS(void, showErrorInPage, (const char* text), {
+  if (Module.onError)
+    Module.onError(UTF8ToString(text));
+});
+
+// Fixed-function GL clamps each vertex's colour to [0, 1] before it is
+// interpolated across a triangle; the emulation's vertex shader passes the
+// colour on unclamped when lighting is off, and the show's colour ring goes
+// far below 0, which would darken whole triangles. The emulation makes its
+// shaders on the fly, so their source is corrected on the way to WebGL.
+EM_JS(void, clampVertexColours, (), {
+  const context = Module.ctx;
+  const shaderSource = context.shaderSource;
+  context.shaderSource = function(shader, source) {
+    shaderSource.call(context, shader,
+                      source.replace('v_color = a_color;', 'v_color = clamp(a_color, 0.0, 1.0);'));
+  };
+});
+
+} // namespace
+
+struct GlWindow::State {
+  SDL_Surface* surface = nullptr;
+};
+
+GlWindow::GlWindow(const char*, int width, int height, int colourBits, int depthBits, int, bool,
+                   bool)
+    : state(new State) {
+  if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    throw std::string("Failed to Register window class");
+  this->width = width;
+  this->height = height;
+  if (SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) != 0 ||
+      SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits) != 0 ||
+      SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8) != 0)
+    throw std::string("Failed to choose pixelformat");
+  state->surface = SDL_SetVideoMode(width, height, colourBits, SDL_OPENGL);
+  if (!state->surface)
+    throw std::string("Failed to create OpenGL context");
+  clampVertexColours();
+  messages.quitPosted = false;
+}
+
+// The context belongs to the canvas and goes with the page.
+GlWindow::~GlWindow() = default;
+
+// The browser presents the canvas when the frame's callback returns.
+void GlWindow::swapBuffers() {
+  SDL_GL_SwapBuffers();
+}
+
+WindowHandle GlWindow::handle() const {
+  return reinterpret_cast<WindowHandle>(state->surface);
+}
+
+// A page gets no signals: closing it arrives as an event (see vizPageHidden).
+void handleQuitSignals() {}
+
+bool pumpMessages() {
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+    if (event.type == SDL_QUIT)
+      messages.quitPosted = true;
+    else if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
+      messages.escapeLatched = true;
+  }
+  bool quit = messages.quitPosted;
+  messages.quitPosted = false;
+  return quit;
+}
+
+bool escapePressed() {
+  bool pressed = messages.escapeLatched;
+  messages.escapeLatched = false;
+  return pressed;
+}
+
+void showErrorBox(const char* text) {
+  std::fprintf(stderr, "%s\n", text);
+  std::fflush(stderr);
+  showErrorInPage(text);
+}
+
+// One frame per animation frame of the page (0 frames per second asks for
+// exactly that); returns at once, leaving the loop to the browser.
+void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void* context) {
+  frameLoop = {frame, finish, context, true};
+  EM_ASM({
+    window.addEventListener(
+        'pagehide', function() { Module._vizPageHidden(); });
+  });
+  emscripten_set_main_loop(runOneFrame, 0, 0);
+}
