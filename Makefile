@@ -35,14 +35,14 @@ MATRIX := "gcc-debug;Debug;$(GCC)" "gcc-release;Release;$(GCC)" \
           "gcc-relwithdebinfo;RelWithDebInfo;$(GCC)" "gcc-minsizerel;MinSizeRel;$(GCC)" \
           "clang-release;Release;$(CLANG)" "windows-release;Release;$(MINGW)"
 
-.PHONY: run test dist test-dist build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
+.PHONY: run test dist test-dist test-web build deps windows-deps build-linux build-windows build-sanitizers build-fuzz \
         web web-deps serve-web \
         test-linux test-sanitizers test-fuzz test-under-load build-matrix bench format clean
 
 run: deps build-linux
 	scripts/run-demo.sh build/linux/bin
 
-test: deps build build-sanitizers build-fuzz dist
+test: deps build build-sanitizers build-fuzz web dist
 	scripts/run-tests.sh
 
 build: deps build-linux build-windows
@@ -51,6 +51,10 @@ build: deps build-linux build-windows
 # of the show and SHA256SUMS (see the README's "Releases").
 dist: deps build
 	scripts/make-dist.sh
+
+# Only the browser build's tests (make test runs them too).
+test-web: web
+	scripts/run-tests.sh --web
 
 # Only the release files' tests (make test runs them too).
 test-dist: dist

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of the built trees (make test builds them first):
 #   build/linux  every label (the Windows build's tests run from here, under Wine)
+#   build/web    the browser build (make web), in headless Chromium
 #   build/asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/tsan   the threaded audio tests under ThreadSanitizer
 #   build/fuzz   each libFuzzer target for a minute
@@ -10,6 +11,7 @@
 #   run-tests.sh --under-load   only the end-to-end and audio tests of both
 #                               builds, while stress-ng keeps every core busy
 #   run-tests.sh --dist         only the release files' tests
+#   run-tests.sh --web          only the browser build's tests
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -58,6 +60,8 @@ if [ "${1:-}" = --under-load ]; then
   run_phase "end-to-end tests under ASan and load" build/asan -R '^e2e\.' -E '^e2e\.sync' \
     -LE windows
   run_phase "threaded tests under TSan and load" build/tsan -L audio
+elif [ "${1:-}" = --web ]; then
+  run_phase "browser build" build/linux -L web
 elif [ "${1:-}" = --dist ]; then
   run_phase "release files" build/linux -L dist
 else
@@ -65,11 +69,12 @@ else
     echo "No shared test data beside the repository (../shared/testdata): the tests that"
     echo "read the real archives made by other archivers are skipped."
   fi
-  run_phase "tests" build/linux -LE 'fuzz|dist'
-  run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows|dist' -E '^e2e\.sync'
+  run_phase "tests" build/linux -LE 'fuzz|dist|web'
+  run_phase "tests under ASan and UBSan" build/asan -LE 'fuzz|windows|dist|web' -E '^e2e\.sync'
   run_phase "threaded tests under TSan" build/tsan -L audio
   run_phase "fuzzing" build/fuzz -L fuzz
   run_phase "release files" build/linux -L dist
+  run_phase "browser build" build/linux -L web
 fi
 
 echo
