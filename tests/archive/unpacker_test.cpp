@@ -247,36 +247,4 @@ TEST_F(Unpack, OutputThatWouldOverflowStopsDecoding) {
   EXPECT_LE(out.size(), 10u);
 }
 
-// The one-lookup table must agree with the canonical walk for every prefix,
-// including over-subscribed and incomplete codes.
-TEST(DecodeTable, FastTableAgreesWithTheCanonicalWalk) {
-  std::mt19937 random(7);
-  auto table = std::make_unique<DecodeTable>();
-  for (int round = 0; round < 200; ++round) {
-    const uint32_t count = round % 2 ? kLiteralSymbols : kBitLengthSymbols;
-    uint8_t lengths[kLiteralSymbols];
-    const uint32_t maxLength = 1 + random() % 15;
-    for (uint32_t i = 0; i < count; ++i)
-      lengths[i] = uint8_t(random() % 3 == 0 ? 0 : 1 + random() % maxLength);
-    makeDecodeTable(lengths, *table, count);
-    for (uint32_t code = 0; code < 0x10000; code += 0x40) {
-      const uint32_t bits = code & 0xFFFE;
-      uint32_t length = 1;
-      while (length < 15 && bits >= table->limit[length])
-        ++length;
-      uint32_t index =
-          ((bits - table->limit[length - 1]) >> (16 - length)) + table->position[length];
-      if (index >= count)
-        index = 0;
-      const uint16_t entry = table->fast[code >> 6];
-      if (length <= kFastBits) {
-        ASSERT_EQ(length, entry & 15u) << round << " " << code;
-        ASSERT_EQ(table->symbols[index], entry >> 4) << round << " " << code;
-      } else {
-        ASSERT_EQ(0, entry) << round << " " << code;
-      }
-    }
-  }
-}
-
 } // namespace
