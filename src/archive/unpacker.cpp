@@ -2,6 +2,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/audio_predictor.h"
+#include "archive/decode_table.h"
 
 #include <algorithm>
 #include <array>
@@ -50,8 +51,8 @@ uint64_t loadBigEndian64(const uint8_t* p) {
 // Reads the packed input most significant bit first through a 64-bit bit
 // buffer: `bits` holds the next bits left-aligned, `count` of them valid. A
 // refill tops it up to at least 56 bits with one unaligned load, enough for the
-// longest match (15 + 5 + 15 + 16 bits). The hot loop works on a local copy,
-// so that stores into the window do not make the compiler reload it.
+// longest match (15 + 5 + 15 + 16 bits). The loops work on a local copy, so
+// that stores into the window do not make the compiler reload it.
 struct BitInput {
   const uint8_t* buffer = nullptr; // the input buffer the positions count from
   const uint8_t* next = nullptr;   // the first byte not yet loaded into `bits`
@@ -73,13 +74,19 @@ struct BitInput {
   uint32_t bytePosition() const { return bitPosition() >> 3; }
 
   // Loads the bytes from `next` behind the valid bits and advances `next` by
-  // the whole bytes that now fit. Bits beyond `count` are stream bits already,
-  // so or-ing the same bits again changes nothing.
+  // the whole bytes that now fit. Afterwards all 64 bits are stream bits;
+  // those beyond `count` are loaded again by the next refill, and or-ing the
+  // same bits again changes nothing.
   void refill() {
     bits |= loadBigEndian64(next) >> count;
     next += (63 - count) >> 3;
     count |= 56;
   }
+
+  // While `next` is at most this far into the buffer, a refilled input (56
+  // bits or more loaded) has consumed at most `limit` bits: the loops' bound
+  // checks are one comparison most of the time.
+  const uint8_t* surelyWithin(uint32_t limit) const { return buffer + (limit + 56) / 8; }
 
   uint32_t peek16() const { return uint32_t(bits >> 48); }
 
@@ -96,184 +103,34 @@ struct BitInput {
   }
 };
 
-// --- Decode tables ---
-//
-// A canonical code, decoded as the stream defines it: limit[L] is the first
-// left-aligned 16-bit code value beyond the codes of length L, position[L] the
-// index in `symbols` of the first symbol of length L. A code is the shortest
-// length whose limit lies above the next 16 bits (lowest bit cleared); an
-// index beyond the alphabet gives the first symbol of the list. This fixes
-// what over-subscribed and incomplete codes decode to as well.
-//
-// `entries` resolves every code of up to kBits bits with one lookup of the
-// next kBits bits. An entry carries what the decoder needs of the symbol:
-//   bits 0-5   the bits to consume: the code, plus the extra bits that follow
-//              it where the symbol stands for a number (a length, a distance);
-//   bits 6-31  the entry's field: the symbol, or the number less the code's
-//              own value, so that the consumed bits read as one number and
-//              added to the field give the number (modulo the field's width).
-// An entry that consumes 0 bits stands for a longer code: the decoder then
-// walks the limits.
-constexpr uint32_t consumedBits(uint32_t entry) {
-  return entry & 63;
-}
-constexpr uint32_t entryField(uint32_t entry) {
-  return entry >> 6;
-}
-constexpr uint32_t kFieldBits = 26;
+// --- The alphabets and their tables ---
 
-// The number an entry stands for; `bits` is the input before the entry is
-// consumed, `width` the bits of the number's part of the field.
-template <uint32_t kWidth> uint32_t entryNumber(uint32_t entry, uint64_t bits) {
-  const uint32_t consumed = uint32_t(bits >> (64 - consumedBits(entry)));
-  return (entryField(entry) + consumed) & ((1u << kWidth) - 1);
-}
-
-// How a symbol's entry is made: `entry` holds the field and, as the bits to
-// consume, the symbol's extra bits; the code's length is added to it and,
-// when `numberWidth` is not 0, the code's value (shifted past the extra bits)
-// is taken from the low `numberWidth` bits of the field.
-struct SymbolEntry {
-  uint32_t entry;
-  uint32_t numberWidth;
-};
-
-constexpr uint32_t codeEntry(SymbolEntry symbol, uint32_t length, uint32_t code) {
-  const uint32_t extraBits = consumedBits(symbol.entry);
-  const uint32_t mask = (1u << symbol.numberWidth) - 1;
-  const uint32_t field = entryField(symbol.entry);
-  const uint32_t number = (field - (code << extraBits)) & mask;
-  return ((field & ~mask) | number) << 6 | (extraBits + length);
-}
-
-template <uint32_t kBits, uint32_t kAlphabet> struct DecodeTable {
-  static constexpr uint32_t kLookupBits = kBits;
-  uint32_t symbolCount = 0;
-  uint32_t limit[16] = {};
-  uint32_t position[16] = {};
-  uint16_t symbols[kAlphabet] = {};
-  uint32_t entries[1u << kBits] = {};
-};
-
-// Builds a table of `count` symbols from their code lengths (taken modulo
-// 16). Entries that are no code of up to kBits bits get `longEntry`.
-template <class Table>
-void buildTable(Table& table, const uint8_t* lengths, uint32_t count, const SymbolEntry* symbols,
-                uint32_t longEntry) {
-  uint32_t lengthCount[16] = {};
-  for (uint32_t i = 0; i < count; ++i)
-    ++lengthCount[lengths[i] & 15];
-  lengthCount[0] = 0;
-
-  table.limit[0] = 0;
-  table.position[0] = 0;
-  uint32_t code = 0;
-  for (uint32_t length = 1; length < 16; ++length) {
-    code = 2 * (code + lengthCount[length]);
-    table.limit[length] = std::min<uint32_t>(code << (15 - length), 0xFFFF);
-    table.position[length] = table.position[length - 1] + lengthCount[length - 1];
-  }
-
-  uint32_t next[16];
-  std::copy(std::begin(table.position), std::end(table.position), next);
-  std::fill(std::begin(table.symbols), std::end(table.symbols), uint16_t(0));
-  for (uint32_t symbol = 0; symbol < count; ++symbol) {
-    const uint32_t length = lengths[symbol] & 15;
-    if (length != 0)
-      table.symbols[next[length]++] = uint16_t(symbol);
-  }
-  table.symbolCount = count;
-
-  // The prefixes of kBits bits whose code is at most kBits long. Limits of
-  // such lengths are multiples of 2^(16 - length), so the prefix alone
-  // decides the length, and each code of length L covers an aligned run of
-  // 2^(kBits - L) prefixes, the next code the next run. A capped limit
-  // (0xFFFF) admits every prefix, since decoding compares with the lowest
-  // bit cleared.
-  constexpr uint32_t kBits = Table::kLookupBits;
-  constexpr uint32_t kSpareBits = 16 - kBits;
-  uint32_t prefix = 0;
-  for (uint32_t length = 1; length <= kBits; ++length) {
-    const uint32_t limit = table.limit[length] >= 0xFFFF ? 0x10000 : table.limit[length];
-    const uint32_t end = limit >> kSpareBits;
-    const uint32_t run = 1u << (kBits - length);
-    uint32_t index = (((prefix << kSpareBits) - table.limit[length - 1]) >> (16 - length)) +
-                     table.position[length];
-    for (; prefix < end; prefix += run, ++index) {
-      const uint32_t symbol = table.symbols[index < count ? index : 0];
-      const uint32_t entry = codeEntry(symbols[symbol], length, prefix >> (kBits - length));
-      // Runs of one or two entries are most of a table's codes: stored
-      // without a loop.
-      uint32_t* const to = table.entries + prefix;
-      if (run <= 2) {
-        to[0] = entry;
-        to[run - 1] = entry;
-      } else {
-        for (uint32_t i = 0; i < run; i += 4) {
-          to[i] = entry;
-          to[i + 1] = entry;
-          to[i + 2] = entry;
-          to[i + 3] = entry;
-        }
-      }
-    }
-  }
-  std::fill(table.entries + prefix, std::end(table.entries), longEntry);
-}
-
-// The canonical walk for a code longer than the table resolves (at least
-// kBits + 1 bits): the symbol's entry.
-template <class Table>
-[[gnu::noinline]] uint32_t walkLongCode(const Table& table, uint64_t bits,
-                                        const SymbolEntry* symbols) {
-  const uint32_t code = uint32_t(bits >> 48) & 0xFFFE;
-  uint32_t length = Table::kLookupBits + 1;
-  while (length < 15 && code >= table.limit[length])
-    ++length;
-  uint32_t index = ((code - table.limit[length - 1]) >> (16 - length)) + table.position[length];
-  if (index >= table.symbolCount)
-    index = 0;
-  return codeEntry(symbols[table.symbols[index]], length, uint32_t(bits >> (64 - length)));
-}
-
-// The entry of the next code in the input (refilled by the caller). Inlined
-// into the hot loop; the walk is not.
-template <class Table>
-[[gnu::always_inline]] inline uint32_t lookup(const Table& table, uint64_t bits,
-                                              const SymbolEntry* symbols, uint32_t longEntry) {
-  const uint32_t entry = table.entries[bits >> (64 - Table::kLookupBits)];
-  return entry == longEntry ? walkLongCode(table, bits, symbols) : entry;
-}
-
-// --- The alphabets ---
-
-// Tables whose entries are plain symbols: code lengths and audio deltas.
+// Tables of plain symbols: code lengths and audio deltas.
 constexpr std::array<SymbolEntry, kAudioSymbols> kPlainSymbols = [] {
   std::array<SymbolEntry, kAudioSymbols> symbols{};
   for (uint32_t symbol = 0; symbol < kAudioSymbols; ++symbol)
     symbols[symbol] = {symbol << 6, 0};
   return symbols;
 }();
-constexpr uint32_t kPlainLong = 0;
 
-// Literal/length symbols: the field holds a kind (top 3 bits) and what that
-// kind needs, so that a match's length comes with the lookup of its symbol.
+// Literal/length symbols: the field holds a kind (its top 3 bits) and what
+// the kind needs, so that a match's length comes with the lookup of its symbol.
 enum SymbolKind : uint32_t {
-  kLiteral,     // the byte (not a number: the code is not subtracted)
-  kMatch,       // the length before the distance's bonus
-  kShortMatch,  // the distance (length 2)
-  kRecentMatch, // how many matches back the distance was used (1-4)
+  kLiteral,     // the byte
+  kMatch,       // the number: the length before the distance's bonus
+  kShortMatch,  // the number: the distance (length 2)
+  kRecentMatch, // the number: how many matches back the distance was used (1-4)
   kRepeatLast,  // the previous match again
   kNewTables,   // a table set follows
   kLongCode = 7,
 };
-constexpr uint32_t kKindShift = kFieldBits - 3;
+constexpr uint32_t kKindShift = kEntryFieldBits - 3;
 constexpr uint32_t kindOf(uint32_t entry) {
   return entryField(entry) >> kKindShift;
 }
 // Entries below this are literals.
 constexpr uint32_t kFirstNonLiteral = 1u << (6 + kKindShift);
-constexpr uint32_t kLiteralLong = kLongCode << (6 + kKindShift);
+static_assert(kLongCodeEntry == kLongCode << (6 + kKindShift));
 
 constexpr SymbolEntry kindSymbol(SymbolKind kind, uint32_t value, uint32_t extraBits = 0) {
   return {(kind << kKindShift | value) << 6 | extraBits, kind == kLiteral ? 0 : kKindShift};
@@ -306,7 +163,7 @@ constexpr std::array<SymbolEntry, kLiteralSymbols> kLiteralSymbolEntries = [] {
 constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] {
   std::array<SymbolEntry, kDistanceSymbols> symbols{};
   for (uint32_t slot = 0; slot < kDistanceSymbols; ++slot)
-    symbols[slot] = {(kDistanceBase[slot] + 1) << 6 | kDistanceExtraBits[slot], kFieldBits};
+    symbols[slot] = {(kDistanceBase[slot] + 1) << 6 | kDistanceExtraBits[slot], kEntryFieldBits};
   return symbols;
 }();
 
@@ -315,7 +172,7 @@ constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] 
 constexpr std::array<SymbolEntry, kLengthSymbols> kLengthSymbolEntries = [] {
   std::array<SymbolEntry, kLengthSymbols> symbols{};
   for (uint32_t slot = 0; slot < kLengthSymbols; ++slot)
-    symbols[slot] = {(kLengthBase[slot] + 2u) << 6 | kLengthExtraBits[slot], kFieldBits};
+    symbols[slot] = {(kLengthBase[slot] + 2u) << 6 | kLengthExtraBits[slot], kEntryFieldBits};
   return symbols;
 }();
 
@@ -401,6 +258,17 @@ void resetStream(State& s) {
   s.flushedPos = 0;
 }
 
+// The tables before any table set: every code length 0.
+void resetTables(State& s) {
+  const uint8_t noLengths[kMaxTableLengths] = {};
+  s.literalTable.build(noLengths, kLiteralSymbolEntries.data());
+  s.distanceTable.build(noLengths, kDistanceSymbolEntries.data());
+  s.lengthTable.build(noLengths, kLengthSymbolEntries.data());
+  s.bitLengthTable.build(noLengths, kPlainSymbols.data());
+  for (AudioTable& table : s.audioTables)
+    table.build(noLengths, kPlainSymbols.data());
+}
+
 uint32_t readBits(State& s, uint32_t count) {
   s.input.refill();
   return s.input.read(count);
@@ -429,50 +297,22 @@ void refillInput(State& s) {
   s.input.start(s.inputBuffer, position);
 }
 
-// Decodes a symbol of a plain table, refilling first.
-template <class Table> uint32_t decodePlainSymbol(BitInput& in, const Table& table) {
+// Decodes a symbol of a table of plain symbols, refilling first.
+template <class Table> uint32_t decodeSymbol(BitInput& in, const Table& table) {
   in.refill();
-  const uint32_t entry = lookup(table, in.bits, kPlainSymbols.data(), kPlainLong);
-  in.skip(consumedBits(entry));
+  const uint32_t entry = table.lookup(in.bits);
+  in.skip(entryBits(entry));
   return entryField(entry);
 }
 
-// A table set: the mode bits, 19 code-length codes of 4 bits, then the code
-// lengths of every alphabet, coded with those and delta-coded against the
-// previous set.
-void readCodeTables(State& s) {
-  if (s.input.bytePosition() > kTablesRefill)
-    refillInput(s);
-  s.input.refill();
-  const uint32_t header = s.input.peek16();
-  s.audioMode = (header & 0x8000) != 0;
-  if ((header & 0x4000) == 0)
-    std::fill(std::begin(s.previousLengths), std::end(s.previousLengths), uint8_t(0));
-  s.input.skip(2);
-
-  uint32_t lengthCount = kLzTableLengths;
-  if (s.audioMode) {
-    s.channelCount = ((header >> 12) & 3) + 1;
-    if (s.currentChannel >= s.channelCount)
-      s.currentChannel = 0;
-    s.input.skip(2);
-    lengthCount = s.channelCount * kAudioSymbols;
-  }
-
-  uint8_t bitLengths[kBitLengthSymbols];
-  for (uint8_t& length : bitLengths)
-    length = uint8_t(readBits(s, 4));
-  buildTable(s.bitLengthTable, bitLengths, kBitLengthSymbols, kPlainSymbols.data(), kPlainLong);
-
-  // The code lengths, with the bit input in a local as in the LZ loop. The
-  // refill threshold and the input's end are checked exactly only when `next`
-  // comes near either.
-  uint8_t lengths[kMaxTableLengths] = {};
+// The code lengths of a table set, coded with the code-length code and
+// delta-coded against the previous set. The bit input lives in a local here
+// as in the LZ loop; the refill threshold and the input's end are checked
+// exactly only when `next` comes near either. False when the input ran out.
+bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
   BitInput in = s.input;
-  const auto surelyWithin = [&] {
-    return in.buffer + (std::min(kCodeLengthRefill * 8 + 7, s.validEnd * 8) + 56) / 8;
-  };
-  const uint8_t* within = surelyWithin();
+  const auto limit = [&] { return std::min(kCodeLengthRefill * 8 + 7, s.validEnd * 8); };
+  const uint8_t* within = in.surelyWithin(limit());
   in.refill();
   uint32_t i = 0;
   while (i < lengthCount) {
@@ -481,16 +321,15 @@ void readCodeTables(State& s) {
         s.input = in;
         refillInput(s);
         in = s.input;
-        within = surelyWithin();
+        within = in.surelyWithin(limit());
       }
       if (pastInputEnd(s, in)) {
         s.input = in;
-        s.overrun = true;
-        return;
+        return false;
       }
     }
-    const uint32_t entry = lookup(s.bitLengthTable, in.bits, kPlainSymbols.data(), kPlainLong);
-    in.skip(consumedBits(entry));
+    const uint32_t entry = s.bitLengthTable.lookup(in.bits);
+    in.skip(entryBits(entry));
     const uint32_t symbol = entryField(entry);
     if (symbol < 16) {
       lengths[i] = uint8_t((symbol + s.previousLengths[i]) & 15);
@@ -513,18 +352,47 @@ void readCodeTables(State& s) {
     in.refill();
   }
   s.input = in;
+  return true;
+}
 
+// A table set: the mode bits, 19 code-length codes of 4 bits, then the code
+// lengths of every alphabet.
+void readCodeTables(State& s) {
+  if (s.input.bytePosition() > kTablesRefill)
+    refillInput(s);
+  s.input.refill();
+  const uint32_t header = s.input.peek16();
+  s.audioMode = (header & 0x8000) != 0;
+  if ((header & 0x4000) == 0)
+    std::fill(std::begin(s.previousLengths), std::end(s.previousLengths), uint8_t(0));
+  s.input.skip(2);
+
+  uint32_t lengthCount = kLzTableLengths;
+  if (s.audioMode) {
+    s.channelCount = ((header >> 12) & 3) + 1;
+    if (s.currentChannel >= s.channelCount)
+      s.currentChannel = 0;
+    s.input.skip(2);
+    lengthCount = s.channelCount * kAudioSymbols;
+  }
+
+  uint8_t bitLengths[kBitLengthSymbols];
+  for (uint8_t& length : bitLengths)
+    length = uint8_t(readBits(s, 4));
+  s.bitLengthTable.build(bitLengths, kPlainSymbols.data());
+
+  uint8_t lengths[kMaxTableLengths] = {};
+  if (!readCodeLengths(s, lengths, lengthCount)) {
+    s.overrun = true;
+    return;
+  }
   if (s.audioMode) {
     for (uint32_t c = 0; c < s.channelCount; ++c)
-      buildTable(s.audioTables[c], lengths + c * kAudioSymbols, kAudioSymbols, kPlainSymbols.data(),
-                 kPlainLong);
+      s.audioTables[c].build(lengths + c * kAudioSymbols, kPlainSymbols.data());
   } else {
-    buildTable(s.literalTable, lengths, kLiteralSymbols, kLiteralSymbolEntries.data(),
-               kLiteralLong);
-    buildTable(s.distanceTable, lengths + kLiteralSymbols, kDistanceSymbols,
-               kDistanceSymbolEntries.data(), kPlainLong);
-    buildTable(s.lengthTable, lengths + kLiteralSymbols + kDistanceSymbols, kLengthSymbols,
-               kLengthSymbolEntries.data(), kPlainLong);
+    s.literalTable.build(lengths, kLiteralSymbolEntries.data());
+    s.distanceTable.build(lengths + kLiteralSymbols, kDistanceSymbolEntries.data());
+    s.lengthTable.build(lengths + kLiteralSymbols + kDistanceSymbols, kLengthSymbolEntries.data());
   }
   std::copy(std::begin(lengths), std::end(lengths), s.previousLengths);
 }
@@ -535,14 +403,13 @@ void peekTableSwitch(State& s) {
   if (s.inputTop < int32_t(s.input.bytePosition()) + kPeekMargin)
     return;
   if (s.audioMode) {
-    if (decodePlainSymbol(s.input, s.audioTables[s.currentChannel]) == kAudioSymbolNewTables)
+    if (decodeSymbol(s.input, s.audioTables[s.currentChannel]) == kAudioSymbolNewTables)
       readCodeTables(s);
     return;
   }
   s.input.refill();
-  const uint32_t entry =
-      lookup(s.literalTable, s.input.bits, kLiteralSymbolEntries.data(), kLiteralLong);
-  s.input.skip(consumedBits(entry));
+  const uint32_t entry = s.literalTable.lookup(s.input.bits);
+  s.input.skip(entryBits(entry));
   if (kindOf(entry) == kNewTables)
     readCodeTables(s);
 }
@@ -634,7 +501,7 @@ void flushWindow(State& s) {
 // --- Audio ---
 
 void decodeAudioSymbol(State& s) {
-  const uint32_t symbol = decodePlainSymbol(s.input, s.audioTables[s.currentChannel]);
+  const uint32_t symbol = decodeSymbol(s.input, s.audioTables[s.currentChannel]);
   if (symbol == kAudioSymbolNewTables) {
     readCodeTables(s);
     return;
@@ -653,8 +520,9 @@ void decodeAudioSymbol(State& s) {
 // the end of the input or of the output, the window's end, or a table switch.
 // The first symbol is decoded unconditionally (the main loop has just
 // checked). The bit input, the window position and the match history live in
-// locals here, and the main loop's checks become two limits: the window
-// position (unwrapped within the loop) and the input's bit position.
+// locals here, and the main loop's checks become two limits: on the window
+// position (which does not wrap within the loop) and on the input's bit
+// position.
 void decodeLzSymbols(State& s) {
   BitInput in = s.input;
   uint8_t* const w = s.window;
@@ -667,51 +535,52 @@ void decodeLzSymbols(State& s) {
   uint32_t lastDistance = s.lastDistance;
   uint32_t lastLength = s.lastLength;
 
+  // Output: no more than bytesLeft (after a failed flush, bytesLeft is
+  // negative: one symbol, as the main loop's count allows), no flush due, and
+  // not past the window's end.
   const uint32_t start = s.unpackPos;
   const uint32_t unflushed = (start - s.flushedPos) & kWindowMask;
-  // A failed flush leaves bytesLeft negative: one symbol, as the main loop's count would allow.
   const uint64_t outputEnd =
       std::min<uint64_t>({start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)),
                           start + (kWindowSize - kFlushMargin - unflushed) + 1, kWindowSize});
+  // Input: not past the refill threshold, nor past the packed bytes.
   const uint32_t inputEnd = std::min(kMainLoopRefill * 8 + 7, s.validEnd * 8);
-  // After a refill at least 56 bits are loaded, so while `next` is at most
-  // this far the bit position is within inputEnd: one comparison most of the time.
-  const uint8_t* const surelyWithinInput = in.buffer + (inputEnd + 56) / 8;
+  const uint8_t* const within = in.surelyWithin(inputEnd);
 
   uint32_t position = start;
   bool newTables = false;
-  // The entry of the next symbol is looked up before the refill that follows
-  // each literal: the bits it needs are there already, and the lookup need
-  // not wait for the refill's load.
+  // The entry of the next symbol is looked up ahead of the refill, so that
+  // the lookup need not wait for the refill's load: after a refill all 64
+  // bits are stream bits, and a symbol consumes at most 51 of them.
   in.refill();
   uint32_t entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
   do {
-    if (entry >= kFirstNonLiteral && entry == kLiteralLong)
-      entry = walkLongCode(literals, in.bits, kLiteralSymbolEntries.data());
+    if (entry >= kFirstNonLiteral && entry == kLongCodeEntry)
+      entry = literals.walk(in.bits);
     if (entry < kFirstNonLiteral) {
       w[position++] = uint8_t(entryField(entry));
-      in.skip(consumedBits(entry));
+      in.skip(entryBits(entry));
       entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
       in.refill();
       continue;
     }
     const uint32_t value = entryNumber<kKindShift>(entry, in.bits);
-    in.skip(consumedBits(entry));
+    in.skip(entryBits(entry));
     uint32_t length, distance;
     if (kindOf(entry) == kMatch) {
-      const uint32_t slot = lookup(distances, in.bits, kDistanceSymbolEntries.data(), kPlainLong);
-      distance = entryNumber<kFieldBits>(slot, in.bits);
-      in.skip(consumedBits(slot));
+      const uint32_t slot = distances.lookup(in.bits);
+      distance = entryNumber<kEntryFieldBits>(slot, in.bits);
+      in.skip(entryBits(slot));
       length = value + kLongDistanceBonus[distance >> kBonusShift];
     } else if (kindOf(entry) == kShortMatch) {
       length = 2;
       distance = value;
     } else if (kindOf(entry) == kRecentMatch) {
       distance = recent[(recentCounter - value) & 3];
-      const uint32_t slot = lookup(lengths, in.bits, kLengthSymbolEntries.data(), kPlainLong);
-      length = entryNumber<kFieldBits>(slot, in.bits) + (distance >= kRecentDistanceBonus) +
+      const uint32_t slot = lengths.lookup(in.bits);
+      length = entryNumber<kEntryFieldBits>(slot, in.bits) + (distance >= kRecentDistanceBonus) +
                kLongDistanceBonus[distance >> kBonusShift];
-      in.skip(consumedBits(slot));
+      in.skip(entryBits(slot));
     } else if (kindOf(entry) == kRepeatLast) {
       length = lastLength;
       distance = lastDistance;
@@ -719,14 +588,14 @@ void decodeLzSymbols(State& s) {
       newTables = true;
       break;
     }
-    in.refill();
     entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
+    in.refill();
     recent[recentCounter++ & 3] = distance;
     lastDistance = distance;
     lastLength = length;
     copyMatch(w, position, length, distance);
     position += length;
-  } while (position < outputEnd && (in.next <= surelyWithinInput || in.bitPosition() <= inputEnd));
+  } while (position < outputEnd && (in.next <= within || in.bitPosition() <= inputEnd));
 
   s.input = in;
   s.bytesLeft -= position - start;
@@ -737,18 +606,6 @@ void decodeLzSymbols(State& s) {
   s.lastLength = lastLength;
   if (newTables)
     readCodeTables(s);
-}
-
-void resetTables(State& s) {
-  const uint8_t noLengths[kMaxTableLengths] = {};
-  buildTable(s.literalTable, noLengths, kLiteralSymbols, kLiteralSymbolEntries.data(),
-             kLiteralLong);
-  buildTable(s.distanceTable, noLengths, kDistanceSymbols, kDistanceSymbolEntries.data(),
-             kPlainLong);
-  buildTable(s.lengthTable, noLengths, kLengthSymbols, kLengthSymbolEntries.data(), kPlainLong);
-  buildTable(s.bitLengthTable, noLengths, kBitLengthSymbols, kPlainSymbols.data(), kPlainLong);
-  for (AudioTable& table : s.audioTables)
-    buildTable(table, noLengths, kAudioSymbols, kPlainSymbols.data(), kPlainLong);
 }
 
 } // namespace
