@@ -26,7 +26,12 @@
 // limits.
 
 inline constexpr uint32_t kEntryFieldBits = 26;
-inline constexpr uint32_t kLongCodeEntry = 7u << 29;
+
+// An entry with `field` that consumes nothing.
+constexpr uint32_t fieldEntry(uint32_t field) {
+  return field << 6;
+}
+inline constexpr uint32_t kLongCodeEntry = fieldEntry(7u << (kEntryFieldBits - 3));
 
 // The bits an entry consumes.
 constexpr uint32_t entryBits(uint32_t entry) {
@@ -52,13 +57,18 @@ struct SymbolEntry {
   uint32_t numberWidth;
 };
 
+constexpr SymbolEntry symbolEntry(uint32_t field, uint32_t extraBits = 0,
+                                  uint32_t numberWidth = 0) {
+  return {fieldEntry(field) | extraBits, numberWidth};
+}
+
 // The entry of the code `code` of `length` bits for a symbol.
 constexpr uint32_t codeEntry(SymbolEntry symbol, uint32_t length, uint32_t code) {
   const uint32_t extraBits = entryBits(symbol.entry);
   const uint32_t mask = (1u << symbol.numberWidth) - 1;
   const uint32_t field = entryField(symbol.entry);
   const uint32_t number = (field - (code << extraBits)) & mask;
-  return ((field & ~mask) | number) << 6 | (extraBits + length);
+  return fieldEntry((field & ~mask) | number) | (extraBits + length);
 }
 
 template <uint32_t kBits, uint32_t kAlphabet> struct DecodeTable {

@@ -109,7 +109,7 @@ struct BitInput {
 constexpr std::array<SymbolEntry, kAudioSymbols> kPlainSymbols = [] {
   std::array<SymbolEntry, kAudioSymbols> symbols{};
   for (uint32_t symbol = 0; symbol < kAudioSymbols; ++symbol)
-    symbols[symbol] = {symbol << 6, 0};
+    symbols[symbol] = symbolEntry(symbol);
   return symbols;
 }();
 
@@ -129,11 +129,11 @@ constexpr uint32_t kindOf(uint32_t entry) {
   return entryField(entry) >> kKindShift;
 }
 // Entries below this are literals.
-constexpr uint32_t kFirstNonLiteral = 1u << (6 + kKindShift);
-static_assert(kLongCodeEntry == kLongCode << (6 + kKindShift));
+constexpr uint32_t kFirstNonLiteral = fieldEntry(kMatch << kKindShift);
+static_assert(kLongCodeEntry == fieldEntry(kLongCode << kKindShift));
 
 constexpr SymbolEntry kindSymbol(SymbolKind kind, uint32_t value, uint32_t extraBits = 0) {
-  return {(kind << kKindShift | value) << 6 | extraBits, kind == kLiteral ? 0 : kKindShift};
+  return symbolEntry(kind << kKindShift | value, extraBits, kind == kLiteral ? 0 : kKindShift);
 }
 
 constexpr std::array<SymbolEntry, kLiteralSymbols> kLiteralSymbolEntries = [] {
@@ -163,7 +163,7 @@ constexpr std::array<SymbolEntry, kLiteralSymbols> kLiteralSymbolEntries = [] {
 constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] {
   std::array<SymbolEntry, kDistanceSymbols> symbols{};
   for (uint32_t slot = 0; slot < kDistanceSymbols; ++slot)
-    symbols[slot] = {(kDistanceBase[slot] + 1) << 6 | kDistanceExtraBits[slot], kEntryFieldBits};
+    symbols[slot] = symbolEntry(kDistanceBase[slot] + 1, kDistanceExtraBits[slot], kEntryFieldBits);
   return symbols;
 }();
 
@@ -172,7 +172,7 @@ constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] 
 constexpr std::array<SymbolEntry, kLengthSymbols> kLengthSymbolEntries = [] {
   std::array<SymbolEntry, kLengthSymbols> symbols{};
   for (uint32_t slot = 0; slot < kLengthSymbols; ++slot)
-    symbols[slot] = {(kLengthBase[slot] + 2u) << 6 | kLengthExtraBits[slot], kEntryFieldBits};
+    symbols[slot] = symbolEntry(kLengthBase[slot] + 2u, kLengthExtraBits[slot], kEntryFieldBits);
   return symbols;
 }();
 
@@ -564,10 +564,12 @@ void decodeLzSymbols(State& s) {
       in.refill();
       continue;
     }
+    // The number the symbol's entry carries, by kind.
     const uint32_t value = entryNumber<kKindShift>(entry, in.bits);
     in.skip(entryBits(entry));
     uint32_t length, distance;
     if (kindOf(entry) == kMatch) {
+      // The length, then a distance slot; far matches are longer.
       const uint32_t slot = distances.lookup(in.bits);
       distance = entryNumber<kEntryFieldBits>(slot, in.bits);
       in.skip(entryBits(slot));
@@ -576,6 +578,7 @@ void decodeLzSymbols(State& s) {
       length = 2;
       distance = value;
     } else if (kindOf(entry) == kRecentMatch) {
+      // One of the last four distances, then a length slot.
       distance = recent[(recentCounter - value) & 3];
       const uint32_t slot = lengths.lookup(in.bits);
       length = entryNumber<kEntryFieldBits>(slot, in.bits) + (distance >= kRecentDistanceBonus) +

@@ -311,8 +311,8 @@ TEST(DecodeTable, LookupAgreesWithTheCanonicalWalk) {
   constexpr uint32_t kAlphabet = 48;
   SymbolEntry plain[kAlphabet], numbers[kAlphabet];
   for (uint32_t symbol = 0; symbol < kAlphabet; ++symbol) {
-    plain[symbol] = {symbol << 6, 0};
-    numbers[symbol] = {(1000 * symbol) << 6 | symbol % 5, kEntryFieldBits}; // symbol % 5 extra bits
+    plain[symbol] = symbolEntry(symbol);
+    numbers[symbol] = symbolEntry(1000 * symbol, symbol % 5, kEntryFieldBits);
   }
   std::mt19937 random(7);
   auto plainTable = std::make_unique<DecodeTable<8, kAlphabet>>();
