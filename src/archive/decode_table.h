@@ -19,8 +19,8 @@
 //   bits 0-5   the bits to consume: the code, plus the extra bits that follow
 //              it when the symbol stands for a number (a length, a distance);
 //   bits 6-31  the entry's field: the symbol, or that number less the code's
-//              own value, so that the consumed bits read as one number and
-//              added to the field give the number.
+//              own value, so that the consumed bits, read as one number and
+//              added to the field, give the number (modulo its width).
 // An entry of a longer code is kLongCodeEntry, which consumes nothing (no
 // other entry does) and has its top bits set: the decoder then walks the
 // limits.
@@ -41,8 +41,8 @@ constexpr uint32_t entryField(uint32_t entry) {
   return entry >> 6;
 }
 
-// The number an entry stands for, from the low kWidth bits of its field;
-// `bits` is the input, left-aligned, before the entry is consumed.
+// The number a code's entry stands for, from the low kWidth bits of its
+// field; `bits` is the input, left-aligned, before the entry is consumed.
 template <uint32_t kWidth> uint32_t entryNumber(uint32_t entry, uint64_t bits) {
   const uint32_t consumed = uint32_t(bits >> (64 - entryBits(entry)));
   return (entryField(entry) + consumed) & ((1u << kWidth) - 1);
