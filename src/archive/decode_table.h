@@ -143,8 +143,10 @@ private:
       uint32_t index =
           (((prefix << kSpareBits) - limit[length - 1]) >> (16 - length)) + position[length];
       for (; prefix < end; prefix += run, ++index) {
-        const uint32_t symbol = symbols[index < kAlphabet ? index : 0];
-        const uint32_t entry = codeEntry(symbolEntries[symbol], length, prefix >> (kBits - length));
+        const SymbolEntry& symbol = symbolEntries[symbols[index < kAlphabet ? index : 0]];
+        const uint32_t entry = symbol.numberWidth == 0
+                                   ? symbol.entry + length
+                                   : codeEntry(symbol, length, prefix >> (kBits - length));
         // Runs of one or two entries are most of a table's codes: stored
         // without a loop.
         uint32_t* const to = entries + prefix;

@@ -313,7 +313,9 @@ bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
   BitInput in = s.input;
   const auto limit = [&] { return std::min(kCodeLengthRefill * 8 + 7, s.validEnd * 8); };
   const uint8_t* within = in.surelyWithin(limit());
+  // As in the LZ loop, each entry is looked up ahead of the refill.
   in.refill();
+  uint32_t entry = s.bitLengthTable.lookup(in.bits);
   uint32_t i = 0;
   while (i < lengthCount) {
     if (in.next > within) {
@@ -328,7 +330,6 @@ bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
         return false;
       }
     }
-    const uint32_t entry = s.bitLengthTable.lookup(in.bits);
     in.skip(entryBits(entry));
     const uint32_t symbol = entryField(entry);
     if (symbol < 16) {
@@ -349,6 +350,7 @@ bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
       for (; run > 0 && i < lengthCount; --run)
         lengths[i++] = value;
     }
+    entry = s.bitLengthTable.lookup(in.bits);
     in.refill();
   }
   s.input = in;
