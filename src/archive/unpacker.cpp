@@ -1,12 +1,26 @@
 #include "archive/unpacker.h"
 
+#include "archive/archive_format.h"
+#include "archive/audio_predictor.h"
+#include "archive/decode_table.h"
+
 #include <algorithm>
+#include <array>
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
 namespace {
+
+// --- Input buffer ---
+
+// Packed input: 8192 bytes, refilled 8160 at a time behind a 32-byte
+// carry-over, plus zeroed padding so that the bit input's eight-byte loads near
+// the refill thresholds stay inside the buffer.
+constexpr uint32_t kInputSize = 8192;
+constexpr uint32_t kInputCarry = 32;
+constexpr uint32_t kInputPadding = 32;
+constexpr uint32_t kRefillSize = kInputSize - kInputCarry;
 
 // Refill thresholds of the input buffer: before each main-loop symbol, at the
 // start of a table set, and before each code-length symbol. Each leaves room
@@ -14,7 +28,6 @@ namespace {
 constexpr uint32_t kMainLoopRefill = 8162;
 constexpr uint32_t kTablesRefill = 8167;
 constexpr uint32_t kCodeLengthRefill = 8187;
-constexpr uint32_t kRefillSize = Unpacker::kInputSize - Unpacker::kInputCarry;
 
 // Flush when fewer than this many bytes are free before unflushed output;
 // no single step writes more than 260 bytes.
@@ -23,79 +36,7 @@ constexpr uint32_t kFlushMargin = 270;
 // The end-of-entry table-switch peek needs this many bytes of input left.
 constexpr int32_t kPeekMargin = 5;
 
-} // namespace
-
-void makeDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t count) {
-  uint32_t lengthCount[16] = {};
-  for (uint32_t i = 0; i < count; ++i)
-    ++lengthCount[lengths[i] & 15];
-  lengthCount[0] = 0;
-
-  table.limit[0] = 0;
-  table.position[0] = 0;
-  uint32_t code = 0;
-  for (uint32_t length = 1; length < 16; ++length) {
-    code = 2 * (code + lengthCount[length]);
-    table.limit[length] = std::min<uint32_t>(code << (15 - length), 0xFFFF);
-    table.position[length] = table.position[length - 1] + lengthCount[length - 1];
-  }
-
-  uint32_t next[16];
-  std::copy(std::begin(table.position), std::end(table.position), next);
-  std::fill(table.symbols, table.symbols + kMaxAlphabet, uint16_t(0));
-  for (uint32_t symbol = 0; symbol < count; ++symbol) {
-    const uint32_t length = lengths[symbol] & 15;
-    if (length != 0)
-      table.symbols[next[length]++] = uint16_t(symbol);
-  }
-  table.symbolCount = count;
-
-  // The fast table: every 10-bit prefix whose code is at most 10 bits long.
-  // Limits of lengths up to 10 are multiples of 64, so the prefix alone decides
-  // the length; a capped limit (0xFFFF) admits every prefix, since decoding
-  // compares with the lowest bit cleared.
-  std::fill(std::begin(table.fast), std::end(table.fast), uint16_t(0));
-  constexpr uint32_t kSpareBits = 16 - kFastBits;
-  uint32_t prefix = 0;
-  for (uint32_t length = 1; length <= kFastBits; ++length) {
-    const uint32_t limit = table.limit[length] >= 0xFFFF ? 0x10000 : table.limit[length];
-    const uint32_t end = limit >> kSpareBits;
-    for (; prefix < end; ++prefix) {
-      const uint32_t bits = prefix << kSpareBits;
-      uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
-      if (index >= count)
-        index = 0;
-      table.fast[prefix] = uint16_t(table.symbols[index] << 4 | length);
-    }
-  }
-}
-
-void Unpacker::reset() {
-  resetStream();
-  audioMode = false;
-  channelCount = 1;
-  for (DecodeTable* table : {&literalTable, &distanceTable, &lengthTable, &bitLengthTable,
-                             &audioTables[0], &audioTables[1], &audioTables[2], &audioTables[3]})
-    *table = DecodeTable{};
-}
-
-// State of a new stream; the tables and the mode come with the stream's first table set.
-void Unpacker::resetStream() {
-  currentChannel = 0;
-  channelDelta = 0;
-  std::fill(std::begin(channels), std::end(channels), AudioChannel{});
-  std::fill(std::begin(recentDistances), std::end(recentDistances), 0u);
-  recentCounter = 0;
-  std::fill(std::begin(previousLengths), std::end(previousLengths), uint8_t(0));
-  lastDistance = 0;
-  lastLength = 0;
-  unpackPos = 0;
-  flushedPos = 0;
-}
-
 // --- Bit input ---
-
-namespace {
 
 // Eight bytes as a big-endian number: one unaligned load (the input buffer's
 // padding keeps it inside).
@@ -107,356 +48,627 @@ uint64_t loadBigEndian64(const uint8_t* p) {
   return value;
 }
 
+// Reads the packed input most significant bit first through a 64-bit bit
+// buffer: `bits` holds the next bits left-aligned, `count` of them valid. A
+// refill tops it up to at least 56 bits with one unaligned load, enough for the
+// longest match (15 + 5 + 15 + 16 bits). The loops work on a local copy, so
+// that stores into the window do not make the compiler reload it.
+struct BitInput {
+  const uint8_t* buffer = nullptr; // the input buffer the positions count from
+  const uint8_t* next = nullptr;   // the first byte not yet loaded into `bits`
+  uint64_t bits = 0;
+  uint32_t count = 0;
+
+  // Starts reading at a bit position of `buffer`.
+  void start(const uint8_t* inputBuffer, uint32_t bitPosition) {
+    buffer = inputBuffer;
+    next = inputBuffer + bitPosition / 8;
+    bits = 0;
+    count = 0;
+    refill();
+    skip(bitPosition & 7);
+  }
+
+  // Bits consumed since the start of the buffer.
+  uint32_t bitPosition() const { return uint32_t(next - buffer) * 8 - count; }
+  uint32_t bytePosition() const { return bitPosition() >> 3; }
+
+  // Loads the bytes from `next` behind the valid bits and advances `next` by
+  // the whole bytes that now fit. Afterwards all 64 bits are stream bits;
+  // those beyond `count` are loaded again by the next refill, and or-ing the
+  // same bits again changes nothing.
+  void refill() {
+    bits |= loadBigEndian64(next) >> count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  }
+
+  // While `next` is at most this far into the buffer, a refilled input (56
+  // bits or more loaded) has consumed at most `limit` bits: the loops' bound
+  // checks are one comparison most of the time.
+  const uint8_t* surelyWithin(uint32_t limit) const { return buffer + (limit + 56) / 8; }
+
+  uint32_t peek16() const { return uint32_t(bits >> 48); }
+
+  void skip(uint32_t n) {
+    bits <<= n;
+    count -= n;
+  }
+
+  uint32_t read(uint32_t n) {
+    // Two shifts, so that a count of 0 gives 0.
+    const uint32_t value = uint32_t(bits >> 1 >> (63 - n));
+    skip(n);
+    return value;
+  }
+};
+
+// --- The alphabets and their tables ---
+
+// Tables of plain symbols: code lengths and audio deltas.
+constexpr std::array<SymbolEntry, kAudioSymbols> kPlainSymbols = [] {
+  std::array<SymbolEntry, kAudioSymbols> symbols{};
+  for (uint32_t symbol = 0; symbol < kAudioSymbols; ++symbol)
+    symbols[symbol] = symbolEntry(symbol);
+  return symbols;
+}();
+
+// Literal/length symbols: the field holds a kind (its top 3 bits) and what
+// the kind needs, so that a match's length comes with the lookup of its symbol.
+enum SymbolKind : uint32_t {
+  kLiteral,     // the byte
+  kMatch,       // the number: the length before the distance's bonus
+  kShortMatch,  // the number: the distance (length 2)
+  kRecentMatch, // the number: how many matches back the distance was used (1-4)
+  kRepeatLast,  // the previous match again
+  kNewTables,   // a table set follows
+  kLongCode = 7,
+};
+constexpr uint32_t kKindShift = kEntryFieldBits - 3;
+constexpr uint32_t kindOf(uint32_t entry) {
+  return entryField(entry) >> kKindShift;
+}
+// Entries below this are literals.
+constexpr uint32_t kFirstNonLiteral = fieldEntry(kMatch << kKindShift);
+static_assert(kLongCodeEntry == fieldEntry(kLongCode << kKindShift));
+
+constexpr SymbolEntry kindSymbol(SymbolKind kind, uint32_t value, uint32_t extraBits = 0) {
+  return symbolEntry(kind << kKindShift | value, extraBits, kind == kLiteral ? 0 : kKindShift);
+}
+
+constexpr std::array<SymbolEntry, kLiteralSymbols> kLiteralSymbolEntries = [] {
+  std::array<SymbolEntry, kLiteralSymbols> symbols{};
+  for (uint32_t symbol = 0; symbol < kLiteralSymbols; ++symbol) {
+    if (symbol < kSymbolRepeatLast) {
+      symbols[symbol] = kindSymbol(kLiteral, symbol);
+    } else if (symbol == kSymbolRepeatLast) {
+      symbols[symbol] = kindSymbol(kRepeatLast, 0);
+    } else if (symbol < kSymbolShortFirst) {
+      symbols[symbol] = kindSymbol(kRecentMatch, symbol - kSymbolRepeatLast);
+    } else if (symbol < kSymbolNewTables) {
+      const uint32_t slot = symbol - kSymbolShortFirst;
+      symbols[symbol] =
+          kindSymbol(kShortMatch, kShortDistanceBase[slot] + 1u, kShortDistanceExtraBits[slot]);
+    } else if (symbol == kSymbolNewTables) {
+      symbols[symbol] = kindSymbol(kNewTables, 0);
+    } else {
+      const uint32_t slot = symbol - kSymbolMatchFirst;
+      symbols[symbol] = kindSymbol(kMatch, kLengthBase[slot] + 3u, kLengthExtraBits[slot]);
+    }
+  }
+  return symbols;
+}();
+
+// Distance slots: the number is the distance.
+constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] {
+  std::array<SymbolEntry, kDistanceSymbols> symbols{};
+  for (uint32_t slot = 0; slot < kDistanceSymbols; ++slot)
+    symbols[slot] = symbolEntry(kDistanceBase[slot] + 1, kDistanceExtraBits[slot], kEntryFieldBits);
+  return symbols;
+}();
+
+// Length slots after a recent-distance symbol: the number is the length
+// before the distance's bonus.
+constexpr std::array<SymbolEntry, kLengthSymbols> kLengthSymbolEntries = [] {
+  std::array<SymbolEntry, kLengthSymbols> symbols{};
+  for (uint32_t slot = 0; slot < kLengthSymbols; ++slot)
+    symbols[slot] = symbolEntry(kLengthBase[slot] + 2u, kLengthExtraBits[slot], kEntryFieldBits);
+  return symbols;
+}();
+
+// A match's length grows by one at kLongDistance1 and again at
+// kLongDistance2, both multiples of 2^13: the bonus by distance / 2^13.
+constexpr uint32_t kBonusShift = 13;
+static_assert(kLongDistance1 % (1u << kBonusShift) == 0 &&
+              kLongDistance2 % (1u << kBonusShift) == 0);
+constexpr std::array<uint8_t, (kWindowSize >> kBonusShift) + 1> kLongDistanceBonus = [] {
+  std::array<uint8_t, (kWindowSize >> kBonusShift) + 1> bonus{};
+  for (uint32_t i = 0; i < bonus.size(); ++i)
+    bonus[i] = uint8_t((i << kBonusShift >= kLongDistance1) + (i << kBonusShift >= kLongDistance2));
+  return bonus;
+}();
+
+// Lookup widths: most codes of each alphabet fit, and the tables stay small
+// enough to rebuild at every table set and to stay in the first-level cache.
+using LiteralTable = DecodeTable<11, kLiteralSymbols>;
+using DistanceTable = DecodeTable<10, kDistanceSymbols>;
+using LengthTable = DecodeTable<9, kLengthSymbols>;
+using BitLengthTable = DecodeTable<7, kBitLengthSymbols>;
+using AudioTable = DecodeTable<10, kAudioSymbols>;
+
 } // namespace
 
-void BitInput::start(const uint8_t* inputBuffer, uint32_t bitPosition) {
-  buffer = inputBuffer;
-  next = inputBuffer + bitPosition / 8;
-  bits = 0;
-  count = 0;
-  refill();
-  skip(bitPosition & 7);
-}
+// --- State ---
 
-// Loads the bytes from `next` behind the valid bits and advances `next` by the
-// whole bytes that now fit. Bits beyond `count` are stream bits already, so
-// or-ing the same bits again changes nothing.
-inline void BitInput::refill() {
-  bits |= loadBigEndian64(next) >> count;
-  next += (63 - count) >> 3;
-  count |= 56;
-}
+struct Unpacker::State {
+  // Input.
+  PackedSource source{};
+  uint8_t inputBuffer[kInputSize + kInputPadding]{};
+  BitInput input;
+  int32_t inputTop = 0;  // the format's count of valid bytes (decides the end-of-entry peek)
+  uint32_t validEnd = 0; // index just past the real packed bytes in inputBuffer
+  bool overrun = false;
 
-inline void BitInput::skip(uint32_t n) {
-  bits <<= n;
-  count -= n;
-}
+  // Window and output.
+  uint8_t* window = nullptr;
+  UnpackOutput* output = nullptr;
+  uint32_t unpackPos = 0;
+  uint32_t flushedPos = 0;
+  int64_t bytesLeft = 0;
 
-inline uint32_t BitInput::read(uint32_t n) {
-  // Two shifts, so that a count of 0 gives 0.
-  const uint32_t value = uint32_t(bits >> 1 >> (63 - n));
-  skip(n);
-  return value;
-}
+  // Code tables.
+  LiteralTable literalTable;
+  DistanceTable distanceTable;
+  LengthTable lengthTable;
+  BitLengthTable bitLengthTable;
+  AudioTable audioTables[kMaxAudioChannels];
+  uint8_t previousLengths[kMaxTableLengths]{};
+
+  // Matches.
+  uint32_t recentDistances[4]{};
+  uint32_t recentCounter = 0;
+  uint32_t lastDistance = 0;
+  uint32_t lastLength = 0;
+
+  // Audio mode.
+  bool audioMode = false;
+  uint32_t channelCount = 1;
+  uint32_t currentChannel = 0;
+  int32_t channelDelta = 0;
+  AudioChannel channels[kMaxAudioChannels]{};
+};
 
 namespace {
 
-// The canonical walk for codes longer than the fast table resolves: the
-// shortest length whose limit lies above the code (compared with its lowest
-// bit cleared), then the symbol's index; an index beyond the table gives the
-// first symbol.
-uint32_t decodeLongCode(BitInput& in, const DecodeTable& table) {
-  const uint32_t bits = in.peek16() & 0xFFFE;
-  uint32_t length = 1;
-  while (length < 15 && bits >= table.limit[length])
-    ++length;
-  in.skip(length);
-  uint32_t index = ((bits - table.limit[length - 1]) >> (16 - length)) + table.position[length];
-  if (index >= table.symbolCount)
-    index = 0;
-  return table.symbols[index];
+using State = Unpacker::State;
+
+// --- Steps of the format ---
+
+// State of a new stream; the tables and the mode come with the stream's first table set.
+void resetStream(State& s) {
+  s.currentChannel = 0;
+  s.channelDelta = 0;
+  std::fill(std::begin(s.channels), std::end(s.channels), AudioChannel{});
+  std::fill(std::begin(s.recentDistances), std::end(s.recentDistances), 0u);
+  s.recentCounter = 0;
+  std::fill(std::begin(s.previousLengths), std::end(s.previousLengths), uint8_t(0));
+  s.lastDistance = 0;
+  s.lastLength = 0;
+  s.unpackPos = 0;
+  s.flushedPos = 0;
 }
 
-} // namespace
-
-inline uint32_t BitInput::decode(const DecodeTable& table) {
-  const uint32_t entry = table.fast[bits >> (64 - kFastBits)];
-  if (entry == 0)
-    return decodeLongCode(*this, table);
-  skip(entry & 15);
-  return entry >> 4;
+// The tables before any table set: every code length 0.
+void resetTables(State& s) {
+  const uint8_t noLengths[kMaxTableLengths] = {};
+  s.literalTable.build(noLengths, kLiteralSymbolEntries.data());
+  s.distanceTable.build(noLengths, kDistanceSymbolEntries.data());
+  s.lengthTable.build(noLengths, kLengthSymbolEntries.data());
+  s.bitLengthTable.build(noLengths, kPlainSymbols.data());
+  for (AudioTable& table : s.audioTables)
+    table.build(noLengths, kPlainSymbols.data());
 }
 
-uint32_t Unpacker::decodeSymbol(const DecodeTable& table) {
-  input.refill();
-  return input.decode(table);
-}
-
-uint32_t Unpacker::readBits(uint32_t count) {
-  input.refill();
-  return input.read(count);
+uint32_t readBits(State& s, uint32_t count) {
+  s.input.refill();
+  return s.input.read(count);
 }
 
 // True when more bits were consumed than the packed input delivered.
-bool Unpacker::pastInputEnd(const BitInput& in) const {
-  return in.bitPosition() > validEnd * 8;
+bool pastInputEnd(const State& s, const BitInput& in) {
+  return in.bitPosition() > s.validEnd * 8;
 }
 
 // Moves the last 32 bytes to the front and reads the next 8160 behind them.
 // Once the input has ended (a short read), nothing more is read.
-void Unpacker::refillInput() {
-  memmove(inputBuffer, inputBuffer + kRefillSize, kInputCarry);
-  const uint32_t position = input.bitPosition() - kRefillSize * 8;
-  const bool inputEnded = validEnd < kInputSize;
-  validEnd = validEnd > kRefillSize ? validEnd - kRefillSize : 0;
+void refillInput(State& s) {
+  memmove(s.inputBuffer, s.inputBuffer + kRefillSize, kInputCarry);
+  const uint32_t position = s.input.bitPosition() - kRefillSize * 8;
+  const bool inputEnded = s.validEnd < kInputSize;
+  s.validEnd = s.validEnd > kRefillSize ? s.validEnd - kRefillSize : 0;
   const size_t count =
-      inputEnded ? 0 : source.read(source.context, inputBuffer + kInputCarry, kRefillSize);
+      inputEnded ? 0 : s.source.read(s.source.context, s.inputBuffer + kInputCarry, kRefillSize);
   if (count > 0) {
-    validEnd = kInputCarry + uint32_t(count);
-    inputTop = int32_t(validEnd);
+    s.validEnd = kInputCarry + uint32_t(count);
+    s.inputTop = int32_t(s.validEnd);
   } else {
-    inputTop = int32_t(position / 8);
+    s.inputTop = int32_t(position / 8);
   }
-  input.start(inputBuffer, position);
+  s.input.start(s.inputBuffer, position);
 }
 
-// --- Code tables ---
+// Decodes a symbol of a table of plain symbols, refilling first.
+template <class Table> uint32_t decodeSymbol(BitInput& in, const Table& table) {
+  in.refill();
+  const uint32_t entry = table.lookup(in.bits);
+  in.skip(entryBits(entry));
+  return entryField(entry);
+}
+
+// The code lengths of a table set, coded with the code-length code and
+// delta-coded against the previous set. The bit input lives in a local here
+// as in the LZ loop; the refill threshold and the input's end are checked
+// exactly only when `next` comes near either. False when the input ran out.
+bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
+  BitInput in = s.input;
+  const auto limit = [&] { return std::min(kCodeLengthRefill * 8 + 7, s.validEnd * 8); };
+  const uint8_t* within = in.surelyWithin(limit());
+  // As in the LZ loop, each entry is looked up ahead of the refill.
+  in.refill();
+  uint32_t entry = s.bitLengthTable.lookup(in.bits);
+  uint32_t i = 0;
+  while (i < lengthCount) {
+    if (in.next > within) {
+      if (in.bytePosition() > kCodeLengthRefill) {
+        s.input = in;
+        refillInput(s);
+        in = s.input;
+        within = in.surelyWithin(limit());
+      }
+      if (pastInputEnd(s, in)) {
+        s.input = in;
+        return false;
+      }
+    }
+    in.skip(entryBits(entry));
+    const uint32_t symbol = entryField(entry);
+    if (symbol < 16) {
+      lengths[i] = uint8_t((symbol + s.previousLengths[i]) & 15);
+      ++i;
+    } else {
+      // At most 15 + 7 bits since the refill.
+      uint32_t run;
+      uint8_t value = 0;
+      if (symbol == kBitLengthRepeat) {
+        run = 3 + in.read(2);
+        value = i > 0 ? lengths[i - 1] : 0;
+      } else if (symbol == kBitLengthZeros) {
+        run = 3 + in.read(3);
+      } else {
+        run = 11 + in.read(7);
+      }
+      for (; run > 0 && i < lengthCount; --run)
+        lengths[i++] = value;
+    }
+    entry = s.bitLengthTable.lookup(in.bits);
+    in.refill();
+  }
+  s.input = in;
+  return true;
+}
 
 // A table set: the mode bits, 19 code-length codes of 4 bits, then the code
-// lengths of every alphabet, coded with those and delta-coded against the
-// previous set.
-void Unpacker::readCodeTables() {
-  if (input.bytePosition() > kTablesRefill)
-    refillInput();
-  input.refill();
-  const uint32_t header = input.peek16();
-  audioMode = (header & 0x8000) != 0;
+// lengths of every alphabet.
+void readCodeTables(State& s) {
+  if (s.input.bytePosition() > kTablesRefill)
+    refillInput(s);
+  s.input.refill();
+  const uint32_t header = s.input.peek16();
+  s.audioMode = (header & 0x8000) != 0;
   if ((header & 0x4000) == 0)
-    std::fill(std::begin(previousLengths), std::end(previousLengths), uint8_t(0));
-  input.skip(2);
+    std::fill(std::begin(s.previousLengths), std::end(s.previousLengths), uint8_t(0));
+  s.input.skip(2);
 
   uint32_t lengthCount = kLzTableLengths;
-  if (audioMode) {
-    channelCount = ((header >> 12) & 3) + 1;
-    if (currentChannel >= channelCount)
-      currentChannel = 0;
-    input.skip(2);
-    lengthCount = channelCount * kAudioSymbols;
+  if (s.audioMode) {
+    s.channelCount = ((header >> 12) & 3) + 1;
+    if (s.currentChannel >= s.channelCount)
+      s.currentChannel = 0;
+    s.input.skip(2);
+    lengthCount = s.channelCount * kAudioSymbols;
   }
 
   uint8_t bitLengths[kBitLengthSymbols];
   for (uint8_t& length : bitLengths)
-    length = uint8_t(readBits(4));
-  makeDecodeTable(bitLengths, bitLengthTable, kBitLengthSymbols);
+    length = uint8_t(readBits(s, 4));
+  s.bitLengthTable.build(bitLengths, kPlainSymbols.data());
 
   uint8_t lengths[kMaxTableLengths] = {};
-  uint32_t i = 0;
-  while (i < lengthCount) {
-    if (input.bytePosition() > kCodeLengthRefill)
-      refillInput();
-    if (pastInputEnd(input)) {
-      overrun = true;
-      return;
-    }
-    const uint32_t symbol = decodeSymbol(bitLengthTable);
-    if (symbol < 16) {
-      lengths[i] = uint8_t((symbol + previousLengths[i]) & 15);
-      ++i;
-      continue;
-    }
-    uint32_t run;
-    uint8_t value = 0;
-    if (symbol == kBitLengthRepeat) {
-      run = 3 + readBits(2);
-      value = i > 0 ? lengths[i - 1] : 0;
-    } else if (symbol == kBitLengthZeros) {
-      run = 3 + readBits(3);
-    } else {
-      run = 11 + readBits(7);
-    }
-    for (; run > 0 && i < lengthCount; --run)
-      lengths[i++] = value;
+  if (!readCodeLengths(s, lengths, lengthCount)) {
+    s.overrun = true;
+    return;
   }
-
-  if (audioMode) {
-    for (uint32_t c = 0; c < channelCount; ++c)
-      makeDecodeTable(lengths + c * kAudioSymbols, audioTables[c], kAudioSymbols);
+  if (s.audioMode) {
+    for (uint32_t c = 0; c < s.channelCount; ++c)
+      s.audioTables[c].build(lengths + c * kAudioSymbols, kPlainSymbols.data());
   } else {
-    makeDecodeTable(lengths, literalTable, kLiteralSymbols);
-    makeDecodeTable(lengths + kLiteralSymbols, distanceTable, kDistanceSymbols);
-    makeDecodeTable(lengths + kLiteralSymbols + kDistanceSymbols, lengthTable, kLengthSymbols);
+    s.literalTable.build(lengths, kLiteralSymbolEntries.data());
+    s.distanceTable.build(lengths + kLiteralSymbols, kDistanceSymbolEntries.data());
+    s.lengthTable.build(lengths + kLiteralSymbols + kDistanceSymbols, kLengthSymbolEntries.data());
   }
-  std::copy(std::begin(lengths), std::end(lengths), previousLengths);
+  std::copy(std::begin(lengths), std::end(lengths), s.previousLengths);
 }
 
 // At the end of an entry, a table switch right after its last symbol belongs
 // to the stream: read the new tables so that a continuing entry starts with them.
-void Unpacker::peekTableSwitch() {
-  if (inputTop < int32_t(input.bytePosition()) + kPeekMargin)
+void peekTableSwitch(State& s) {
+  if (s.inputTop < int32_t(s.input.bytePosition()) + kPeekMargin)
     return;
-  if (audioMode) {
-    if (decodeSymbol(audioTables[currentChannel]) == kAudioSymbolNewTables)
-      readCodeTables();
-  } else if (decodeSymbol(literalTable) == kSymbolNewTables) {
-    readCodeTables();
+  if (s.audioMode) {
+    if (decodeSymbol(s.input, s.audioTables[s.currentChannel]) == kAudioSymbolNewTables)
+      readCodeTables(s);
+    return;
   }
+  s.input.refill();
+  const uint32_t entry = s.literalTable.lookup(s.input.bits);
+  s.input.skip(entryBits(entry));
+  if (kindOf(entry) == kNewTables)
+    readCodeTables(s);
 }
 
 // --- Output ---
 
-// Copies `length` bytes from `distance` back to `position` and returns the
-// position after them. Overlapping copies repeat the pattern, as a
-// byte-by-byte copy would.
-inline uint32_t Unpacker::copyMatch(uint32_t position, uint32_t length, uint32_t distance) {
-  recentDistances[recentCounter++ & 3] = distance;
-  lastDistance = distance;
-  lastLength = length;
+template <size_t kSize> void copyBlock(uint8_t* to, const uint8_t* from) {
+  uint8_t block[kSize];
+  memcpy(block, from, kSize);
+  memcpy(to, block, kSize);
+}
 
-  uint8_t* const w = window;
-  uint32_t src = (position - distance) & kWindowMask;
-  const bool wraps = std::max(src, position) + length > kWindowSize;
-  // Copying forward in blocks gives the byte-by-byte result when the source
-  // leads the destination or trails it by at least the block size. A source
-  // that leads by less than a block (a distance just short of the window
-  // size) overlaps each block's destination, so every block is read whole
-  // before it is stored: memmove, which for a fixed block size compiles to
-  // the same one load and one store as memcpy.
-  const uint32_t gap = src > position ? kWindowSize : position - src;
-  if (!wraps && gap >= 8) {
-    uint8_t* const to = w + position;
-    const uint8_t* const from = w + src;
-    uint32_t i = 0;
-    if (gap >= 16)
-      for (; i + 16 <= length; i += 16)
-        memmove(to + i, from + i, 16);
-    for (; i + 8 <= length; i += 8)
-      memmove(to + i, from + i, 8);
-    for (; i < length; ++i)
-      to[i] = from[i];
-    return (position + length) & kWindowMask;
+// Sixteen bytes as the compiler's vector type: the masked store below becomes
+// a few vector instructions on any target.
+using Block = uint8_t __attribute__((vector_size(16)));
+
+// kLeadingBytes[n] selects the first n bytes of a block.
+constexpr std::array<std::array<uint8_t, 16>, 17> kLeadingBytes = [] {
+  std::array<std::array<uint8_t, 16>, 17> masks{};
+  for (uint32_t n = 0; n <= 16; ++n)
+    for (uint32_t i = 0; i < n; ++i)
+      masks[n][i] = 0xFF;
+  return masks;
+}();
+
+// Copies `length` bytes from `distance` back to `position` as copying byte by
+// byte would: a distance shorter than the length repeats the pattern, and both
+// ranges wrap at the window's end. The bytes after the copy keep their values,
+// since they are the oldest history, which a distance of nearly the window's
+// size still reads.
+void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t distance) {
+  const uint32_t source = (position - distance) & kWindowMask;
+  uint8_t* const to = window + position;
+  const uint8_t* const from = window + source;
+  // The common case, without a branch on the length: the source block is
+  // final (it trails by a block or lies wholly ahead), and the destination
+  // block is stored whole with its bytes past `length` as they were.
+  if (length <= 16 && std::max(source, position) + 16 <= kWindowSize &&
+      (source + 16 <= position || position + length <= source)) {
+    Block copied, kept, leading;
+    memcpy(&copied, from, 16);
+    memcpy(&kept, to, 16);
+    memcpy(&leading, kLeadingBytes[length].data(), 16);
+    const Block merged = (copied & leading) | (kept & ~leading);
+    memcpy(to, &merged, 16);
+    return;
   }
-  for (uint32_t i = 0; i < length; ++i) {
-    w[position] = w[src];
-    position = (position + 1) & kWindowMask;
-    src = (src + 1) & kWindowMask;
+  const bool inside = std::max(source, position) + length <= kWindowSize;
+  if (inside && length >= 16 && (source + 16 <= position || position + length <= source)) {
+    // Blocks in order, the last one ending at `length`: each reads bytes
+    // already final.
+    for (uint32_t i = 0; i + 16 < length; i += 16)
+      copyBlock<16>(to + i, from + i);
+    copyBlock<16>(to + length - 16, from + length - 16);
+  } else if (inside && length >= 8 && source + 8 <= position) {
+    // A source trailing by 8 to 15 bytes: the same with smaller blocks.
+    for (uint32_t i = 0; i + 8 < length; i += 8)
+      copyBlock<8>(to + i, from + i);
+    copyBlock<8>(to + length - 8, from + length - 8);
+  } else {
+    for (uint32_t i = 0; i < length; ++i)
+      window[(position + i) & kWindowMask] = window[(source + i) & kWindowMask];
   }
-  return position;
 }
 
 // True when fewer than kFlushMargin bytes are free before unflushed output.
-bool Unpacker::flushDue(uint32_t position) const {
-  return ((flushedPos - position) & kWindowMask) < kFlushMargin && flushedPos != position;
+bool flushDue(const State& s) {
+  return ((s.flushedPos - s.unpackPos) & kWindowMask) < kFlushMargin && s.flushedPos != s.unpackPos;
 }
 
 // Delivers the bytes from flushedPos up to unpackPos to the wanted entry's
 // output; stops decoding instead when they would not fit.
-void Unpacker::flushWindow() {
-  const uint32_t count = (unpackPos - flushedPos) & kWindowMask;
-  if (output->data != nullptr) {
-    if (count > output->capacity - output->delivered) {
-      bytesLeft = -1;
+void flushWindow(State& s) {
+  const uint32_t count = (s.unpackPos - s.flushedPos) & kWindowMask;
+  UnpackOutput& output = *s.output;
+  if (output.data != nullptr) {
+    if (count > output.capacity - output.delivered) {
+      s.bytesLeft = -1;
     } else {
-      const uint32_t firstPart = std::min(count, kWindowSize - flushedPos);
-      memcpy(output->data + output->delivered, window + flushedPos, firstPart);
-      memcpy(output->data + output->delivered + firstPart, window, count - firstPart);
-      output->delivered += count;
+      const uint32_t firstPart = std::min(count, kWindowSize - s.flushedPos);
+      memcpy(output.data + output.delivered, s.window + s.flushedPos, firstPart);
+      memcpy(output.data + output.delivered + firstPart, s.window, count - firstPart);
+      output.delivered += count;
     }
   }
-  flushedPos = unpackPos;
+  s.flushedPos = s.unpackPos;
 }
 
 // --- Audio ---
 
-// The byte the coded delta stands for on the current channel.
-uint8_t Unpacker::decodeAudioSample(uint32_t delta) {
-  return decodeAudioByte(channels[currentChannel], channelDelta, uint8_t(delta));
-}
-
-void Unpacker::decodeAudioSymbol() {
-  const uint32_t symbol = decodeSymbol(audioTables[currentChannel]);
+void decodeAudioSymbol(State& s) {
+  const uint32_t symbol = decodeSymbol(s.input, s.audioTables[s.currentChannel]);
   if (symbol == kAudioSymbolNewTables) {
-    readCodeTables();
+    readCodeTables(s);
     return;
   }
-  window[unpackPos] = decodeAudioSample(symbol);
-  unpackPos = (unpackPos + 1) & kWindowMask;
-  --bytesLeft;
-  if (++currentChannel == channelCount)
-    currentChannel = 0;
+  s.window[s.unpackPos] =
+      decodeAudioByte(s.channels[s.currentChannel], s.channelDelta, uint8_t(symbol));
+  s.unpackPos = (s.unpackPos + 1) & kWindowMask;
+  --s.bytesLeft;
+  if (++s.currentChannel == s.channelCount)
+    s.currentChannel = 0;
 }
 
 // --- LZ ---
 
 // Decodes LZ symbols until the main loop has work to do: a refill, a flush,
-// the end of the input or of the output, or a table switch. The first symbol
-// is decoded unconditionally (the main loop has just checked). The bit input,
-// window position and byte count live in locals here.
-void Unpacker::decodeLzSymbols() {
-  BitInput in = input;
-  uint32_t position = unpackPos;
-  int64_t left = bytesLeft;
-  uint8_t* const w = window;
+// the end of the input or of the output, the window's end, or a table switch.
+// The first symbol is decoded unconditionally (the main loop has just
+// checked). The bit input, the window position and the match history live in
+// locals here, and the main loop's checks become two limits: on the window
+// position (which does not wrap within the loop) and on the input's bit
+// position.
+void decodeLzSymbols(State& s) {
+  BitInput in = s.input;
+  uint8_t* const w = s.window;
+  const LiteralTable& literals = s.literalTable;
+  const DistanceTable& distances = s.distanceTable;
+  const LengthTable& lengths = s.lengthTable;
+  uint32_t recent[4];
+  std::copy(std::begin(s.recentDistances), std::end(s.recentDistances), recent);
+  uint32_t recentCounter = s.recentCounter;
+  uint32_t lastDistance = s.lastDistance;
+  uint32_t lastLength = s.lastLength;
+
+  // Output: no more than bytesLeft (after a failed flush, bytesLeft is
+  // negative: one symbol, as the main loop's count allows), no flush due, and
+  // not past the window's end.
+  const uint32_t start = s.unpackPos;
+  const uint32_t unflushed = (start - s.flushedPos) & kWindowMask;
+  const uint64_t outputEnd =
+      std::min<uint64_t>({start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)),
+                          start + (kWindowSize - kFlushMargin - unflushed) + 1, kWindowSize});
+  // Input: not past the refill threshold, nor past the packed bytes.
+  const uint32_t inputEnd = std::min(kMainLoopRefill * 8 + 7, s.validEnd * 8);
+  const uint8_t* const within = in.surelyWithin(inputEnd);
+
+  uint32_t position = start;
   bool newTables = false;
+  // The entry of the next symbol is looked up ahead of the refill, so that
+  // the lookup need not wait for the refill's load: after a refill all 64
+  // bits are stream bits, and a symbol consumes at most 51 of them.
+  in.refill();
+  uint32_t entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
   do {
-    in.refill();
-    const uint32_t symbol = in.decode(literalTable);
-    if (symbol < 256) {
-      w[position] = uint8_t(symbol);
-      position = (position + 1) & kWindowMask;
-      --left;
+    if (entry >= kFirstNonLiteral && entry == kLongCodeEntry)
+      entry = literals.walk(in.bits);
+    if (entry < kFirstNonLiteral) {
+      w[position++] = uint8_t(entryField(entry));
+      in.skip(entryBits(entry));
+      entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
+      in.refill();
       continue;
     }
+    // The number the symbol's entry carries, by kind.
+    const uint32_t value = entryNumber<kKindShift>(entry, in.bits);
+    in.skip(entryBits(entry));
     uint32_t length, distance;
-    if (symbol >= kSymbolMatchFirst) {
-      const uint32_t slot = symbol - kSymbolMatchFirst;
-      length = kLengthBase[slot] + 3 + in.read(kLengthExtraBits[slot]);
-      const uint32_t distanceSlot = in.decode(distanceTable);
-      distance = kDistanceBase[distanceSlot] + 1 + in.read(kDistanceExtraBits[distanceSlot]);
-      length += (distance >= kLongDistance1) + (distance >= kLongDistance2);
-    } else if (symbol == kSymbolNewTables) {
-      newTables = true;
-      break;
-    } else if (symbol == kSymbolRepeatLast) {
+    if (kindOf(entry) == kMatch) {
+      // The length, then a distance slot; far matches are longer.
+      const uint32_t slot = distances.lookup(in.bits);
+      distance = entryNumber<kEntryFieldBits>(slot, in.bits);
+      in.skip(entryBits(slot));
+      length = value + kLongDistanceBonus[distance >> kBonusShift];
+    } else if (kindOf(entry) == kShortMatch) {
+      length = 2;
+      distance = value;
+    } else if (kindOf(entry) == kRecentMatch) {
+      // One of the last four distances, then a length slot.
+      distance = recent[(recentCounter - value) & 3];
+      const uint32_t slot = lengths.lookup(in.bits);
+      length = entryNumber<kEntryFieldBits>(slot, in.bits) + (distance >= kRecentDistanceBonus) +
+               kLongDistanceBonus[distance >> kBonusShift];
+      in.skip(entryBits(slot));
+    } else if (kindOf(entry) == kRepeatLast) {
       length = lastLength;
       distance = lastDistance;
-    } else if (symbol < kSymbolShortFirst) {
-      distance = recentDistances[(recentCounter - (symbol - kSymbolRepeatLast)) & 3];
-      const uint32_t slot = in.decode(lengthTable);
-      length = kLengthBase[slot] + 2 + in.read(kLengthExtraBits[slot]);
-      length += (distance >= kRecentDistanceBonus) + (distance >= kLongDistance1) +
-                (distance >= kLongDistance2);
     } else {
-      const uint32_t slot = symbol - kSymbolShortFirst;
-      length = 2;
-      distance = kShortDistanceBase[slot] + 1 + in.read(kShortDistanceExtraBits[slot]);
+      newTables = true;
+      break;
     }
-    // A match may carry the count past the unpacked size; the loop then ends.
-    left -= length;
-    position = copyMatch(position, length, distance);
-  } while (left > 0 && in.bytePosition() <= kMainLoopRefill && !flushDue(position) &&
-           !pastInputEnd(in));
-  input = in;
-  unpackPos = position;
-  bytesLeft = left;
+    entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
+    in.refill();
+    recent[recentCounter++ & 3] = distance;
+    lastDistance = distance;
+    lastLength = length;
+    copyMatch(w, position, length, distance);
+    position += length;
+  } while (position < outputEnd && (in.next <= within || in.bitPosition() <= inputEnd));
+
+  s.input = in;
+  s.bytesLeft -= position - start;
+  s.unpackPos = position & kWindowMask;
+  std::copy(std::begin(recent), std::end(recent), s.recentDistances);
+  s.recentCounter = recentCounter;
+  s.lastDistance = lastDistance;
+  s.lastLength = lastLength;
   if (newTables)
-    readCodeTables();
+    readCodeTables(s);
 }
+
+} // namespace
 
 // --- Entry ---
 
-void Unpacker::unpackEntry(uint8_t* entryWindow, bool continuesSolid, uint64_t unpackedSize,
-                           PackedSource packedSource, UnpackOutput& entryOutput) {
-  window = entryWindow;
-  output = &entryOutput;
-  source = packedSource;
-  overrun = false;
+Unpacker::Unpacker() : state(std::make_unique<State>()) {
+  reset();
+}
+
+Unpacker::~Unpacker() = default;
+
+bool Unpacker::inputOverrun() const {
+  return state->overrun;
+}
+
+void Unpacker::reset() {
+  State& s = *state;
+  resetStream(s);
+  s.audioMode = false;
+  s.channelCount = 1;
+  resetTables(s);
+}
+
+void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpackedSize,
+                           PackedSource source, UnpackOutput& output) {
+  State& s = *state;
+  s.window = window;
+  s.output = &output;
+  s.source = source;
+  s.overrun = false;
   if (!continuesSolid) {
-    resetStream();
+    resetStream(s);
     memset(window, 0, kWindowSize);
   }
 
-  validEnd = uint32_t(source.read(source.context, inputBuffer, kInputSize));
-  inputTop = int32_t(validEnd);
-  input.start(inputBuffer, 0);
+  s.validEnd = uint32_t(source.read(source.context, s.inputBuffer, kInputSize));
+  s.inputTop = int32_t(s.validEnd);
+  s.input.start(s.inputBuffer, 0);
   if (!continuesSolid)
-    readCodeTables();
+    readCodeTables(s);
 
-  bytesLeft = int64_t(unpackedSize);
-  while (bytesLeft > 0 && !overrun) {
-    if (input.bytePosition() > kMainLoopRefill)
-      refillInput();
-    if (pastInputEnd(input)) {
-      overrun = true;
+  s.bytesLeft = int64_t(unpackedSize);
+  while (s.bytesLeft > 0 && !s.overrun) {
+    if (s.input.bytePosition() > kMainLoopRefill)
+      refillInput(s);
+    if (pastInputEnd(s, s.input)) {
+      s.overrun = true;
       break;
     }
-    if (flushDue(unpackPos))
-      flushWindow();
-    if (audioMode)
-      decodeAudioSymbol();
+    if (flushDue(s))
+      flushWindow(s);
+    if (s.audioMode)
+      decodeAudioSymbol(s);
     else
-      decodeLzSymbols();
+      decodeLzSymbols(s);
   }
-  if (!overrun)
-    peekTableSwitch();
-  flushWindow();
+  if (!s.overrun)
+    peekTableSwitch(s);
+  flushWindow(s);
 }

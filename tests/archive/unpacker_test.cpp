@@ -1,4 +1,6 @@
-// The decompressor on streams written by hand with fixed-length codes.
+// The decompressor on streams written by hand: fixed-length codes for the
+// cases of the format, random codes against a byte-by-byte model.
+#include "archive/decode_table.h"
 #include "archive/unpacker.h"
 #include "archive_test_support.h"
 
@@ -247,35 +249,208 @@ TEST_F(Unpack, OutputThatWouldOverflowStopsDecoding) {
   EXPECT_LE(out.size(), 10u);
 }
 
-// The one-lookup table must agree with the canonical walk for every prefix,
-// including over-subscribed and incomplete codes.
-TEST(DecodeTable, FastTableAgreesWithTheCanonicalWalk) {
+// Random code lengths up to 15 bits, some symbols without a code; shortened
+// until the code is a prefix code (possibly an incomplete one).
+std::vector<uint8_t> randomCodeLengths(std::mt19937& random, size_t count) {
+  std::vector<uint8_t> lengths(count);
+  const uint32_t longest = 1 + random() % 15;
+  for (uint8_t& length : lengths)
+    length = uint8_t(random() % 4 == 0 ? 0 : 1 + random() % longest);
+  const auto kraft = [&] {
+    uint64_t sum = 0;
+    for (uint8_t length : lengths)
+      sum += length ? 1u << (15 - length) : 0;
+    return sum;
+  };
+  while (kraft() > 1u << 15) {
+    uint8_t& length = lengths[random() % count];
+    if (length != 0 && length < 15)
+      ++length;
+  }
+  return lengths;
+}
+
+// The canonical codes of the lengths: by length, then by symbol.
+std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
+  std::vector<uint32_t> codes(lengths.size());
+  uint32_t code = 0;
+  for (uint32_t length = 1; length <= 15; ++length, code <<= 1)
+    for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
+      if (lengths[symbol] == length)
+        codes[symbol] = code++;
+  return codes;
+}
+
+// The canonical walk of the format, over every length: the symbol and its length.
+std::pair<uint32_t, uint32_t> walkCode(const std::vector<uint8_t>& lengths, uint32_t bits16) {
+  uint32_t count[16] = {}, limit[16] = {}, position[16] = {};
+  for (uint8_t length : lengths)
+    ++count[length & 15];
+  std::vector<uint32_t> sorted;
+  for (uint32_t length = 1, code = 0; length < 16; ++length) {
+    code = 2 * (code + count[length]);
+    limit[length] = std::min<uint32_t>(code << (15 - length), 0xFFFF);
+    position[length] = position[length - 1] + (length > 1 ? count[length - 1] : 0);
+    for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
+      if ((lengths[symbol] & 15) == length)
+        sorted.push_back(uint32_t(symbol));
+  }
+  sorted.resize(lengths.size(), 0);
+  const uint32_t bits = bits16 & 0xFFFE;
+  uint32_t length = 1;
+  while (length < 15 && bits >= limit[length])
+    ++length;
+  uint32_t index = ((bits - limit[length - 1]) >> (16 - length)) + position[length];
+  return {sorted[index < lengths.size() ? index : 0], length};
+}
+
+// One lookup (or the walk, for codes longer than it resolves) must decode
+// every code as the format's walk does, over-subscribed and incomplete codes
+// included; entries of numbers add the extra bits to the symbol's base.
+TEST(DecodeTable, LookupAgreesWithTheCanonicalWalk) {
+  constexpr uint32_t kAlphabet = 48;
+  SymbolEntry plain[kAlphabet], numbers[kAlphabet];
+  for (uint32_t symbol = 0; symbol < kAlphabet; ++symbol) {
+    plain[symbol] = symbolEntry(symbol);
+    numbers[symbol] = symbolEntry(1000 * symbol, symbol % 5, kEntryFieldBits);
+  }
   std::mt19937 random(7);
-  auto table = std::make_unique<DecodeTable>();
-  for (int round = 0; round < 200; ++round) {
-    const uint32_t count = round % 2 ? kLiteralSymbols : kBitLengthSymbols;
-    uint8_t lengths[kLiteralSymbols];
-    const uint32_t maxLength = 1 + random() % 15;
-    for (uint32_t i = 0; i < count; ++i)
-      lengths[i] = uint8_t(random() % 3 == 0 ? 0 : 1 + random() % maxLength);
-    makeDecodeTable(lengths, *table, count);
-    for (uint32_t code = 0; code < 0x10000; code += 0x40) {
-      const uint32_t bits = code & 0xFFFE;
-      uint32_t length = 1;
-      while (length < 15 && bits >= table->limit[length])
-        ++length;
-      uint32_t index =
-          ((bits - table->limit[length - 1]) >> (16 - length)) + table->position[length];
-      if (index >= count)
-        index = 0;
-      const uint16_t entry = table->fast[code >> 6];
-      if (length <= kFastBits) {
-        ASSERT_EQ(length, entry & 15u) << round << " " << code;
-        ASSERT_EQ(table->symbols[index], entry >> 4) << round << " " << code;
-      } else {
-        ASSERT_EQ(0, entry) << round << " " << code;
+  auto plainTable = std::make_unique<DecodeTable<8, kAlphabet>>();
+  auto numberTable = std::make_unique<DecodeTable<8, kAlphabet>>();
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> lengths(kAlphabet);
+    const uint32_t longest = 1 + random() % 15;
+    for (uint8_t& length : lengths)
+      length = uint8_t(random() % 3 == 0 ? 0 : 1 + random() % longest);
+    if (round % 2 == 0)
+      lengths = randomCodeLengths(random, kAlphabet);
+    plainTable->build(lengths.data(), plain);
+    numberTable->build(lengths.data(), numbers);
+    for (uint32_t code = 0; code < 0x10000; code += 0x11) {
+      const uint64_t bits = uint64_t(code) << 48 | (uint64_t(random()) << 16);
+      const auto [symbol, length] = walkCode(lengths, code);
+      const uint32_t entry = plainTable->lookup(bits);
+      ASSERT_EQ(symbol, entryField(entry)) << round << " " << code;
+      ASSERT_EQ(length, entryBits(entry)) << round << " " << code;
+      const uint32_t extraBits = symbol % 5;
+      const uint32_t number = numberTable->lookup(bits);
+      ASSERT_EQ(length + extraBits, entryBits(number));
+      const uint32_t extra = uint32_t(bits << length >> 1 >> (63 - extraBits));
+      ASSERT_EQ(1000 * symbol + extra, entryNumber<kEntryFieldBits>(number, bits));
+    }
+  }
+}
+
+// The format's symbols one byte at a time: the output a stream must decode to.
+struct ByteModel {
+  Bytes out;
+  uint32_t recent[4] = {};
+  uint32_t counter = 0;
+  uint32_t lastLength = 0, lastDistance = 0;
+
+  void copy(uint32_t length, uint32_t distance) {
+    recent[counter++ & 3] = distance;
+    lastLength = length;
+    lastDistance = distance;
+    // A distance of 0 (no match yet) reads the byte being replaced, like
+    // one of the window's size.
+    for (uint32_t i = 0; i < length; ++i) {
+      const int64_t from = int64_t(out.size()) - (distance ? distance : kWindowSize);
+      out.push_back(from >= 0 ? out[size_t(from)] : 0);
+    }
+  }
+  uint32_t longDistanceBonus(uint32_t distance) const {
+    return (distance >= kLongDistance1) + (distance >= kLongDistance2);
+  }
+};
+
+// Streams of random symbols under random codes (codes up to 15 bits, some
+// symbols without one, table switches on the way), long enough to wrap the
+// window and flush several times: the decoder's output equals the model's.
+TEST_F(Unpack, RandomStreamsDecodeLikeAByteByByteModel) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 6; ++round) {
+    StreamWriter s;
+    ByteModel model;
+    std::vector<uint8_t> literalLengths, distanceLengths, lengthLengths;
+    std::vector<uint32_t> literalCodes, distanceCodes, lengthCodes;
+    const auto newTables = [&] {
+      literalLengths = randomCodeLengths(random, kLiteralSymbols);
+      distanceLengths = randomCodeLengths(random, kDistanceSymbols);
+      lengthLengths = randomCodeLengths(random, kLengthSymbols);
+      literalCodes = canonicalCodes(literalLengths);
+      distanceCodes = canonicalCodes(distanceLengths);
+      lengthCodes = canonicalCodes(lengthLengths);
+      s.bits.put(0b00, 2);
+      for (uint32_t i = 0; i < kBitLengthSymbols; ++i)
+        s.bits.put(5, 4);
+      for (const auto* lengths : {&literalLengths, &distanceLengths, &lengthLengths})
+        for (uint8_t length : *lengths)
+          s.bits.put(length, 5);
+    };
+    // A random symbol that has a code, from the first `count` after `first`.
+    const auto pick = [&](const std::vector<uint8_t>& lengths, uint32_t first, uint32_t count) {
+      for (;;) {
+        const uint32_t symbol = first + uint32_t(random() % count);
+        if (lengths[symbol] != 0)
+          return symbol;
+      }
+    };
+    const auto put = [&](const std::vector<uint32_t>& codes, const std::vector<uint8_t>& lengths,
+                         uint32_t symbol) { s.bits.put(codes[symbol], lengths[symbol]); };
+    const auto putExtra = [&](uint32_t bits) {
+      const uint32_t value = bits ? uint32_t(random()) & ((1u << bits) - 1) : 0;
+      s.bits.put(value, bits);
+      return value;
+    };
+
+    newTables();
+    const size_t target = round < 2 ? 3 * kWindowSize : 200000;
+    while (model.out.size() < target) {
+      const uint32_t kind = random() % 16;
+      if (kind < 6) {
+        const uint32_t literal = pick(literalLengths, 0, 256);
+        put(literalCodes, literalLengths, literal);
+        model.out.push_back(uint8_t(literal));
+      } else if (kind < 11) {
+        const uint32_t symbol = pick(literalLengths, kSymbolMatchFirst, kLengthSymbols);
+        put(literalCodes, literalLengths, symbol);
+        const uint32_t slot = symbol - kSymbolMatchFirst;
+        const uint32_t length = kLengthBase[slot] + 3 + putExtra(kLengthExtraBits[slot]);
+        // Near distances mostly; some of the farthest slot, up to the window's size.
+        const uint32_t distanceSlot = random() % 4 == 0 ? pick(distanceLengths, 0, kDistanceSymbols)
+                                                        : pick(distanceLengths, 0, 16);
+        put(distanceCodes, distanceLengths, distanceSlot);
+        const uint32_t distance =
+            kDistanceBase[distanceSlot] + 1 + putExtra(kDistanceExtraBits[distanceSlot]);
+        model.copy(length + model.longDistanceBonus(distance), distance);
+      } else if (kind < 13) {
+        const uint32_t symbol = pick(literalLengths, kSymbolShortFirst, 8);
+        put(literalCodes, literalLengths, symbol);
+        const uint32_t slot = symbol - kSymbolShortFirst;
+        model.copy(2, kShortDistanceBase[slot] + 1 + putExtra(kShortDistanceExtraBits[slot]));
+      } else if (kind < 15) {
+        const uint32_t symbol = pick(literalLengths, kSymbolRecentFirst, 4);
+        put(literalCodes, literalLengths, symbol);
+        const uint32_t distance = model.recent[(model.counter - (symbol - kSymbolRepeatLast)) & 3];
+        const uint32_t slot = pick(lengthLengths, 0, kLengthSymbols);
+        put(lengthCodes, lengthLengths, slot);
+        const uint32_t length = kLengthBase[slot] + 2 + putExtra(kLengthExtraBits[slot]);
+        model.copy(length + (distance >= kRecentDistanceBonus) + model.longDistanceBonus(distance),
+                   distance);
+      } else if (random() % 64 == 0 && literalLengths[kSymbolNewTables] != 0) {
+        put(literalCodes, literalLengths, kSymbolNewTables);
+        newTables();
+      } else if (literalLengths[kSymbolRepeatLast] != 0) {
+        put(literalCodes, literalLengths, kSymbolRepeatLast);
+        model.copy(model.lastLength, model.lastDistance);
       }
     }
+    const Bytes out = run(s.finish(), model.out.size());
+    ASSERT_FALSE(unpacker->inputOverrun()) << round;
+    ASSERT_EQ(model.out.size(), out.size()) << round;
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(model.out[i], out[i]) << "round " << round << " at " << i;
   }
 }
 
