@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -22,19 +23,27 @@ void updateEnvTexCoords(Mesh& mesh) {
 
 namespace {
 
-// Two corners' coordinates, 16 bytes, for one store: copying to the corners
-// is bound by its stores, and pairing them halves their number.
+// Two corners' coordinates, 16 bytes, for one store. Copying to the corners
+// is bound by its memory accesses, so it takes two corners at a time: one
+// load for both slot indices, one store for both coordinates.
 typedef uint64_t TexCoordPair __attribute__((vector_size(16)));
 static_assert(sizeof(Vec2) == sizeof(uint64_t) && sizeof(TexCoordPair) == 2 * sizeof(Vec2));
 
+uint64_t slotTexCoord(const Vec2* slotTexCoords, uint32_t slot) {
+  uint64_t texCoord;
+  std::memcpy(&texCoord, &slotTexCoords[slot], sizeof texCoord);
+  return texCoord;
+}
+
 // Entry i of texCoords is slotTexCoords[slots[i]], for the first `count` corners.
 void copyToCorners(const Vec2* slotTexCoords, const int32_t* slots, Vec2* texCoords, size_t count) {
+  static_assert(std::endian::native == std::endian::little);
   size_t i = 0;
   for (; i + 2 <= count; i += 2) {
-    uint64_t first, second;
-    std::memcpy(&first, &slotTexCoords[slots[i]], sizeof first);
-    std::memcpy(&second, &slotTexCoords[slots[i + 1]], sizeof second);
-    const TexCoordPair pair = {first, second};
+    uint64_t twoSlots;
+    std::memcpy(&twoSlots, &slots[i], sizeof twoSlots);
+    const TexCoordPair pair = {slotTexCoord(slotTexCoords, uint32_t(twoSlots)),
+                               slotTexCoord(slotTexCoords, uint32_t(twoSlots >> 32))};
     std::memcpy(&texCoords[i], &pair, sizeof pair);
   }
   if (i < count) {
