@@ -37,7 +37,7 @@ uint64_t slotTexCoord(const Vec2* slotTexCoords, uint32_t slot) {
 
 // Entry i of texCoords is slotTexCoords[slots[i]], for the first `count` corners.
 void copyToCorners(const Vec2* slotTexCoords, const int32_t* slots, Vec2* texCoords, size_t count) {
-  static_assert(std::endian::native == std::endian::little);
+  static_assert(std::endian::native == std::endian::little); // corner i's slot: the low half
   size_t i = 0;
   for (; i + 2 <= count; i += 2) {
     uint64_t twoSlots;
