@@ -107,10 +107,11 @@ void BM_FrameEffects(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameEffects)->Unit(benchmark::kMillisecond);
 
-// What BM_FrameEffects cannot go below: the same bytes streamed with plain
-// loads and stores and no arithmetic to speak of. Per vertex it reads the
-// radial value and writes the colour; per corner it reads the normal and the
-// vertex index and writes the texture coordinate and the colour.
+// The memory the two effects must touch with the corner arrays the mesh
+// draws from, streamed with plain loads and stores and no arithmetic to speak
+// of, on the same mesh: per vertex it reads the radial value and writes the
+// colour; per corner it reads the normal and the vertex index (which vertex's
+// colour the corner takes) and writes the texture coordinate and the colour.
 void BM_FrameEffectsFloor(benchmark::State& state) {
   const MeshData data = wavySheet();
   const size_t vertices = data.positions.size(), corners = 3 * data.faces.size();

@@ -3,6 +3,34 @@
 #include <GL/gl.h>
 #include <algorithm>
 
+namespace {
+
+// Writes value(face.<index>[corner]) to entry 3k + corner of target, keeping
+// the target's storage when it already has the right size.
+template <typename Element, typename Value>
+void buildCorners(std::vector<Element>& target, const std::vector<Face>& faces,
+                  const int32_t (Face::*indices)[3], Value value) {
+  if (target.size() != 3 * faces.size()) {
+    target.resize(3 * faces.size());
+  }
+  Element* out = target.data();
+  for (const Face& face : faces) {
+    for (int corner = 0; corner < 3; ++corner) {
+      *out++ = value((face.*indices)[corner]);
+    }
+  }
+}
+
+// Copies source[face.<index>[corner]] to entry 3k + corner of target. The
+// loader has checked every index against its array.
+template <typename Element>
+void buildCorners(std::vector<Element>& target, const std::vector<Element>& source,
+                  const std::vector<Face>& faces, const int32_t (Face::*indices)[3]) {
+  buildCorners(target, faces, indices, [&source](int32_t index) { return source[index]; });
+}
+
+} // namespace
+
 void Mesh::computeNormals() {
   std::fill(normals.begin(), normals.end(), Vec3{0.0f, 0.0f, 0.0f});
 
@@ -53,11 +81,12 @@ void Mesh::computeRadial() {
   const float scale = 1.0f / (farthest - nearest);
   if (!(farthest > nearest) || !std::isfinite(scale)) {
     std::fill(radial.begin(), radial.end(), 0.0f);
-    return;
+  } else {
+    for (float& value : radial) {
+      value = (value - nearest) * scale;
+    }
   }
-  for (float& value : radial) {
-    value = (value - nearest) * scale;
-  }
+  buildCorners(cornerRadial, radial, faces, &Face::vertexIndex);
 }
 
 void Mesh::buildDrawArrays() {
@@ -67,27 +96,6 @@ void Mesh::buildDrawArrays() {
   buildDrawColors();
 }
 
-namespace {
-
-// Copies source[face.<index>[corner]] to entry 3k + corner of target, keeping
-// the target's storage when it already has the right size. The loader has
-// checked every index against its array.
-template <typename Element>
-void buildCorners(std::vector<Element>& target, const std::vector<Element>& source,
-                  const std::vector<Face>& faces, const int32_t (Face::*indices)[3]) {
-  if (target.size() != 3 * faces.size()) {
-    target.resize(3 * faces.size());
-  }
-  Element* out = target.data();
-  for (const Face& face : faces) {
-    for (int corner = 0; corner < 3; ++corner) {
-      *out++ = source[(face.*indices)[corner]];
-    }
-  }
-}
-
-} // namespace
-
 void Mesh::buildDrawPositions() {
   buildCorners(drawPositions, positions, faces, &Face::vertexIndex);
 }
@@ -95,6 +103,16 @@ void Mesh::buildDrawPositions() {
 void Mesh::buildDrawNormals() {
   if (!normals.empty()) {
     buildCorners(drawNormals, normals, faces, &Face::normalIndex);
+    buildCorners(cornerNormalIndices, faces, &Face::normalIndex,
+                 [](int32_t index) { return index; });
+    normalXs.resize(normals.size());
+    normalYs.resize(normals.size());
+    normalZs.resize(normals.size());
+    for (size_t i = 0; i < normals.size(); ++i) {
+      normalXs[i] = normals[i].x;
+      normalYs[i] = normals[i].y;
+      normalZs[i] = normals[i].z;
+    }
   }
 }
 

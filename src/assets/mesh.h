@@ -30,15 +30,26 @@ public:
   std::vector<Vec2> drawTexCoords;
   std::vector<Color4> drawColors;
 
+  // For the per-frame effects, laid out as they read them fastest: per-corner
+  // copies taken in sequence instead of walking the faces, and the normal
+  // slots split by component.
+  std::vector<float> cornerRadial;          // each corner's vertex's radial, filled with radial
+  std::vector<int32_t> cornerNormalIndices; // each corner's normal slot, filled with drawNormals
+  std::vector<float> normalXs;              // the normal slots' x, y and z, filled with drawNormals
+  std::vector<float> normalYs;
+  std::vector<float> normalZs;
+  std::vector<Vec2> normalTexCoords; // one per normal slot, written by the environment effect
+
   // Face normals from the corners' winding, and each normal slot the
   // normalised sum of the unit normals of the faces whose corners use it.
   void computeNormals();
   // Each position's distance from the Y axis, rescaled so the nearest is 0
-  // and the farthest 1.
+  // and the farthest 1, and its copy for every corner.
   void computeRadial();
 
   void buildDrawArrays();
   void buildDrawPositions();
+  // Also fills cornerNormalIndices and normalXs, normalYs, normalZs.
   void buildDrawNormals();
   void buildDrawTexCoords();
   void buildDrawColors();

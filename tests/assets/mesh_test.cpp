@@ -63,6 +63,16 @@ TEST_F(MeshLoadTest, CornerArraysFollowEachIndexOnTheirOwn) {
   EXPECT_EQ(mesh->drawTexCoords[3].v, 1.0f);
   expectVec(mesh->drawPositions[5], {0, 50, 0});
   expectVec(mesh->drawNormals[4], {1, 0, 0});
+  // What the per-frame effects read: each corner's normal slot, and the slots
+  // by component.
+  EXPECT_EQ(mesh->cornerNormalIndices, (std::vector<int32_t>{0, 1, 1, 0, 2, 2}));
+  ASSERT_EQ(mesh->normalXs.size(), 3u);
+  for (size_t slot = 0; slot < 3; ++slot) {
+    expectVec({mesh->normalXs[slot], mesh->normalYs[slot], mesh->normalZs[slot]},
+              mesh->normals[slot]);
+  }
+  mesh->computeRadial(); // distances 0, 1, 0, 50, 0 from the Y axis
+  EXPECT_EQ(mesh->cornerRadial, (std::vector<float>{0, 0.02f, 0, 0, 1, 0}));
 
   const Vec3* storage = mesh->drawPositions.data();
   mesh->buildDrawArrays();

@@ -2,12 +2,19 @@
 
 #include "scene/mesh_effects.h"
 
+#include <cmath>
+
 namespace {
 
-Mesh meshWithCornerNormals(std::vector<Vec3> normals) {
+// One vertex and as many corners as normal slots, corner i on slot i.
+Mesh meshWithNormalSlots(std::vector<Vec3> normals) {
   Mesh mesh;
-  mesh.drawNormals = normals;
-  mesh.drawPositions.resize(normals.size());
+  mesh.positions = {{0, 0, 0}};
+  mesh.normals = normals;
+  for (int32_t slot = 0; slot < int32_t(normals.size()); slot += 3) {
+    mesh.faces.push_back(Face{{0, 0, 0}, {slot, slot + 1, slot + 2}, {0, 0, 0}, {}});
+  }
+  mesh.buildDrawArrays();
   return mesh;
 }
 
@@ -17,24 +24,31 @@ void expectTexCoord(Vec2 actual, float u, float v) {
 }
 
 TEST(EnvTexCoordsTest, NormalsMapThroughTheirViewDirection) {
-  Mesh mesh = meshWithCornerNormals({{0, 0, 1}, {1, 0, 0}, {0, -3, 0}, {0, 0, -1}, {0, 0, 0}});
+  Mesh mesh = meshWithNormalSlots(
+      {{0, 0, 1}, {1, 0, 0}, {0, -3, 0}, {0, 0, -1}, {0, 0, 0}, {0, 0.6f, 0.8f}});
   mesh.drawTexCoords.assign(9, Vec2{7, 7});
   Matrix4 identity;
   updateEnvTexCoords(mesh, identity.identity());
-  ASSERT_EQ(mesh.drawTexCoords.size(), 5u);
+  ASSERT_EQ(mesh.drawTexCoords.size(), 6u);
   expectTexCoord(mesh.drawTexCoords[0], 0.5f, 0.5f);
   expectTexCoord(mesh.drawTexCoords[1], 1.0f, 0.5f);
   expectTexCoord(mesh.drawTexCoords[2], 0.5f, 0.0f); // renormalised
   expectTexCoord(mesh.drawTexCoords[3], 0.5f, 0.5f);
   expectTexCoord(mesh.drawTexCoords[4], 0.5f, 0.5f); // a zero normal: the centre, not NaN
+  expectTexCoord(mesh.drawTexCoords[5], 0.5f, 0.8f);
+
+  Mesh empty;
+  empty.drawTexCoords.assign(3, Vec2{7, 7});
+  updateEnvTexCoords(empty, identity);
+  EXPECT_TRUE(empty.drawTexCoords.empty());
 }
 
 TEST(EnvTexCoordsTest, TranslationAndUniformScaleChangeNothing) {
   std::vector<Vec3> normals;
-  for (int i = 0; i < 150; ++i) { // more than one block of corners
+  for (int i = 0; i < 150; ++i) {
     normals.push_back({std::sin(i * 0.1f), std::cos(i * 0.3f), 0.5f});
   }
-  Mesh plain = meshWithCornerNormals(normals), moved = plain;
+  Mesh plain = meshWithNormalSlots(normals), moved = plain;
   Matrix4 turn, scaleAndMove;
   turn.rotation(0.4f, -0.9f, 1.7f);
   scaleAndMove.identity();
@@ -47,6 +61,41 @@ TEST(EnvTexCoordsTest, TranslationAndUniformScaleChangeNothing) {
   }
   const Vec3 turned = normalize(turn.transformDirection(normals[149]));
   expectTexCoord(plain.drawTexCoords[149], (turned.x + 1) / 2, (turned.y + 1) / 2);
+}
+
+// Both effects work per vertex or normal slot and copy the results to the
+// corners; the corners must end up exactly as the corner-by-corner
+// definition gives them, shared slots and all.
+TEST(FrameEffectsTest, CornersGetExactlyWhatTheirOwnVertexAndNormalGive) {
+  Mesh mesh;
+  for (int i = 0; i < 40; ++i) {
+    mesh.positions.push_back({std::cos(i * 0.7f) * (1 + i % 5), float(i), std::sin(i * 0.7f)});
+    mesh.normals.push_back({std::sin(i * 1.3f), std::cos(i * 0.4f), 0.3f - float(i % 3)});
+  }
+  mesh.normals.push_back({0, 0, 0}); // a slot no corner uses
+  for (int32_t k = 0; k < 37; ++k) { // shared and unshared slots, in no particular order
+    mesh.faces.push_back(Face{{k, k + 1, (k * 7) % 40}, {k, (k * 11) % 40, k + 3}, {0, 0, 0}, {}});
+  }
+  mesh.buildDrawArrays();
+  Matrix4 camera;
+  camera.identity().lookAt({3, 280, -40}, {0, 0, 0}, 0.9f);
+
+  applyRadialColor(mesh, 0.42f, 10.0f);
+  updateEnvTexCoords(mesh, camera);
+
+  ASSERT_EQ(mesh.drawColors.size(), 3 * mesh.faces.size());
+  ASSERT_EQ(mesh.drawTexCoords.size(), 3 * mesh.faces.size());
+  for (size_t i = 0; i < mesh.drawTexCoords.size(); ++i) {
+    const Face& face = mesh.faces[i / 3];
+    const Color4 vertexColor = mesh.colors[face.vertexIndex[i % 3]];
+    EXPECT_EQ(mesh.drawColors[i].r, vertexColor.r) << i;
+    EXPECT_EQ(mesh.drawColors[i].a, vertexColor.a) << i;
+
+    const Vec3 v = camera.transformDirection(mesh.normals[face.normalIndex[i % 3]]);
+    const float scale = 1.0f / std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    EXPECT_EQ(mesh.drawTexCoords[i].u, (v.x * scale + 1.0f) * 0.5f) << i;
+    EXPECT_EQ(mesh.drawTexCoords[i].v, (v.y * scale + 1.0f) * 0.5f) << i;
+  }
 }
 
 // Vertices at distances 1, 5 and 0 from the Y axis: radial 0.2, 1 and 0.
