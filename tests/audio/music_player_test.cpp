@@ -1,7 +1,7 @@
 // The music player against the hand-driven device: the test moves the play
 // cursor and lets the worker refill one step at a time.
-#include "manual_device.h"
 #include "audio/music_player.h"
+#include "manual_device.h"
 #include "test_tracks.h"
 
 #include <gtest/gtest.h>
