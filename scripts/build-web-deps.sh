@@ -16,27 +16,9 @@ rm -rf "$work" "$prefix"
 : >"$log"
 mkdir -p "$work" "$prefix"
 
-sudo_cmd=()
-if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
-apt_opts=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
-
-# A temporary deb-src entry, removed again whatever happens.
-src_list=/etc/apt/sources.list.d/viriz-web-deb-src.sources
-remove_src_list() {
-  if [ -f "$src_list" ]; then
-    "${sudo_cmd[@]}" rm -f "$src_list"
-    "${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null || true
-  fi
-}
-trap remove_src_list EXIT
-printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
-  "${sudo_cmd[@]}" tee "$src_list" >/dev/null
-"${sudo_cmd[@]}" apt-get "${apt_opts[@]}" update -q >/dev/null
-(cd "$work" && apt-get source --download-only zlib libogg libvorbis libpng1.6 >>"$log" 2>&1)
-remove_src_list
-
+source "$(dirname "$0")/debian-sources.sh"
+unpack_debian_sources viriz-web-deb-src "$work" "$log" zlib libogg libvorbis libpng1.6
 cd "$work"
-for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" >>"$log" 2>&1; done
 
 # emcc's link step runs node, which finds Debian's JavaScript modules only here.
 export NODE_PATH=/usr/share/nodejs

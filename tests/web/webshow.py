@@ -1,17 +1,19 @@
 """The browser build's page under test: its server started on a free port and
 stopped by its process id, and the page opened, started and looked at through
-the DevTools protocol. The page's hooks are its `viz...` globals (see
-WEB-NOTES.md)."""
+the DevTools protocol. The page's hooks are its `viz...` globals, defined in
+web/index.html and src/app/web/page_hooks.cpp."""
 
 import contextlib
 import os
 import select
-import signal
 import subprocess
 import sys
 import urllib.request
 
 import cdp
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+import headless  # noqa: E402
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WEB_DIR = os.environ.get("VIRIZ_WEB_DIR", os.path.join(REPO, "build", "web"))
@@ -21,17 +23,6 @@ SERVER = os.path.join(REPO, "scripts", "serve-web.py")
 # Generous: SwiftShader compiles the page's shaders and WebAssembly on a busy
 # two-core machine.
 START_TIMEOUT = 120
-
-
-def _stop(process, timeout=20):
-    if process.poll() is not None:
-        return
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 @contextlib.contextmanager
@@ -52,7 +43,7 @@ def serve():
         cdp.wait_for(lambda: _answers(base), START_TIMEOUT, 0.1, "the web server")
         yield base
     finally:
-        _stop(server)
+        headless._stop(server, 20)
         server.stdout.close()
 
 
