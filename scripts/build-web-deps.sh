@@ -29,27 +29,16 @@ export CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2 -pthread
 export EM_PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 jobs=$(nproc)
 
-run_logged() {
-  local what=$1
-  shift
-  echo "building $what for the web"
-  if ! "$@" >>"$log" 2>&1; then
-    tail -40 "$log"
-    echo "building $what failed; the whole log is $log" >&2
-    exit 1
-  fi
-}
-
 # emconfigure points the configure scripts at emcc. Their config.sub knows no
 # emscripten system, so the host is named wasm32 on Linux: a cross build (no
 # test programs run) for a CPU without special flags.
-run_logged zlib bash -c "cd zlib-*/ && emconfigure ./configure --static --prefix='$prefix' &&
+run_logged "$log" "zlib for the web" bash -c "cd zlib-*/ && emconfigure ./configure --static --prefix='$prefix' &&
   emmake make -j$jobs libz.a && emmake make install"
 
 autotools() {
   local dir=$1
   shift
-  run_logged "$dir" bash -c "cd $dir && emconfigure ./configure --host=wasm32-unknown-linux \
+  run_logged "$log" "$dir for the web" bash -c "cd $dir && emconfigure ./configure --host=wasm32-unknown-linux \
     --prefix='$prefix' --disable-shared --enable-static $* && emmake make -j$jobs && emmake make install"
 }
 

@@ -25,16 +25,15 @@ export CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2"
 export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig"
 jobs=$(nproc)
 
-build() {
+configure_and_install() {
   local dir=$1
   shift
-  echo "building $dir for Windows"
-  if ! (cd "$dir" && ./configure --host=$host --prefix="$prefix" --disable-shared --enable-static "$@" &&
-    make -j"$jobs" && make install) >>"$log" 2>&1; then
-    tail -40 "$log"
-    echo "building $dir failed; the whole log is $log" >&2
-    exit 1
-  fi
+  (cd "$dir" && ./configure --host=$host --prefix="$prefix" --disable-shared --enable-static "$@" &&
+    make -j"$jobs" && make install)
+}
+
+build() {
+  run_logged "$log" "$1 for Windows" configure_and_install "$@"
 }
 
 build libogg-*/

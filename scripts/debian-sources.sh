@@ -1,5 +1,19 @@
 # Sourced by the scripts that build libraries from Debian's source packages.
 #
+# run_logged LOG WHAT COMMAND...
+# Runs one build step with its output appended to LOG; on failure shows the
+# end of LOG and ends the script.
+run_logged() {
+  local log=$1 what=$2
+  shift 2
+  echo "building $what"
+  if ! "$@" >>"$log" 2>&1; then
+    tail -40 "$log"
+    echo "building $what failed; the whole log is $log" >&2
+    exit 1
+  fi
+}
+#
 # unpack_debian_sources NAME WORKDIR LOG PACKAGE...
 # Downloads the source packages into WORKDIR and unpacks them there, through a
 # deb-src entry of its own (/etc/apt/sources.list.d/NAME.sources) that is
