@@ -277,7 +277,7 @@ struct MemoryInput {
 void BM_UnpackCompressed(benchmark::State& state, Content content) {
   const Corpus& c = corpus(content);
   Unpacker unpacker;
-  std::vector<uint8_t> window(kWindowSize);
+  std::vector<uint8_t> window(kUnpackWindowSize);
   std::vector<uint8_t> out(c.data.size());
   for (auto _ : state) {
     MemoryInput input{c.packed.data(), c.packed.size()};

@@ -65,15 +65,15 @@ void fromControlBytes(const uint8_t* bytes, size_t size, Run& run) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   static Unpacker unpacker;
-  static std::vector<uint8_t> window(kWindowSize);
+  static std::vector<uint8_t> window(kUnpackWindowSize);
   static std::vector<uint8_t> output;
 
   Run run;
   if (!fromArchive(bytes, size, run))
     fromControlBytes(bytes, size, run);
   // The reader refuses sizes beyond what the packed bytes could produce; four
-  // windows' worth is enough to wrap the window several times.
-  constexpr uint64_t kMaxUnpacked = 4 * kWindowSize;
+  // windows' worth wraps the decoder's window twice.
+  constexpr uint64_t kMaxUnpacked = 2 * kUnpackWindowSize;
   run.unpackedSize =
       uint32_t(std::min({uint64_t(run.unpackedSize), run.stream.size() * 2080, kMaxUnpacked}));
 

@@ -225,14 +225,14 @@ bool checkEntry(ArchiveReader& reader) {
 }
 
 // Room for the wanted entry: its unpacked size, rounded up to whole cipher
-// blocks when it is stored and enciphered. Zeroed, so that a short read leaves
-// defined bytes under the CRC.
+// blocks when it is stored and enciphered. Not zeroed here: processing
+// overwrites it and zeroes whatever a short entry left undelivered.
 bool allocateOutput(ArchiveReader& reader) {
   const FileHeader& h = reader.fileHeader;
   size_t capacity = h.unpackedSize;
   if (h.method == kMethodStored && (h.flags & kFileEnciphered))
     capacity = (capacity + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize;
-  reader.output = static_cast<uint8_t*>(calloc(std::max<size_t>(capacity, 1), 1));
+  reader.output = static_cast<uint8_t*>(malloc(std::max<size_t>(capacity, 1)));
   if (reader.output == nullptr)
     return fail(reader, ArchiveError::OutOfMemory);
   reader.outputCapacity = capacity;
@@ -270,6 +270,9 @@ bool processEntry(ArchiveReader& reader) {
     reader.delivered = out.delivered;
   }
 
+  // A short entry leaves zeros, not old heap contents, under the CRC and in the result.
+  if (reader.output != nullptr && reader.delivered < reader.outputCapacity)
+    memset(reader.output + reader.delivered, 0, reader.outputCapacity - reader.delivered);
   if (reader.output != nullptr &&
       ~crc32Update(0xFFFFFFFFu, reader.output, h.unpackedSize) != h.fileCrc) {
     // Versions before 20 compress and encipher differently: their entries are
@@ -291,7 +294,7 @@ bool wantedEntryMatches(const ArchiveReader& reader) {
 bool searchEntry(ArchiveReader& reader) {
   if (!openArchive(reader))
     return false;
-  reader.window = static_cast<uint8_t*>(calloc(kWindowSize, 1));
+  reader.window = static_cast<uint8_t*>(calloc(kUnpackWindowSize, 1));
   if (reader.window == nullptr)
     return fail(reader, ArchiveError::OutOfMemory);
   const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;

@@ -57,31 +57,47 @@ uint32_t crc32BySlices(uint32_t crc, const uint8_t* p, size_t count) {
 
 #if defined(__x86_64__)
 // Carry-less multiplication folds the message 16 bytes at a time: a 128-bit
-// remainder x followed by 16 more bytes b has the CRC of
-//   x.low * (x^160 mod P) + x.high * (x^96 mod P) + b,
-// (bit-reflected constants), so the loop keeps one 128-bit value whose CRC
-// from a zero register equals the CRC of everything folded so far. The
-// register's start value enters as an xor into the first four bytes. The last
-// 128-bit value and the tail go through the slice tables.
+// remainder x followed by n more bytes b has the CRC of
+//   x.low * (x^(8n+32) mod P) + x.high * (x^(8n-32) mod P) + b
+// (bit-reflected constants), so a 128-bit value whose CRC from a zero
+// register equals the CRC of everything folded so far can be carried along.
+// The register's start value enters as an xor into the first four bytes.
+// Four such values, 64 bytes apart, fold in parallel, since each fold waits
+// for the multiplication before it; they then fold into one, which takes the
+// remaining 16-byte blocks. The last 128-bit value and the tail go through
+// the slice tables.
 constexpr size_t kFoldMinimum = 64;
+
+using Fold = __m128i;
+
+__attribute__((target("pclmul,sse2"))) inline Fold foldInto(Fold x, Fold constants, Fold b) {
+  const Fold low = _mm_clmulepi64_si128(x, constants, 0x00);
+  const Fold high = _mm_clmulepi64_si128(x, constants, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(low, high), b);
+}
+
+__attribute__((target("pclmul,sse2"))) inline Fold loadBlock(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const Fold*>(p));
+}
 
 __attribute__((target("pclmul,sse2"))) uint32_t crc32ByFolding(uint32_t crc, const uint8_t* p,
                                                                size_t count) {
-  const __m128i constants = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
-  __m128i folded = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                 _mm_cvtsi32_si128(static_cast<int>(crc)));
-  p += 16;
-  count -= 16;
-  while (count >= 16) {
-    const __m128i low = _mm_clmulepi64_si128(folded, constants, 0x00);
-    const __m128i high = _mm_clmulepi64_si128(folded, constants, 0x11);
-    folded = _mm_xor_si128(_mm_xor_si128(low, high),
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    p += 16;
-    count -= 16;
-  }
+  const Fold over16 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0); // x^96, x^160
+  const Fold over64 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4); // x^480, x^544
+  Fold folded[4] = {_mm_xor_si128(loadBlock(p), _mm_cvtsi32_si128(static_cast<int>(crc))),
+                    loadBlock(p + 16), loadBlock(p + 32), loadBlock(p + 48)};
+  p += 64;
+  count -= 64;
+  for (; count >= 64; p += 64, count -= 64)
+    for (int i = 0; i < 4; ++i)
+      folded[i] = foldInto(folded[i], over64, loadBlock(p + 16 * i));
+  Fold one = folded[0];
+  for (int i = 1; i < 4; ++i)
+    one = foldInto(one, over16, folded[i]);
+  for (; count >= 16; p += 16, count -= 16)
+    one = foldInto(one, over16, loadBlock(p));
   uint8_t remainder[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(remainder), folded);
+  _mm_storeu_si128(reinterpret_cast<Fold*>(remainder), one);
   return crc32BySlices(crc32BySlices(0, remainder, sizeof remainder), p, count);
 }
 

@@ -29,8 +29,10 @@ constexpr uint32_t kMainLoopRefill = 8162;
 constexpr uint32_t kTablesRefill = 8167;
 constexpr uint32_t kCodeLengthRefill = 8187;
 
-// Flush when fewer than this many bytes are free before unflushed output;
-// no single step writes more than 260 bytes.
+// Decoded bytes go to the output in chunks of about kFlushChunk, while they
+// are still in the cache: a flush is due when fewer than kFlushMargin bytes
+// are left of the chunk, since no single step writes more than 260 bytes.
+constexpr uint32_t kFlushChunk = 1u << 16;
 constexpr uint32_t kFlushMargin = 270;
 
 // The end-of-entry table-switch peek needs this many bytes of input left.
@@ -187,6 +189,8 @@ constexpr std::array<uint8_t, (kWindowSize >> kBonusShift) + 1> kLongDistanceBon
     bonus[i] = uint8_t((i << kBonusShift >= kLongDistance1) + (i << kBonusShift >= kLongDistance2));
   return bonus;
 }();
+
+static_assert(kUnpackWindowSize >= 2 * kWindowSize && (kUnpackWindowSize & kUnpackWindowMask) == 0);
 
 // Lookup widths: most codes of each alphabet fit, and the tables stay small
 // enough to rebuild at every table set and to stay in the first-level cache.
@@ -424,42 +428,23 @@ template <size_t kSize> void copyBlock(uint8_t* to, const uint8_t* from) {
   memcpy(to, block, kSize);
 }
 
-// Sixteen bytes as the compiler's vector type: the masked store below becomes
-// a few vector instructions on any target.
-using Block = uint8_t __attribute__((vector_size(16)));
-
-// kLeadingBytes[n] selects the first n bytes of a block.
-constexpr std::array<std::array<uint8_t, 16>, 17> kLeadingBytes = [] {
-  std::array<std::array<uint8_t, 16>, 17> masks{};
-  for (uint32_t n = 0; n <= 16; ++n)
-    for (uint32_t i = 0; i < n; ++i)
-      masks[n][i] = 0xFF;
-  return masks;
-}();
-
 // Copies `length` bytes from `distance` back to `position` as copying byte by
 // byte would: a distance shorter than the length repeats the pattern, and both
-// ranges wrap at the window's end. The bytes after the copy keep their values,
-// since they are the oldest history, which a distance of nearly the window's
-// size still reads.
+// ranges wrap at the window's end.
 void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t distance) {
-  const uint32_t source = (position - distance) & kWindowMask;
+  const uint32_t source = (position - distance) & kUnpackWindowMask;
   uint8_t* const to = window + position;
   const uint8_t* const from = window + source;
   // The common case, without a branch on the length: the source block is
   // final (it trails by a block or lies wholly ahead), and the destination
-  // block is stored whole with its bytes past `length` as they were.
-  if (length <= 16 && std::max(source, position) + 16 <= kWindowSize &&
+  // takes the whole block. Its bytes past `length` are older than any
+  // distance reaches, and the next symbols overwrite them.
+  if (length <= 16 && std::max(source, position) + 16 <= kUnpackWindowSize &&
       (source + 16 <= position || position + length <= source)) {
-    Block copied, kept, leading;
-    memcpy(&copied, from, 16);
-    memcpy(&kept, to, 16);
-    memcpy(&leading, kLeadingBytes[length].data(), 16);
-    const Block merged = (copied & leading) | (kept & ~leading);
-    memcpy(to, &merged, 16);
+    copyBlock<16>(to, from);
     return;
   }
-  const bool inside = std::max(source, position) + length <= kWindowSize;
+  const bool inside = std::max(source, position) + length <= kUnpackWindowSize;
   if (inside && length >= 16 && (source + 16 <= position || position + length <= source)) {
     // Blocks in order, the last one ending at `length`: each reads bytes
     // already final.
@@ -473,25 +458,28 @@ void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t dis
     copyBlock<8>(to + length - 8, from + length - 8);
   } else {
     for (uint32_t i = 0; i < length; ++i)
-      window[(position + i) & kWindowMask] = window[(source + i) & kWindowMask];
+      window[(position + i) & kUnpackWindowMask] = window[(source + i) & kUnpackWindowMask];
   }
 }
 
-// True when fewer than kFlushMargin bytes are free before unflushed output.
+uint32_t unflushedBytes(const State& s) {
+  return (s.unpackPos - s.flushedPos) & kUnpackWindowMask;
+}
+
 bool flushDue(const State& s) {
-  return ((s.flushedPos - s.unpackPos) & kWindowMask) < kFlushMargin && s.flushedPos != s.unpackPos;
+  return unflushedBytes(s) > kFlushChunk - kFlushMargin;
 }
 
 // Delivers the bytes from flushedPos up to unpackPos to the wanted entry's
 // output; stops decoding instead when they would not fit.
 void flushWindow(State& s) {
-  const uint32_t count = (s.unpackPos - s.flushedPos) & kWindowMask;
+  const uint32_t count = unflushedBytes(s);
   UnpackOutput& output = *s.output;
   if (output.data != nullptr) {
     if (count > output.capacity - output.delivered) {
       s.bytesLeft = -1;
     } else {
-      const uint32_t firstPart = std::min(count, kWindowSize - s.flushedPos);
+      const uint32_t firstPart = std::min(count, kUnpackWindowSize - s.flushedPos);
       memcpy(output.data + output.delivered, s.window + s.flushedPos, firstPart);
       memcpy(output.data + output.delivered + firstPart, s.window, count - firstPart);
       output.delivered += count;
@@ -510,7 +498,7 @@ void decodeAudioSymbol(State& s) {
   }
   s.window[s.unpackPos] =
       decodeAudioByte(s.channels[s.currentChannel], s.channelDelta, uint8_t(symbol));
-  s.unpackPos = (s.unpackPos + 1) & kWindowMask;
+  s.unpackPos = (s.unpackPos + 1) & kUnpackWindowMask;
   --s.bytesLeft;
   if (++s.currentChannel == s.channelCount)
     s.currentChannel = 0;
@@ -541,10 +529,9 @@ void decodeLzSymbols(State& s) {
   // negative: one symbol, as the main loop's count allows), no flush due, and
   // not past the window's end.
   const uint32_t start = s.unpackPos;
-  const uint32_t unflushed = (start - s.flushedPos) & kWindowMask;
-  const uint64_t outputEnd =
-      std::min<uint64_t>({start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)),
-                          start + (kWindowSize - kFlushMargin - unflushed) + 1, kWindowSize});
+  const uint64_t outputEnd = std::min<uint64_t>(
+      {start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)),
+       start + (kFlushChunk - kFlushMargin - unflushedBytes(s)) + 1, kUnpackWindowSize});
   // Input: not past the refill threshold, nor past the packed bytes.
   const uint32_t inputEnd = std::min(kMainLoopRefill * 8 + 7, s.validEnd * 8);
   const uint8_t* const within = in.surelyWithin(inputEnd);
@@ -604,7 +591,7 @@ void decodeLzSymbols(State& s) {
 
   s.input = in;
   s.bytesLeft -= position - start;
-  s.unpackPos = position & kWindowMask;
+  s.unpackPos = position & kUnpackWindowMask;
   std::copy(std::begin(recent), std::end(recent), s.recentDistances);
   s.recentCounter = recentCounter;
   s.lastDistance = lastDistance;
@@ -644,7 +631,7 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
   s.overrun = false;
   if (!continuesSolid) {
     resetStream(s);
-    memset(window, 0, kWindowSize);
+    memset(window, 0, kUnpackWindowSize);
   }
 
   s.validEnd = uint32_t(source.read(source.context, s.inputBuffer, kInputSize));

@@ -8,6 +8,12 @@
 // window with canonical Huffman codes, plus an audio mode that predicts bytes
 // on up to four interleaved channels.
 
+// The decoder's circular window: twice the format's 1 MiB. A match reaches
+// back at most 1 MiB, so the bytes just ahead of the write position are never
+// read again, and short matches may store whole 16-byte blocks.
+inline constexpr uint32_t kUnpackWindowSize = 0x200000;
+inline constexpr uint32_t kUnpackWindowMask = kUnpackWindowSize - 1;
+
 // Where the decoder pulls packed bytes from (the archive reader's readPacked,
 // or memory in tests): returns the bytes copied, 0 at the end of the entry.
 struct PackedSource {
@@ -33,7 +39,7 @@ public:
   // Forgets every stream (between archives): the next entry decodes from clean state.
   void reset();
 
-  // Decodes one entry into `window` (kWindowSize bytes). A new stream
+  // Decodes one entry into `window` (kUnpackWindowSize bytes). A new stream
   // (continuesSolid false) resets the state and zeroes the window; a continuing
   // one keeps the window, tables, distances and audio state of the previous entry.
   // Decoding ends when `unpackedSize` bytes are produced, when the output would

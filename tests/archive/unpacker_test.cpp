@@ -39,7 +39,7 @@ protected:
   }
 
   std::unique_ptr<Unpacker> unpacker = std::make_unique<Unpacker>();
-  std::vector<uint8_t> window = std::vector<uint8_t>(kWindowSize);
+  std::vector<uint8_t> window = std::vector<uint8_t>(kUnpackWindowSize);
 };
 
 TEST_F(Unpack, LiteralsAndAnOverlappingMatch) {
