@@ -14,20 +14,24 @@ namespace {
 
 // --- Input buffer ---
 
-// Packed input: 8192 bytes, refilled 8160 at a time behind a 32-byte
+// Packed input: 64 KiB, refilled all but 32 bytes at a time behind a 32-byte
 // carry-over, plus zeroed padding so that the bit input's eight-byte loads near
-// the refill thresholds stay inside the buffer.
-constexpr uint32_t kInputSize = 8192;
+// the refill thresholds stay inside the buffer. Large reads keep the calls to
+// the source (file reads) few.
+constexpr uint32_t kInputSize = 1u << 16;
 constexpr uint32_t kInputCarry = 32;
 constexpr uint32_t kInputPadding = 32;
 constexpr uint32_t kRefillSize = kInputSize - kInputCarry;
+// Every read asks for whole 16-byte blocks, which is what an enciphered
+// entry's reader deciphers at a time.
+static_assert(kInputSize % 16 == 0 && kRefillSize % 16 == 0);
 
 // Refill thresholds of the input buffer: before each main-loop symbol, at the
 // start of a table set, and before each code-length symbol. Each leaves room
 // for the longest step that follows it.
-constexpr uint32_t kMainLoopRefill = 8162;
-constexpr uint32_t kTablesRefill = 8167;
-constexpr uint32_t kCodeLengthRefill = 8187;
+constexpr uint32_t kMainLoopRefill = kInputSize - 30;
+constexpr uint32_t kTablesRefill = kInputSize - 25;
+constexpr uint32_t kCodeLengthRefill = kInputSize - 5;
 
 // Decoded bytes go to the output in chunks of about kFlushChunk, while they
 // are still in the cache: a flush is due when fewer than kFlushMargin bytes
@@ -283,7 +287,7 @@ bool pastInputEnd(const State& s, const BitInput& in) {
   return in.bitPosition() > s.validEnd * 8;
 }
 
-// Moves the last 32 bytes to the front and reads the next 8160 behind them.
+// Moves the last 32 bytes to the front and reads the next kRefillSize behind them.
 // Once the input has ended (a short read), nothing more is read.
 void refillInput(State& s) {
   memmove(s.inputBuffer, s.inputBuffer + kRefillSize, kInputCarry);
