@@ -33,6 +33,9 @@ constexpr uint32_t kMainLoopRefill = kInputSize - 30;
 constexpr uint32_t kTablesRefill = kInputSize - 25;
 constexpr uint32_t kCodeLengthRefill = kInputSize - 5;
 
+// Outputs up to this size can be decoded into directly (positions stay 32-bit).
+constexpr size_t kMaxDirectOutput = size_t(1) << 31;
+
 // Decoded bytes go to the output in chunks of about kFlushChunk, while they
 // are still in the cache: a flush is due when fewer than kFlushMargin bytes
 // are left of the chunk, since no single step writes more than 260 bytes.
@@ -217,9 +220,12 @@ struct Unpacker::State {
   uint32_t validEnd = 0; // index just past the real packed bytes in inputBuffer
   bool overrun = false;
 
-  // Window and output.
+  // Window and output. While `direct`, LZ symbols are decoded straight into
+  // the output, whose bytes are then the history, and output->delivered is
+  // the position: no copy out of the window.
   uint8_t* window = nullptr;
   UnpackOutput* output = nullptr;
+  bool direct = false;
   uint32_t unpackPos = 0;
   uint32_t flushedPos = 0;
   int64_t bytesLeft = 0;
@@ -466,6 +472,33 @@ void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t dis
   }
 }
 
+// The same into the output, which holds the whole stream from its first byte;
+// bytes before that are a new stream's zeroed history. The caller leaves room
+// behind `position` for the longest match and a whole block.
+void copyMatchDirect(uint8_t* output, uint32_t position, uint32_t length, uint32_t distance) {
+  uint8_t* const to = output + position;
+  if (distance > position) {
+    for (uint32_t i = 0; i < length; ++i)
+      to[i] = position + i >= distance ? output[position + i - distance] : 0;
+    return;
+  }
+  const uint8_t* const from = to - distance;
+  if (length <= 16 && distance >= 16) {
+    copyBlock<16>(to, from);
+  } else if (distance >= 16) {
+    for (uint32_t i = 0; i + 16 < length; i += 16)
+      copyBlock<16>(to + i, from + i);
+    copyBlock<16>(to + length - 16, from + length - 16);
+  } else if (length >= 8 && distance >= 8) {
+    for (uint32_t i = 0; i + 8 < length; i += 8)
+      copyBlock<8>(to + i, from + i);
+    copyBlock<8>(to + length - 8, from + length - 8);
+  } else {
+    for (uint32_t i = 0; i < length; ++i)
+      to[i] = from[i];
+  }
+}
+
 uint32_t unflushedBytes(const State& s) {
   return (s.unpackPos - s.flushedPos) & kUnpackWindowMask;
 }
@@ -492,6 +525,21 @@ void flushWindow(State& s) {
   s.flushedPos = s.unpackPos;
 }
 
+// Ends decoding into the output: the window takes the last kWindowSize bytes
+// (all a match can reach) at their positions, as if they had been decoded there
+// and flushed.
+void leaveOutput(State& s) {
+  const size_t end = s.output->delivered;
+  for (size_t p = end - std::min<size_t>(end, kWindowSize); p < end;) {
+    const size_t run = std::min<size_t>(end - p, kUnpackWindowSize - (p & kUnpackWindowMask));
+    memcpy(s.window + (p & kUnpackWindowMask), s.output->data + p, run);
+    p += run;
+  }
+  s.unpackPos = uint32_t(end & kUnpackWindowMask);
+  s.flushedPos = s.unpackPos;
+  s.direct = false;
+}
+
 // --- Audio ---
 
 void decodeAudioSymbol(State& s) {
@@ -516,10 +564,10 @@ void decodeAudioSymbol(State& s) {
 // checked). The bit input, the window position and the match history live in
 // locals here, and the main loop's checks become two limits: on the window
 // position (which does not wrap within the loop) and on the input's bit
-// position.
-void decodeLzSymbols(State& s) {
+// position. kDirect decodes into the output instead of the window.
+template <bool kDirect> void decodeLzSymbols(State& s) {
   BitInput in = s.input;
-  uint8_t* const w = s.window;
+  uint8_t* const w = kDirect ? s.output->data : s.window;
   const LiteralTable& literals = s.literalTable;
   const DistanceTable& distances = s.distanceTable;
   const LengthTable& lengths = s.lengthTable;
@@ -530,12 +578,15 @@ void decodeLzSymbols(State& s) {
   uint32_t lastLength = s.lastLength;
 
   // Output: no more than bytesLeft (after a failed flush, bytesLeft is
-  // negative: one symbol, as the main loop's count allows), no flush due, and
-  // not past the window's end.
-  const uint32_t start = s.unpackPos;
-  const uint64_t outputEnd = std::min<uint64_t>(
-      {start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)),
-       start + (kFlushChunk - kFlushMargin - unflushedBytes(s)) + 1, kUnpackWindowSize});
+  // negative: one symbol, as the main loop's count allows); in the window no
+  // flush due and not past its end; in the output, room for the last step.
+  const uint32_t start = kDirect ? uint32_t(s.output->delivered) : s.unpackPos;
+  const uint64_t roomEnd =
+      kDirect ? s.output->capacity - kFlushMargin + 1
+              : std::min<uint64_t>(start + (kFlushChunk - kFlushMargin - unflushedBytes(s)) + 1,
+                                   kUnpackWindowSize);
+  const uint64_t outputEnd =
+      std::min<uint64_t>(start + uint64_t(std::max<int64_t>(s.bytesLeft, 0)), roomEnd);
   // Input: not past the refill threshold, nor past the packed bytes.
   const uint32_t inputEnd = std::min(kMainLoopRefill * 8 + 7, s.validEnd * 8);
   const uint8_t* const within = in.surelyWithin(inputEnd);
@@ -589,13 +640,19 @@ void decodeLzSymbols(State& s) {
     recent[recentCounter++ & 3] = distance;
     lastDistance = distance;
     lastLength = length;
-    copyMatch(w, position, length, distance);
+    if constexpr (kDirect)
+      copyMatchDirect(w, position, length, distance);
+    else
+      copyMatch(w, position, length, distance);
     position += length;
   } while (position < outputEnd && (in.next <= within || in.bitPosition() <= inputEnd));
 
   s.input = in;
   s.bytesLeft -= position - start;
-  s.unpackPos = position & kUnpackWindowMask;
+  if constexpr (kDirect)
+    s.output->delivered = position;
+  else
+    s.unpackPos = position & kUnpackWindowMask;
   std::copy(std::begin(recent), std::end(recent), s.recentDistances);
   s.recentCounter = recentCounter;
   s.lastDistance = lastDistance;
@@ -644,6 +701,10 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
   if (!continuesSolid)
     readCodeTables(s);
 
+  // A new stream's entry that fits the output is decoded straight into it,
+  // until audio mode or the output's last bytes call for the window.
+  s.direct = !continuesSolid && output.data != nullptr && output.delivered == 0 &&
+             unpackedSize <= output.capacity && output.capacity <= kMaxDirectOutput;
   s.bytesLeft = int64_t(unpackedSize);
   while (s.bytesLeft > 0 && !s.overrun) {
     if (s.input.bytePosition() > kMainLoopRefill)
@@ -652,14 +713,22 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
       s.overrun = true;
       break;
     }
+    if (s.direct && (s.audioMode || output.capacity - output.delivered < kFlushMargin))
+      leaveOutput(s);
+    if (s.direct) {
+      decodeLzSymbols<true>(s);
+      continue;
+    }
     if (flushDue(s))
       flushWindow(s);
     if (s.audioMode)
       decodeAudioSymbol(s);
     else
-      decodeLzSymbols(s);
+      decodeLzSymbols<false>(s);
   }
   if (!s.overrun)
     peekTableSwitch(s);
+  if (s.direct)
+    leaveOutput(s);
   flushWindow(s);
 }
