@@ -198,6 +198,46 @@ TEST_F(Unpack, SolidEntryContinuesWithWindowTablesAndDistances) {
   EXPECT_EQ(bytesOf("solid!"), run(second.finish(), 6, true));
 }
 
+// A solid entry reaches up to a window back into a large first entry, whether
+// that entry was decoded into its output or, discarded, through the window only.
+TEST_F(Unpack, SolidEntryReachesAWindowBackIntoALargeEntry) {
+  std::mt19937 random(12);
+  Bytes history;
+  StreamWriter first;
+  first.lzTables();
+  for (size_t i = 0; i < 2 * kWindowSize + 12345; ++i) {
+    history.push_back(uint8_t(random()));
+    first.literal(history.back());
+  }
+  const Bytes firstStream = first.finish();
+
+  StreamWriter second; // no tables of its own
+  constexpr uint32_t kLastSlot = kDistanceSymbols - 1;
+  const size_t firstSize = history.size();
+  for (const uint32_t distance : {kWindowSize, kWindowSize - 7, 70000u}) {
+    const uint32_t slot = distance > kDistanceBase[kLastSlot] ? kLastSlot : 32; // 32: from 65537
+    second.match(10, 1, slot, distance - 1 - kDistanceBase[slot]);
+    const uint32_t length = kLengthBase[10] + 1 + 3 + 1 + (distance >= 0x40000);
+    for (uint32_t i = 0; i < length; ++i)
+      history.push_back(history[history.size() - distance]);
+  }
+  second.literal('!');
+  history.push_back('!');
+  const Bytes secondStream = second.finish();
+  const Bytes expected(history.begin() + ptrdiff_t(firstSize), history.end());
+
+  for (const bool discardFirst : {false, true}) {
+    MemorySource source{&firstStream};
+    Bytes out(firstSize);
+    UnpackOutput output{discardFirst ? nullptr : out.data(), out.size(), 0};
+    unpacker->unpackEntry(window.data(), false, firstSize,
+                          PackedSource{MemorySource::read, &source}, output);
+    EXPECT_EQ(discardFirst ? 0 : firstSize, output.delivered);
+    EXPECT_TRUE(discardFirst || std::equal(out.begin(), out.end(), history.begin()));
+    EXPECT_EQ(expected, run(secondStream, expected.size(), true)) << discardFirst;
+  }
+}
+
 // The end-of-entry peek reads a table switch that follows the last symbol, so
 // the next solid entry starts with the new tables.
 TEST_F(Unpack, TableSwitchAfterTheLastSymbol) {
