@@ -474,7 +474,7 @@ void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t dis
 
 // The same into the output, which holds the whole stream from its first byte;
 // bytes before that are a new stream's zeroed history. The caller leaves room
-// behind `position` for the longest match and a whole block.
+// after `position` for the longest match and a whole block.
 void copyMatchDirect(uint8_t* output, uint32_t position, uint32_t length, uint32_t distance) {
   uint8_t* const to = output + position;
   if (distance > position) {
