@@ -2,7 +2,8 @@
 """Measures the browser build in headless Chromium and prints the figures:
 the frame rate over the show (median and 1st percentile, from the timestamps
 of the page's animation-frame callbacks), overall and in each part of the
-show, the page's load time and the time from the click to the first frame,
+show, the CPU time the browser spent per frame (a steadier figure than the
+rate on a busy machine), the page's load time and the time from the click to the first frame,
 and the size of every file the page transfers, gzip-compressed and as the
 page's network events saw it.
 
@@ -71,6 +72,29 @@ def segment_rates(frames):
     return rates
 
 
+def browser_cpu_seconds(browser):
+    """(all, GPU process) CPU seconds, user and system, that the browser's
+    processes (its process group) have used so far. SwiftShader draws in the
+    GPU process, on threads of its own."""
+    total = gpu = 0
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            if int(fields[2]) != browser.process.pid:
+                continue
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                is_gpu = b"--type=gpu-process" in f.read()
+        except OSError:  # the process ended meanwhile
+            continue
+        used = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        total += used
+        gpu += used if is_gpu else 0
+    return total, gpu
+
+
 def wire_sizes(page, base):
     """{path under the web build: bytes on the wire, headers included} of the
     page's successful requests to its own server (which sends them
@@ -106,13 +130,16 @@ def measure(show_seconds=SHOW_SECONDS):
                                 " return n.loadEventEnd - n.startTime; })()")
         webshow.start_show(page)
         first = len(page.evaluate("__vizFrameTimes"))
+        cpu_before = browser_cpu_seconds(browser)
         webshow.wait_for_show_time(page, show_seconds)
         frames = page.evaluate("__vizFrameTimes")[first:]
+        cpu_ms = [(after - before) * 1000 / max(1, len(frames))
+                  for before, after in zip(cpu_before, browser_cpu_seconds(browser))]
         median_fps, low_fps = frame_rates([time for time, _ in frames])
         first_frame_ms = page.evaluate("vizFirstFrameAt - vizStartedAt")
         files = file_sizes(wire_sizes(page, base))
     return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(frames),
-            "segments": segment_rates(frames),
+            "segments": segment_rates(frames), "cpu_ms_per_frame": cpu_ms,
             "load_ms": load_ms, "click_to_first_frame_ms": first_frame_ms, "files": files}
 
 
@@ -122,6 +149,8 @@ def report(figures):
     for name, count, median, low in figures["segments"]:
         lines.append(f"  {name:<30} median {median:5.1f} fps, 1st percentile {low:5.1f} fps "
                      f"({count} frames)")
+    lines.append(f"browser CPU per frame: {figures['cpu_ms_per_frame'][0]:.1f} ms, of which the "
+                 f"GPU process (SwiftShader) {figures['cpu_ms_per_frame'][1]:.1f} ms")
     lines += [f"page load: {figures['load_ms']:.0f} ms; click to first frame: "
               f"{figures['click_to_first_frame_ms']:.0f} ms",
               f"transferred:  {'file':<18} {'bytes':>10} {'gzip -9':>10} {'on the wire':>12}"]
