@@ -114,7 +114,8 @@ class MeasureTest(unittest.TestCase):
         figures = measure.measure()
         print("\n" + measure.report(figures))
         self.assertEqual([name for name, *_ in figures["segments"]],
-                         [name for name, *_ in measure.SEGMENTS], "a part of the show had no frames")
+                         [name for name, *_ in measure.SEGMENTS],
+                         "a part of the show had no frames")
         # Only what holds on a busy two-core machine with software rendering:
         # the show keeps drawing, the first frame comes within seconds, and the
         # page fetches its program and data compressed.
