@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "assets/vectors.h"
@@ -54,7 +55,13 @@ public:
   void buildDrawTexCoords();
   void buildDrawColors();
 
-  // Draws the per-corner arrays with one glDrawArrays call. Leaves depth
-  // testing on and the client states as set.
+  // What a backend that draws from GL buffer objects keeps between draws,
+  // defined by that backend; empty where the mesh draws from client memory.
+  struct DrawBuffers;
+  std::shared_ptr<DrawBuffers> drawBuffers;
+
+  // Draws the per-corner arrays with one draw call: from client memory with
+  // glDrawArrays on the desktop, from buffer objects in the browser (see
+  // mesh_vertices.h). Leaves depth testing on and the client states as set.
   void draw();
 };

@@ -38,8 +38,9 @@ class ShowTest(unittest.TestCase):
 
 class FrameTest(unittest.TestCase):
     def test_frames_at_fixed_times_match_the_linux_capture(self):
-        # The logo over the slow swing, and the fast section.
-        for seconds in (20, 40):
+        # The logo over the slow swing, the fast section, and the credits
+        # (lit) over the orbit.
+        for seconds in (20, 40, 50):
             with self.subTest(at=seconds), tempfile.TemporaryDirectory(
                     prefix="viriz-web-frame-") as tmp, webshow.serve() as base, \
                     cdp.Browser() as browser:
@@ -110,8 +111,11 @@ class ConsoleTest(unittest.TestCase):
 
 class MeasureTest(unittest.TestCase):
     def test_figures(self):
-        figures = measure.measure(30.0)
+        figures = measure.measure()
         print("\n" + measure.report(figures))
+        self.assertEqual([name for name, *_ in figures["segments"]],
+                         [name for name, *_ in measure.SEGMENTS],
+                         "a part of the show had no frames")
         # Only what holds on a busy two-core machine with software rendering:
         # the show keeps drawing, the first frame comes within seconds, and the
         # page fetches its program and data compressed.
