@@ -438,6 +438,15 @@ template <size_t kSize> void copyBlock(uint8_t* to, const uint8_t* from) {
   memcpy(to, block, kSize);
 }
 
+// Copies `length` (at least kSize) bytes in blocks, in order, the last one
+// ending at `length`: with a source trailing by kSize or more, or lying
+// wholly ahead, each block reads bytes already final.
+template <size_t kSize> void copyInBlocks(uint8_t* to, const uint8_t* from, uint32_t length) {
+  for (uint32_t i = 0; i + kSize < length; i += kSize)
+    copyBlock<kSize>(to + i, from + i);
+  copyBlock<kSize>(to + length - kSize, from + length - kSize);
+}
+
 // Copies `length` bytes from `distance` back to `position` as copying byte by
 // byte would: a distance shorter than the length repeats the pattern, and both
 // ranges wrap at the window's end.
@@ -456,16 +465,9 @@ void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t dis
   }
   const bool inside = std::max(source, position) + length <= kUnpackWindowSize;
   if (inside && length >= 16 && (source + 16 <= position || position + length <= source)) {
-    // Blocks in order, the last one ending at `length`: each reads bytes
-    // already final.
-    for (uint32_t i = 0; i + 16 < length; i += 16)
-      copyBlock<16>(to + i, from + i);
-    copyBlock<16>(to + length - 16, from + length - 16);
+    copyInBlocks<16>(to, from, length);
   } else if (inside && length >= 8 && source + 8 <= position) {
-    // A source trailing by 8 to 15 bytes: the same with smaller blocks.
-    for (uint32_t i = 0; i + 8 < length; i += 8)
-      copyBlock<8>(to + i, from + i);
-    copyBlock<8>(to + length - 8, from + length - 8);
+    copyInBlocks<8>(to, from, length); // a source trailing by 8 to 15 bytes
   } else {
     for (uint32_t i = 0; i < length; ++i)
       window[(position + i) & kUnpackWindowMask] = window[(source + i) & kUnpackWindowMask];
@@ -486,13 +488,9 @@ void copyMatchDirect(uint8_t* output, uint32_t position, uint32_t length, uint32
   if (length <= 16 && distance >= 16) {
     copyBlock<16>(to, from);
   } else if (distance >= 16) {
-    for (uint32_t i = 0; i + 16 < length; i += 16)
-      copyBlock<16>(to + i, from + i);
-    copyBlock<16>(to + length - 16, from + length - 16);
+    copyInBlocks<16>(to, from, length);
   } else if (length >= 8 && distance >= 8) {
-    for (uint32_t i = 0; i + 8 < length; i += 8)
-      copyBlock<8>(to + i, from + i);
-    copyBlock<8>(to + length - 8, from + length - 8);
+    copyInBlocks<8>(to, from, length);
   } else {
     for (uint32_t i = 0; i < length; ++i)
       to[i] = from[i];
