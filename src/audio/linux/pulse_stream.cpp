@@ -4,13 +4,17 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 
-// What the server keeps queued ahead of the sink: about 40 ms, refilled in
-// requests of about 10 ms. Small, so that a stall of ours shows up at the
-// server at once, yet well above the server's own wake-up period.
-constexpr std::uint32_t kTargetQueueBytes = kBytesPerSecond / 25;
-constexpr std::uint32_t kRequestBytes = kBytesPerSecond / 100;
+// What the server keeps queued ahead of the sink: 100 ms, refilled in
+// requests of 20 ms. The clock does not depend on it (the server's timing
+// leaves it out), so it is sized for a busy machine: the loop's thread may
+// wait that long for a core before the stream underruns.
+constexpr std::uint32_t kTargetQueueBytes = kBytesPerSecond / 10;
+constexpr std::uint32_t kRequestBytes = kBytesPerSecond / 50;
 
 } // namespace
 
@@ -26,6 +30,25 @@ struct PulseStream::State {
   std::uint64_t written = 0;
   std::uint64_t writtenAtPositioning = 0;
   PlaybackFollower follower;
+  std::uint64_t heard = 0; // the last position reported
+
+  // The server's newest report, taken when it arrived: how many bytes of the
+  // stream the sink had played out by then, and whether it was playing.
+  bool reported = false;
+  std::int64_t playedAtReport = 0;
+  bool playingAtReport = false;
+  PlaybackFollower::Clock::time_point reportArrived{};
+
+  // What the sink has played out now: the newest report moved on at the
+  // nominal rate while the stream plays, never past what was written.
+  std::int64_t playedNow(PlaybackFollower::Clock::time_point now) const {
+    std::int64_t played = playedAtReport;
+    if (playingAtReport) {
+      const double elapsed = std::chrono::duration<double>(now - reportArrived).count();
+      played += static_cast<std::int64_t>(elapsed * kSampleRate) * kBytesPerFrame;
+    }
+    return std::min(played, static_cast<std::int64_t>(written));
+  }
 
   // Writes `bytes` bytes of the ring (silence when it is not playing).
   void write(std::size_t bytes) {
@@ -60,6 +83,23 @@ void contextChanged(pa_context*, void* userdata) {
 
 void streamChanged(pa_stream*, void* userdata) {
   signalLoop(static_cast<PulseStream::State*>(userdata)->loop);
+}
+
+// A new timing report: the server's read position in the stream, less what
+// the sink still holds before it plays it out. (The stream time that the
+// library interpolates itself runs on while the stream waits corked, and
+// never goes back from there; this one starts only with the sound.)
+void timingReported(pa_stream* stream, void* userdata) {
+  auto& state = *static_cast<PulseStream::State*>(userdata);
+  const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+  if (!timing)
+    return;
+  const auto sinkHolds =
+      static_cast<std::int64_t>(timing->sink_usec * kSampleRate / 1'000'000) * kBytesPerFrame;
+  state.reported = true;
+  state.playedAtReport = timing->read_index - sinkHolds;
+  state.playingAtReport = timing->playing != 0;
+  state.reportArrived = PlaybackFollower::Clock::now();
 }
 
 // The server asks for more: nothing is written before playback starts, so
@@ -100,6 +140,7 @@ bool connectStream(PulseStream::State& state) {
     return false;
   pa_stream_set_state_callback(state.stream, streamChanged, &state);
   pa_stream_set_write_callback(state.stream, serverWantsData, &state);
+  pa_stream_set_latency_update_callback(state.stream, timingReported, &state);
   pa_buffer_attr buffering{};
   buffering.maxlength = static_cast<std::uint32_t>(-1);
   buffering.tlength = kTargetQueueBytes;
@@ -160,6 +201,7 @@ void PulseStream::positioned() {
   pa_threaded_mainloop_lock(state->loop);
   state->writtenAtPositioning = state->written;
   state->follower.reset();
+  state->heard = 0;
   pa_threaded_mainloop_unlock(state->loop);
 }
 
@@ -167,16 +209,16 @@ bool PulseStream::heardBytes(std::uint64_t& bytes) {
   if (!state || !state->stream)
     return false;
   pa_threaded_mainloop_lock(state->loop);
-  pa_usec_t heard = 0;
-  const bool known = pa_stream_get_time(state->stream, &heard) == 0;
-  if (known) {
-    const std::uint64_t sinceStart = heard * kSampleRate / 1'000'000 * kBytesPerFrame;
-    const std::uint64_t sincePositioning =
-        sinceStart > state->writtenAtPositioning ? sinceStart - state->writtenAtPositioning : 0;
-    bytes = state->follower.follow(sincePositioning, PlaybackFollower::Clock::now());
+  if (state->reported) {
+    const auto now = PlaybackFollower::Clock::now();
+    const std::int64_t sincePositioning =
+        state->playedNow(now) - static_cast<std::int64_t>(state->writtenAtPositioning);
+    state->heard = state->follower.follow(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, sincePositioning)), now);
   }
+  bytes = state->heard;
   pa_threaded_mainloop_unlock(state->loop);
-  return known;
+  return true;
 }
 
 // The stream goes before its context, and the loop's thread is stopped before

@@ -24,8 +24,9 @@ public:
   void start();
   // Playback was positioned anew: what is heard counts from here.
   void positioned();
-  // Bytes heard since the last positioning, smooth and never going back.
-  // False before the server has told anything of the stream's timing.
+  // Bytes heard since the last positioning, smooth and never going back (0
+  // until the server has reported the stream's timing). False when no
+  // stream is open.
   bool heardBytes(std::uint64_t& bytes);
   void close();
 
