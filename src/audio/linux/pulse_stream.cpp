@@ -16,6 +16,14 @@ namespace {
 constexpr std::uint32_t kTargetQueueBytes = kBytesPerSecond / 10;
 constexpr std::uint32_t kRequestBytes = kBytesPerSecond / 50;
 
+// A timing report is asked for at most this often, from the write requests,
+// so that a stall shows in the reports soon after it begins.
+constexpr auto kReportPeriod = std::chrono::milliseconds(50);
+// Between reports the position moves on at the nominal rate, but no further
+// than this past the newest one: reports that stop coming mean the server or
+// this process is held up, and the position waits for the next one.
+constexpr auto kReportHorizon = std::chrono::milliseconds(200);
+
 } // namespace
 
 struct PulseStream::State {
@@ -38,13 +46,17 @@ struct PulseStream::State {
   std::int64_t playedAtReport = 0;
   bool playingAtReport = false;
   PlaybackFollower::Clock::time_point reportArrived{};
+  PlaybackFollower::Clock::time_point reportAskedFor{};
 
   // What the sink has played out now: the newest report moved on at the
   // nominal rate while the stream plays, never past what was written.
   std::int64_t playedNow(PlaybackFollower::Clock::time_point now) const {
     std::int64_t played = playedAtReport;
     if (playingAtReport) {
-      const double elapsed = std::chrono::duration<double>(now - reportArrived).count();
+      const double elapsed =
+          std::chrono::duration<double>(
+              std::min<PlaybackFollower::Clock::duration>(now - reportArrived, kReportHorizon))
+              .count();
       played += static_cast<std::int64_t>(elapsed * kSampleRate) * kBytesPerFrame;
     }
     return std::min(played, static_cast<std::int64_t>(written));
@@ -104,10 +116,17 @@ void timingReported(pa_stream* stream, void* userdata) {
 
 // The server asks for more: nothing is written before playback starts, so
 // that the stream's time counts music only.
-void serverWantsData(pa_stream*, std::size_t bytes, void* userdata) {
+void serverWantsData(pa_stream* stream, std::size_t bytes, void* userdata) {
   auto& state = *static_cast<PulseStream::State*>(userdata);
-  if (state.ring->isPlaying())
-    state.write(bytes);
+  if (!state.ring->isPlaying())
+    return;
+  state.write(bytes);
+  const auto now = PlaybackFollower::Clock::now();
+  if (now - state.reportAskedFor >= kReportPeriod) {
+    state.reportAskedFor = now;
+    if (pa_operation* asking = pa_stream_update_timing_info(stream, nullptr, nullptr))
+      pa_operation_unref(asking);
+  }
 }
 
 // Waits, with the loop locked, until the context is ready; false when it fails.
