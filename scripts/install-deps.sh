@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # native build
   build-essential cmake pkg-config clang libclang-rt-14-dev clang-format
-  libsdl2-dev libgl-dev libglu1-mesa-dev libegl-dev libpng-dev zlib1g-dev
+  libsdl2-dev libpulse-dev libgl-dev libglu1-mesa-dev libegl-dev libpng-dev zlib1g-dev
   libogg-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev
   libtinyobjloader-dev libfreetype-dev fonts-dejavu-core
   # headless display, GL, sound and tools used by the tests

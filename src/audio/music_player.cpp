@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -47,9 +48,20 @@ struct PlayerState {
   std::uint32_t writePos = 0;     // where the next refill begins: bytesWritten % buffer size
 
   // What is heard trails the play cursor by the output's latency, and by
-  // the listener's own calibration (signed); both in frames.
-  std::int64_t outputLatencyFrames = 0;
+  // the listener's own calibration (signed); both in frames. The worker
+  // re-reads the latency at every refill; the clock moves towards a new
+  // figure gradually (see appliedLatency).
+  std::atomic<std::int64_t> outputLatencyFrames{0};
   std::int64_t calibrationFrames = 0;
+
+  // The latency the clock uses, in frames, and when it last moved: only the
+  // main thread reads the clock, so these are its own.
+  bool latencyApplied = false;
+  double appliedLatencyFrames = 0.0;
+  std::chrono::steady_clock::time_point latencyAppliedAt{};
+  // The last reading of this playback: the clock never goes back, even
+  // while a larger latency is being taken in.
+  float lastReading = 0.0f;
 
   std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
   std::atomic<bool> playing{false};       // set by the worker while looping playback runs
@@ -84,6 +96,34 @@ void recordFill(std::uint64_t bytesWritten) {
   player.writePos = static_cast<std::uint32_t>(bytesWritten % kSoundBufferBytes);
 }
 
+// The output's latency changes while it plays (a sound server settles, a
+// stream underruns and resumes further behind), so it is read again after
+// every fill rather than once.
+void readOutputLatency() {
+  player.outputLatencyFrames = player.streamBuffer.outputLatencyBytes() / kBytesPerFrame;
+}
+
+// The latency to subtract now. A new figure is taken at once by the first
+// reading of a playback, and after that at most a tenth of the time that
+// passes, so that the clock never jumps with it: a change of 10 ms is
+// absorbed in 100 ms. A steady figure is used exactly.
+std::int64_t appliedLatencyFrames() {
+  constexpr double kLatencyFollowRate = 0.1;
+  const auto now = std::chrono::steady_clock::now();
+  const auto target = static_cast<double>(player.outputLatencyFrames.load());
+  if (!player.latencyApplied) {
+    player.latencyApplied = true;
+    player.appliedLatencyFrames = target;
+  } else {
+    const double elapsed = std::chrono::duration<double>(now - player.latencyAppliedAt).count();
+    const double mostChange = std::max(0.0, elapsed) * kSampleRate * kLatencyFollowRate;
+    player.appliedLatencyFrames +=
+        std::clamp(target - player.appliedLatencyFrames, -mostChange, mostChange);
+  }
+  player.latencyAppliedAt = now;
+  return static_cast<std::int64_t>(std::llround(player.appliedLatencyFrames));
+}
+
 // Fills the whole buffer from the current position of the track and starts
 // looping playback at byte 0. False, with nothing written or played, when the
 // buffer cannot be locked; a lost buffer is restored for the next attempt.
@@ -98,6 +138,7 @@ bool fillAndPlay() {
     written += decodeInto(regions.second, static_cast<int>(regions.secondBytes));
   recordFill(written);
   player.streamBuffer.unlock(regions);
+  readOutputLatency();
   player.streamBuffer.setPlayPosition(0);
   player.streamBuffer.playLooping();
   player.playing = true;
@@ -146,6 +187,7 @@ void refill(std::vector<std::uint8_t>& scratch) {
   copyIntoRegions(scratch.data(), decoded, regions);
   player.streamBuffer.unlock(regions);
   recordFill(player.bytesWritten + decoded);
+  readOutputLatency();
 }
 
 // Sleeps one refill period; true when a stop has been requested by then.
@@ -190,9 +232,11 @@ bool initSound(WindowHandle window) {
   if (player.worker.joinable())
     stopStreaming();
   player.stopRequested = false;
+  player.latencyApplied = false;
+  player.lastReading = 0.0f;
   if (!player.streamBuffer.create(window))
     return false;
-  player.outputLatencyFrames = player.streamBuffer.outputLatencyBytes() / kBytesPerFrame;
+  readOutputLatency();
   return true;
 }
 
@@ -240,8 +284,10 @@ float currentTime() {
   const auto framesWritten = static_cast<std::int64_t>(total / kBytesPerFrame);
   const std::int64_t framesHeard =
       std::max<std::int64_t>(0, framesWritten - static_cast<std::int64_t>(kBufferFrames) -
-                                    player.outputLatencyFrames - player.calibrationFrames);
-  return static_cast<float>(framesHeard) * kSecondsPerFrame + player.startOffset;
+                                    appliedLatencyFrames() - player.calibrationFrames);
+  player.lastReading = std::max(
+      player.lastReading, static_cast<float>(framesHeard) * kSecondsPerFrame + player.startOffset);
+  return player.lastReading;
 }
 
 void stop() {

@@ -27,10 +27,11 @@ struct LockedRegions {
 // and round from the play cursor, and the owner writes into ranges it locks.
 // The shape (a lock that may wrap into two regions, a buffer the device may
 // lose and give back) is that of a DirectSound secondary buffer; a device that
-// owns its memory and cannot lose it (SDL2, the browser) always locks, never
-// reports a loss, and restores trivially. Exactly one backend implements this
-// class in each build: DirectSound on Windows, SDL2 on Linux, and the
-// hand-driven device in the tests.
+// owns its memory and cannot lose it (a sound server's stream, SDL2, the
+// browser) always locks, never reports a loss, and restores trivially. Exactly
+// one backend implements this class in each build: DirectSound on Windows
+// (dsound/), the sound server's stream or SDL2 on Linux (linux/), Web Audio in
+// the browser (web/), and the hand-driven device in the tests.
 class SoundBuffer {
 public:
   SoundBuffer() = default;
@@ -66,7 +67,9 @@ public:
 
   // How far what is heard trails the play cursor, in bytes of the music's
   // format: what the output layers after this buffer still hold. 0 when the
-  // play cursor is what is heard.
+  // play cursor is what is heard. The player asks again after every refill,
+  // from its worker thread, so the figure may change while playing; the call
+  // must be cheap (a backend that measures it does so on its own schedule).
   std::uint32_t outputLatencyBytes();
 
   // Stops playing and releases the buffer, the device and whatever else

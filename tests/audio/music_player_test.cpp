@@ -220,6 +220,38 @@ TEST_F(MusicPlayerTest, ClockTrailsTheCursorByTheOutputLatencyAndTheCalibration)
   MusicPlayer::setCalibration(std::chrono::milliseconds(0));
 }
 
+// The device's latency is read again after every refill. A new figure is
+// taken in gradually: the clock never goes back when the latency grows, never
+// jumps when it shrinks, and then trails the cursor by exactly the new figure.
+TEST_F(MusicPlayerTest, ChangedOutputLatencyIsFollowedSmoothly) {
+  constexpr std::uint32_t kMillisecond = kBytesPerSecond / 1000;
+  startStepping(fourSecondTrack());
+  playAndRefill(kQuarterSecond);
+  for (const std::uint32_t latency : {30 * kMillisecond, 0u}) {
+    manualDevice().setOutputLatency(latency);
+    ASSERT_TRUE(manualDevice().runRefills(1, kWait));
+    float previous = MusicPlayer::currentTime();
+    auto previousAt = Clock::now();
+    // The cursor moves 1 ms at a time, at least 1 ms apart; 300 steps leave
+    // time enough to take in 30 ms at a tenth of the rate. A step may move
+    // the clock by the cursor's 1 ms and a tenth of the time that passed.
+    for (int step = 0; step < 300; ++step) {
+      std::this_thread::sleep_for(1ms);
+      manualDevice().advanceCursor(kMillisecond);
+      heard += kMillisecond;
+      const float now = MusicPlayer::currentTime();
+      const auto nowAt = Clock::now();
+      const double mostStep =
+          1e-3 + 0.1 * std::chrono::duration<double>(nowAt - previousAt).count();
+      EXPECT_GE(now, previous) << latency << " bytes of latency, step " << step;
+      EXPECT_LE(now - previous, mostStep + 5e-5) << latency << " bytes of latency, step " << step;
+      previous = now;
+      previousAt = nowAt;
+    }
+    EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard - latency), 2e-6) << latency;
+  }
+}
+
 TEST_F(MusicPlayerTest, CursorOnTheFirstWritePositionDoesNotWrapTheClock) {
   startStepping(fourSecondTrack());
   // The initial fill stopped less than 4096 bytes short of the end of the
