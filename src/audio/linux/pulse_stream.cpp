@@ -1,6 +1,7 @@
 #include "audio/linux/pulse_stream.h"
 
 #include "audio/playback_follower.h"
+#include "audio/worker_priority.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -47,6 +48,7 @@ struct PulseStream::State {
   bool playingAtReport = false;
   PlaybackFollower::Clock::time_point reportArrived{};
   PlaybackFollower::Clock::time_point reportAskedFor{};
+  bool loopThreadRaised = false;
 
   // What the sink has played out now: the newest report moved on at the
   // nominal rate while the stream plays, never past what was written.
@@ -120,6 +122,12 @@ void serverWantsData(pa_stream* stream, std::size_t bytes, void* userdata) {
   auto& state = *static_cast<PulseStream::State*>(userdata);
   if (!state.ring->isPlaying())
     return;
+  // The loop's thread feeds the server: on a busy machine it must come
+  // before the frames, like the music worker, or the stream runs dry.
+  if (!state.loopThreadRaised) {
+    state.loopThreadRaised = true;
+    raiseWorkerPriority();
+  }
   state.write(bytes);
   const auto now = PlaybackFollower::Clock::now();
   if (now - state.reportAskedFor >= kReportPeriod) {
