@@ -314,10 +314,13 @@ class PulseAudio:
 
 class WinePrefix:
     """A Wine prefix under build/ (made once and reused: making one takes
-    about 12 s) with its own wineserver, started here and stopped by its id."""
+    about 12 s) with its own wineserver, started here and stopped by its id.
+    WinePrefix(path, fresh=True) names a prefix that does not exist yet and
+    leaves it to the first program to create, as on a user's first run."""
 
-    def __init__(self, path=None):
+    def __init__(self, path=None, fresh=False):
         self.path = os.path.abspath(path or os.path.join(REPO, "build", "wine-prefix"))
+        self.fresh = fresh
         self.server = None
         self.session = None
 
@@ -339,6 +342,10 @@ class WinePrefix:
             open(stamp, "w").close()
 
     def __enter__(self):
+        if self.fresh:
+            if os.path.exists(self.path):
+                raise RuntimeError(f"{self.path} exists: not a new prefix")
+            return self
         env = dict(os.environ, **self.env)
         env.pop("DISPLAY", None)
         self._ensure_prefix(env)
