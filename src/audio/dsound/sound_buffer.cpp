@@ -55,6 +55,8 @@ bool runsUnderWine() {
 // The audio layer's own account of the default output, in 100 ns units: the
 // buffer of a shared client, which Wine's mixer keeps filled ahead of what it
 // reports as played, plus the stream latency of the sound server behind it.
+// Wine gives the same figures for the life of a stream (its defaults), so
+// they are read once.
 std::int64_t reportedOutputLatency() {
   AudioClientProbe probe;
   return probe.open() ? probe.reportedLatency() : 0;
@@ -315,6 +317,9 @@ void SoundBuffer::release() {
 // On Windows the play cursor is what the device plays. Under Wine it is
 // where Wine's mixer has got to in its audio client, and what is heard
 // trails it by that client's buffering, which Wine's audio layer reports.
+// Wine's audio layer counts a frame as played when its own timer has taken
+// it from the client's buffer, not when the sound server has; what its
+// sound-server driver then still holds is in no figure a program can read.
 std::uint32_t SoundBuffer::outputLatencyBytes() {
   return state ? state->outputLatency : 0;
 }
