@@ -191,7 +191,7 @@ def measure(platform, workdir, extra_env=None, new_prefix=False):
             headless.PulseAudio(os.path.join(workdir, "pulse")) as pulse:
         wine = None
         if platform == "windows":
-            wine = headless.WinePrefix(os.path.join(workdir, "wine-prefix"), fresh=True) \
+            wine = headless.WinePrefix(os.path.join(workdir, "wine-prefix"), new=True) \
                 if new_prefix else headless.WinePrefix()
         with (wine or contextlib.nullcontext()), TimedRecorder(pulse, 5) as fast, \
                 TimedRecorder(pulse, 40) as slow:

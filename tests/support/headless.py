@@ -315,12 +315,12 @@ class PulseAudio:
 class WinePrefix:
     """A Wine prefix under build/ (made once and reused: making one takes
     about 12 s) with its own wineserver, started here and stopped by its id.
-    WinePrefix(path, fresh=True) names a prefix that does not exist yet and
+    WinePrefix(path, new=True) names a prefix that does not exist yet and
     leaves it to the first program to create, as on a user's first run."""
 
-    def __init__(self, path=None, fresh=False):
+    def __init__(self, path=None, new=False):
         self.path = os.path.abspath(path or os.path.join(REPO, "build", "wine-prefix"))
-        self.fresh = fresh
+        self.new = new
         self.server = None
         self.session = None
 
@@ -342,7 +342,7 @@ class WinePrefix:
             open(stamp, "w").close()
 
     def __enter__(self):
-        if self.fresh:
+        if self.new:
             if os.path.exists(self.path):
                 raise RuntimeError(f"{self.path} exists: not a new prefix")
             return self
