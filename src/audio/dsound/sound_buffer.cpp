@@ -2,12 +2,18 @@
 // buffer that sets the output format and one looping secondary buffer.
 #include "audio/sound_buffer.h"
 
+#include "audio/dsound/audio_client_probe.h"
+#include "audio/dsound/playback_log.h"
+
 #include <windows.h>
 
-#include <audioclient.h>
 #include <dsound.h>
-#include <mmdeviceapi.h>
 #include <mmsystem.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -49,54 +55,11 @@ bool runsUnderWine() {
 // The audio layer's own account of the default output, in 100 ns units: the
 // buffer of a shared client, which Wine's mixer keeps filled ahead of what it
 // reports as played, plus the stream latency of the sound server behind it.
-// ole32 is loaded here rather than linked, so that the program imports on
-// Windows exactly what it did before.
-REFERENCE_TIME reportedOutputLatency() {
-  using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
-  using CoUninitializeFunction = void(WINAPI*)();
-  using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
-  using CoTaskMemFreeFunction = void(WINAPI*)(LPVOID);
-  HMODULE ole32 = LoadLibraryA("ole32.dll");
-  if (!ole32)
-    return 0;
-  auto entry = [ole32](const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(ole32, name));
-  };
-  auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(entry("CoInitializeEx"));
-  auto coUninitialize = reinterpret_cast<CoUninitializeFunction>(entry("CoUninitialize"));
-  auto coCreateInstance = reinterpret_cast<CoCreateInstanceFunction>(entry("CoCreateInstance"));
-  auto coTaskMemFree = reinterpret_cast<CoTaskMemFreeFunction>(entry("CoTaskMemFree"));
-  REFERENCE_TIME latency = 0;
-  if (coInitializeEx && coUninitialize && coCreateInstance && coTaskMemFree) {
-    const bool initialised = SUCCEEDED(coInitializeEx(nullptr, COINIT_MULTITHREADED));
-    IMMDeviceEnumerator* devices = nullptr;
-    IMMDevice* device = nullptr;
-    IAudioClient* client = nullptr;
-    WAVEFORMATEX* mixFormat = nullptr;
-    REFERENCE_TIME streamLatency = 0;
-    UINT32 bufferFrames = 0;
-    if (SUCCEEDED(coCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                   __uuidof(IMMDeviceEnumerator),
-                                   reinterpret_cast<void**>(&devices))) &&
-        SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
-        SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                   reinterpret_cast<void**>(&client))) &&
-        SUCCEEDED(client->GetMixFormat(&mixFormat)) &&
-        SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, mixFormat, nullptr)) &&
-        SUCCEEDED(client->GetBufferSize(&bufferFrames)) &&
-        SUCCEEDED(client->GetStreamLatency(&streamLatency)) && mixFormat->nSamplesPerSec > 0)
-      latency =
-          streamLatency + REFERENCE_TIME{bufferFrames} * 10'000'000 / mixFormat->nSamplesPerSec;
-    if (mixFormat)
-      coTaskMemFree(mixFormat);
-    releaseInterface(client);
-    releaseInterface(device);
-    releaseInterface(devices);
-    if (initialised)
-      coUninitialize();
-  }
-  FreeLibrary(ole32);
-  return latency;
+// Wine gives the same figures for the life of a stream (its defaults), so
+// they are read once.
+std::int64_t reportedOutputLatency() {
+  AudioClientProbe probe;
+  return probe.open() ? probe.reportedLatency() : 0;
 }
 
 } // namespace
@@ -107,7 +70,98 @@ struct SoundBuffer::State {
   IDirectSound* directSound = nullptr;
   IDirectSoundBuffer* primaryBuffer = nullptr;
   IDirectSoundBuffer* streamBuffer = nullptr;
+
+  // The diagnostic log (VIRIZ_AUDIO_LOG) and the thread that samples the
+  // cursors and the audio layer for it.
+  PlaybackLog log;
+  WrittenCount written{kSoundBufferBytes};
+  std::thread sampler;
+  std::atomic<bool> stopSampling{false};
+  std::atomic<std::int64_t> playStarted{0};
 };
+
+namespace {
+
+// Seconds after the start of playback during which the sampler logs every
+// couple of milliseconds; after that every refill period's tenth.
+constexpr double kCloseSamplingSeconds = 6.0;
+
+void logCursors(SoundBuffer::State& state, const char* event) {
+  DWORD play = 0;
+  DWORD write = 0;
+  DWORD primaryPlay = 0;
+  DWORD primaryWrite = 0;
+  const HRESULT streamResult = state.streamBuffer->GetCurrentPosition(&play, &write);
+  const HRESULT primaryResult =
+      state.primaryBuffer->GetCurrentPosition(&primaryPlay, &primaryWrite);
+  state.log.line("%s play %lu write %lu primary %lu %lu result %lx %lx", event,
+                 static_cast<unsigned long>(play), static_cast<unsigned long>(write),
+                 static_cast<unsigned long>(primaryPlay), static_cast<unsigned long>(primaryWrite),
+                 static_cast<unsigned long>(streamResult),
+                 static_cast<unsigned long>(primaryResult));
+}
+
+// What the audio layer says through a client of our own on the same
+// endpoint: its clock's position (and the counter time it belongs to), the
+// frames it holds, its stream latency; `written` is what the probe has fed it.
+void logAudioClient(PlaybackLog& log, AudioClientProbe& probe) {
+  const AudioClientSample sample = probe.sample();
+  if (!sample.valid) {
+    log.line("client unreadable");
+    return;
+  }
+  log.line("client position %llu frequency %llu at %.6f padding %u written %llu latency %lld",
+           static_cast<unsigned long long>(sample.position),
+           static_cast<unsigned long long>(sample.frequency), log.seconds(sample.positionQpc),
+           sample.paddingFrames, static_cast<unsigned long long>(sample.framesWritten),
+           static_cast<long long>(sample.streamLatency));
+}
+
+// The sampler: the stream and primary buffers' cursors and, unless
+// VIRIZ_AUDIO_LOG_CLIENT=0, the audio layer through a probe client that plays
+// silence (it is one more stream on the sound server).
+void runSampler(SoundBuffer::State* state) {
+  AudioClientProbe probe;
+  const char* clientSetting = std::getenv("VIRIZ_AUDIO_LOG_CLIENT");
+  bool probing = !(clientSetting && clientSetting[0] == '0');
+  if (probing) {
+    probing = probe.open() && probe.start();
+    const AudioClientSample sample = probe.sample();
+    state->log.line("client %s buffer %u frames at %u Hz latency %lld",
+                    probing ? "started" : "unavailable", sample.bufferFrames, sample.sampleRate,
+                    static_cast<long long>(sample.streamLatency));
+  }
+  while (!state->stopSampling) {
+    const std::int64_t started = state->playStarted;
+    const bool close =
+        started == 0 || state->log.seconds(PlaybackLog::now() - started) < kCloseSamplingSeconds;
+    logCursors(*state, "tick");
+    if (probing) {
+      probe.feed();
+      logAudioClient(state->log, probe);
+    }
+    Sleep(close ? 2 : 10);
+  }
+}
+
+// Opens the log named by VIRIZ_AUDIO_LOG, if any, and starts its sampler.
+void startLog(SoundBuffer::State* state, bool underWine) {
+  const char* path = std::getenv("VIRIZ_AUDIO_LOG");
+  if (!path || !*path || !state->log.open(path))
+    return;
+  DSBCAPS caps{};
+  caps.dwSize = sizeof(caps);
+  state->primaryBuffer->GetCaps(&caps);
+  state->log.line("created wine %d latency %u primary %lu bytes", underWine ? 1 : 0,
+                  state->outputLatency, static_cast<unsigned long>(caps.dwBufferBytes));
+  try {
+    state->sampler = std::thread(runSampler, state);
+  } catch (const std::system_error&) {
+    state->log.line("no sampler");
+  }
+}
+
+} // namespace
 
 SoundBuffer::~SoundBuffer() {
   release();
@@ -150,11 +204,13 @@ bool SoundBuffer::create(WindowHandle window) {
   streamDesc.guid3DAlgorithm = GUID{};
   if (state->directSound->CreateSoundBuffer(&streamDesc, &state->streamBuffer, nullptr) != DS_OK)
     return false;
-  if (runsUnderWine()) {
+  const bool underWine = runsUnderWine();
+  if (underWine) {
     // 100 ns units to whole frames.
     const auto frames = reportedOutputLatency() * kSampleRate / 10'000'000;
     state->outputLatency = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
   }
+  startLog(state, underWine);
   return true;
 }
 
@@ -166,9 +222,17 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
   void* second = nullptr;
   DWORD firstBytes = 0;
   DWORD secondBytes = 0;
+  if (state->log.isOpen()) {
+    logCursors(*state, "refill");
+    state->log.line("lock at %lu bytes %lu written %llu", static_cast<unsigned long>(offset),
+                    static_cast<unsigned long>(bytes),
+                    static_cast<unsigned long long>(state->written.lockedAt(offset)));
+  }
   if (state->streamBuffer->Lock(offset, bytes, &first, &firstBytes, &second, &secondBytes, 0) !=
-      DS_OK)
+      DS_OK) {
+    state->log.line("lock failed");
     return false;
+  }
   regions = regionsOf(first, firstBytes, second, secondBytes);
   return true;
 }
@@ -181,8 +245,12 @@ bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
   DWORD firstBytes = 0;
   DWORD secondBytes = 0;
   if (state->streamBuffer->Lock(0, kSoundBufferBytes, &first, &firstBytes, &second, &secondBytes,
-                                DSBLOCK_ENTIREBUFFER) != DS_OK)
+                                DSBLOCK_ENTIREBUFFER) != DS_OK) {
+    state->log.line("lock failed");
     return false;
+  }
+  state->written.filledWhole();
+  state->log.line("lock whole buffer");
   regions = regionsOf(first, firstBytes, second, secondBytes);
   return true;
 }
@@ -194,13 +262,21 @@ void SoundBuffer::unlock(const LockedRegions& regions) {
 }
 
 void SoundBuffer::setPlayPosition(std::uint32_t offset) {
-  if (state && state->streamBuffer)
+  if (state && state->streamBuffer) {
     state->streamBuffer->SetCurrentPosition(offset);
+    state->log.line("position %lu", static_cast<unsigned long>(offset));
+  }
 }
 
 void SoundBuffer::playLooping() {
-  if (state && state->streamBuffer)
+  if (state && state->streamBuffer) {
     state->streamBuffer->Play(0, 0, DSBPLAY_LOOPING);
+    if (state->log.isOpen()) {
+      if (state->playStarted == 0)
+        state->playStarted = PlaybackLog::now();
+      logCursors(*state, "play");
+    }
+  }
 }
 
 bool SoundBuffer::playCursor(std::uint32_t& cursor) {
@@ -214,13 +290,21 @@ bool SoundBuffer::playCursor(std::uint32_t& cursor) {
 }
 
 bool SoundBuffer::restore() {
+  if (state)
+    state->log.line("restore");
   return state && state->streamBuffer && state->streamBuffer->Restore() == DS_OK;
 }
 
-// The buffers go before the object that made them, and the library last of all.
+// The buffers go before the object that made them, and the library last of
+// all; the log's sampler, which reads the buffers, before them.
 void SoundBuffer::release() {
   if (!state)
     return;
+  state->stopSampling = true;
+  if (state->sampler.joinable())
+    state->sampler.join();
+  state->log.line("released");
+  state->log.close();
   releaseInterface(state->primaryBuffer);
   releaseInterface(state->streamBuffer);
   releaseInterface(state->directSound);
@@ -233,6 +317,9 @@ void SoundBuffer::release() {
 // On Windows the play cursor is what the device plays. Under Wine it is
 // where Wine's mixer has got to in its audio client, and what is heard
 // trails it by that client's buffering, which Wine's audio layer reports.
+// Wine's audio layer counts a frame as played when its own timer has taken
+// it from the client's buffer, not when the sound server has; what its
+// sound-server driver then still holds is in no figure a program can read.
 std::uint32_t SoundBuffer::outputLatencyBytes() {
   return state ? state->outputLatency : 0;
 }
