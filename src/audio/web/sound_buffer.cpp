@@ -3,12 +3,23 @@
 // page's main thread between frames; the music worker writes the ring from
 // its own thread, so both go through the mutex as on SDL2.
 //
-// The play cursor follows Web Audio's own clock. Each chunk that the callback
-// hands over is scheduled at a time of the audio context; the callback turns
-// that into the time of emscripten_get_now() (the same on every thread) at
-// which the chunk passes the context's output, and the cursor moves from
-// there at the nominal rate. What the context and the system still hold
-// after that is outputLatencyBytes().
+// What is heard comes from the callback, which reads the audio context each
+// time it runs (every chunk, about 93 ms) and times the chunk it hands over by
+// the moment it will be heard: from the context's output timestamp where the
+// browser has one (it pairs the context time of the sample the output plays
+// now with performance.now()), else from the context's own clock plus the
+// latency the context reports. That latency (baseLatency + outputLatency) is
+// read at every callback too and kept for outputLatencyBytes(), which the
+// music worker asks for at every refill without calling into the page.
+//
+// The play cursor is where the music leaves the audio context: what is heard
+// plus that latency. The player subtracts outputLatencyBytes() from it again,
+// so the latency is counted once and the clock follows what is heard, however
+// the latency changes. The cursor moves from the newest chunk's heard time at
+// the nominal rate, never back and never past what the callbacks have handed
+// over: while the output stalls (no callbacks: the context suspended, the page
+// frozen) it stops at the end of the last chunk, and after a resume it stays
+// there until the next chunk is heard.
 #include "audio/sound_buffer.h"
 
 #include "audio/pcm_ring.h"
@@ -16,6 +27,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -33,10 +45,21 @@ constexpr double kResyncMs = 50.0;
 
 constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
 
+// A latency in whole frames' bytes; nonsense (negative, not a number, more
+// than the ring) counts as none or as the ring.
+std::uint32_t bytesOfSeconds(double seconds) {
+  const double frames = seconds > 0.0 ? seconds * kSampleRate : 0.0;
+  return static_cast<std::uint32_t>(std::min(frames, double{kSampleRate})) * kBytesPerFrame;
+}
+
 } // namespace
 
 struct SoundBuffer::State {
   int context = 0; // the page's handle of the audio context, 0 when none
+
+  // What the context and the system hold after the context's graph, as the
+  // newest callback read it: written on the main thread, read by the worker.
+  std::atomic<std::uint32_t> latencyBytes{0};
 
   // Guards everything below; the audio callback takes it too.
   std::mutex mutex;
@@ -46,11 +69,12 @@ struct SoundBuffer::State {
   bool playing = false;
 
   // Progress since the last reset, in bytes: what the callbacks have taken,
-  // where the newest chunk begins and when (emscripten_get_now() time) it
-  // starts to pass the output.
+  // where the newest chunk begins, the context time it was scheduled for and
+  // when (emscripten_get_now() time) it is heard.
   std::uint64_t bytesTaken = 0;
   std::uint64_t newestChunkStart = 0;
-  double newestChunkStartsAt = 0.0;
+  double newestChunkPlaybackTime = 0.0;
+  double newestChunkHeardAt = 0.0;
   bool started = false;
   // The last cursor reported, so that readings never go backwards.
   std::uint64_t bytesReported = 0;
@@ -69,14 +93,14 @@ struct SoundBuffer::State {
     bytesReported = 0;
   }
 
-  // Where the cursor stands now, in bytes since the last reset: from the
-  // newest chunk's start at the nominal rate, never ahead of what has been
-  // handed over and never back.
+  // Where the cursor stands now, in bytes since the last reset: what is heard,
+  // from the newest chunk's heard time at the nominal rate, plus the latency;
+  // never ahead of what has been handed over and never back.
   std::uint64_t bytesPlayedNow() {
     if (!started)
       return bytesReported;
-    const double sinceStart = (emscripten_get_now() - newestChunkStartsAt) * kBytesPerMs;
-    const double estimate = static_cast<double>(newestChunkStart) + sinceStart;
+    const double sinceHeard = (emscripten_get_now() - newestChunkHeardAt) * kBytesPerMs;
+    const double estimate = static_cast<double>(newestChunkStart) + sinceHeard + latencyBytes;
     std::uint64_t bytes =
         estimate <= 0.0 ? 0
                         : static_cast<std::uint64_t>(estimate) / kBytesPerFrame * kBytesPerFrame;
@@ -84,21 +108,31 @@ struct SoundBuffer::State {
     return bytesReported;
   }
 
-  // One chunk of the ring for the output, starting `startsInMs` from now,
-  // into `channels`; false (and nothing taken) while not playing.
-  bool takeChunk(int frames, double startsInMs) {
+  // One chunk of the ring for the output, into `channels`: scheduled for
+  // context time `playbackTime` and heard `heardInMs` from now. False (and
+  // nothing taken) while not playing.
+  bool takeChunk(int frames, double playbackTime, double heardInMs) {
     if (!playing)
       return false;
+    // A browser whose page thread was held up runs the callbacks it missed
+    // one after the other once the thread is free, all with the same
+    // playback time; they fill the same two output buffers over and over, so
+    // only the last two are played. Those get the newest chunk again instead
+    // of new music: the music goes on where it stopped, and the cursor stands
+    // still for the gap instead of jumping over chunks nobody heard.
+    if (started && playbackTime <= newestChunkPlaybackTime)
+      return true;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
     ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-    const double measured = emscripten_get_now() + startsInMs;
+    const double measured = emscripten_get_now() + heardInMs;
     const double predicted =
-        newestChunkStartsAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
-    newestChunkStartsAt = started && std::abs(measured - predicted) < kResyncMs
-                              ? predicted + kStartCorrection * (measured - predicted)
-                              : measured;
+        newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
+    newestChunkHeardAt = started && std::abs(measured - predicted) < kResyncMs
+                             ? predicted + kStartCorrection * (measured - predicted)
+                             : measured;
     started = true;
     newestChunkStart = bytesTaken;
+    newestChunkPlaybackTime = playbackTime;
     bytesTaken += bytes;
     for (int frame = 0; frame < frames; ++frame) {
       channels[frame] = pcm[2 * frame] / 32768.0f;
@@ -110,23 +144,33 @@ struct SoundBuffer::State {
 
 namespace {
 
-// Called by the page's script processor: the next chunk, left channel then
-// right, or null while nothing plays (the chunk stays silent).
+// Called by the page's script processor with what it has just read from the
+// audio context: the next chunk, left channel then right, or null while
+// nothing plays (the chunk stays silent).
 extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* state, int frames,
-                                                         double startsInMs) {
+                                                         double playbackTime, double heardInMs,
+                                                         double latencySeconds) {
+  state->latencyBytes = bytesOfSeconds(latencySeconds);
   const std::lock_guard guard(state->mutex);
-  if (!state->takeChunk(std::min(frames, kChunkFrames), startsInMs))
+  if (!state->takeChunk(std::min(frames, kChunkFrames), playbackTime, heardInMs))
     return nullptr;
   return state->channels.data();
+}
+
+// The latency that outputLatencyBytes() gives now, in seconds, for the page's
+// tests.
+extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
+  return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
 }
 
 // Makes the audio context (inside the page's start gesture, so that it may
 // play) and its script processor, silent until started. The context runs at
 // the music's rate; the browser converts for the device. Returns its handle,
 // or 0 when the page has no Web Audio. For the page's tests: the context
-// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds)
-// and the context time at which the first chunk of music plays
-// (vizAudioStartTime, null before).
+// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
+// the context time at which the first chunk of music plays (vizAudioStartTime,
+// null before), and the latency the player subtracts with the context time of
+// the callback that read it (vizAudioLatency(): {seconds, readAt}).
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
   if (!AudioContextClass)
@@ -137,12 +181,20 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   } catch (error) {
     return 0;
   }
+  let latencyReadAt = null;
   const processor = context.createScriptProcessor(chunkFrames, 0, 2);
   processor.onaudioprocess = function(event) {
     const output = event.outputBuffer;
     const frames = output.length;
-    const startsInMs = (event.playbackTime - context.currentTime) * 1000;
-    const channels = _vizTakeAudioChunk(state, frames, startsInMs) >> 2;
+    const latency = (context.baseLatency || 0) + (context.outputLatency || 0);
+    // The output timestamp is all zeros until the output has played.
+    const stamp = context.getOutputTimestamp ? context.getOutputTimestamp() : null;
+    const heardInMs = stamp && stamp.performanceTime > 0
+                          ? stamp.performanceTime - performance.now() +
+                                (event.playbackTime - stamp.contextTime) * 1000
+                          : (event.playbackTime - context.currentTime + latency) * 1000;
+    latencyReadAt = context.currentTime;
+    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardInMs, latency) >> 2;
     if (channels == 0) {
       output.getChannelData(0).fill(0);
       output.getChannelData(1).fill(0);
@@ -157,23 +209,23 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   window.vizAudioContext = function() {
     return context;
   };
+  const audio = {context, processor, state};
+  window.vizAudioLatency = function() {
+    return audio.state ? {seconds : _vizAudioLatencySeconds(audio.state), readAt : latencyReadAt}
+                       : null;
+  };
   window.vizAudioChunkSeconds = chunkFrames / rate;
   window.vizAudioStartTime = null;
-  const handle = (Module.vizAudio = Module.vizAudio || []).push({context, processor});
-  return handle;
+  return (Module.vizAudio = Module.vizAudio || []).push(audio);
 });
 
+// Stops the callbacks and the context; the state they point at is about to go.
 EM_JS(void, closeAudioContext, (int handle), {
   const audio = Module.vizAudio[handle - 1];
+  audio.state = 0;
   audio.processor.onaudioprocess = null;
   audio.processor.disconnect();
   audio.context.close();
-});
-
-// What the context reports it holds after its graph, and the system after it.
-EM_JS(double, audioContextLatencySeconds, (int handle), {
-  const context = Module.vizAudio[handle - 1].context;
-  return (context.baseLatency || 0) + (context.outputLatency || 0);
 });
 
 } // namespace
@@ -254,9 +306,10 @@ void SoundBuffer::release() {
   state = nullptr;
 }
 
+// What the newest callback read from the context; 0 before the first one.
+// Called by the music worker, so it reads no JavaScript.
 std::uint32_t SoundBuffer::outputLatencyBytes() {
   if (!state || state->context == 0)
     return 0;
-  const double frames = audioContextLatencySeconds(state->context) * kSampleRate;
-  return static_cast<std::uint32_t>(frames) * kBytesPerFrame;
+  return state->latencyBytes;
 }
