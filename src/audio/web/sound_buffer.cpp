@@ -157,10 +157,15 @@ extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* sta
   return state->channels.data();
 }
 
-// The latency that outputLatencyBytes() gives now, in seconds, for the page's
-// tests.
+// For the page's tests: the latency that outputLatencyBytes() gives now, and
+// where the newest chunk handed over begins in the music; in seconds.
 extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
   return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioNewestChunkSeconds(SoundBuffer::State* state) {
+  const std::lock_guard guard(state->mutex);
+  return static_cast<double>(state->newestChunkStart) / kBytesPerSecond;
 }
 
 // Makes the audio context (inside the page's start gesture, so that it may
@@ -168,8 +173,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State
 // the music's rate; the browser converts for the device. Returns its handle,
 // or 0 when the page has no Web Audio. For the page's tests: the context
 // (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
-// the context time at which the first chunk of music plays (vizAudioStartTime,
-// null before), and the latency the player subtracts with the context time of
+// the newest chunks of music as they were handed over (vizAudioChunks: pairs
+// of the context time each is scheduled for and where it begins in the music,
+// oldest first), and the latency the player subtracts with the context time of
 // the callback that read it (vizAudioLatency(): {seconds, readAt}).
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
@@ -182,6 +188,7 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
     return 0;
   }
   let latencyReadAt = null;
+  const chunks = [];
   const processor = context.createScriptProcessor(chunkFrames, 0, 2);
   processor.onaudioprocess = function(event) {
     const output = event.outputBuffer;
@@ -200,8 +207,12 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
       output.getChannelData(1).fill(0);
       return;
     }
-    if (window.vizAudioStartTime == null)
-      window.vizAudioStartTime = event.playbackTime;
+    const start = _vizAudioNewestChunkSeconds(state);
+    if (chunks.length == 0 || chunks[chunks.length - 1][1] != start) {
+      chunks.push([ event.playbackTime, start ]);
+      if (chunks.length > 16)
+        chunks.shift();
+    }
     output.getChannelData(0).set(HEAPF32.subarray(channels, channels + frames));
     output.getChannelData(1).set(
         HEAPF32.subarray(channels + chunkFrames, channels + chunkFrames + frames));
@@ -215,8 +226,15 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
                        : null;
   };
   window.vizAudioChunkSeconds = chunkFrames / rate;
-  window.vizAudioStartTime = null;
+  window.vizAudioChunks = chunks;
   return (Module.vizAudio = Module.vizAudio || []).push(audio);
+});
+
+// What a new context reports before it plays: a first figure for
+// outputLatencyBytes() until the callbacks read the real one.
+EM_JS(double, audioContextLatencySeconds, (int handle), {
+  const context = Module.vizAudio[handle - 1].context;
+  return (context.baseLatency || 0) + (context.outputLatency || 0);
 });
 
 // Stops the callbacks and the context; the state they point at is about to go.
@@ -238,7 +256,10 @@ bool SoundBuffer::create(WindowHandle) {
   release();
   state = new State;
   state->context = openAudioContext(state, static_cast<int>(kSampleRate), kChunkFrames);
-  return state->context != 0;
+  if (state->context == 0)
+    return false;
+  state->latencyBytes = bytesOfSeconds(audioContextLatencySeconds(state->context));
+  return true;
 }
 
 bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
@@ -306,8 +327,9 @@ void SoundBuffer::release() {
   state = nullptr;
 }
 
-// What the newest callback read from the context; 0 before the first one.
-// Called by the music worker, so it reads no JavaScript.
+// What the newest callback read from the context (before the first one, what
+// the context reported when it was made). Called by the music worker, so it
+// reads no JavaScript.
 std::uint32_t SoundBuffer::outputLatencyBytes() {
   if (!state || state->context == 0)
     return 0;
