@@ -42,6 +42,10 @@ constexpr int kChunkFrames = 4096;
 // start further off than kResyncMs is taken as it is (the output stalled).
 constexpr double kStartCorrection = 0.1;
 constexpr double kResyncMs = 50.0;
+// A cursor behind its estimate (after a correction forwards) catches up at
+// most this much faster than the nominal rate: 10 ms of difference take
+// 100 ms, so the clock never jumps.
+constexpr double kCatchUp = 0.1;
 
 constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
 
@@ -76,8 +80,11 @@ struct SoundBuffer::State {
   double newestChunkPlaybackTime = 0.0;
   double newestChunkHeardAt = 0.0;
   bool started = false;
-  // The last cursor reported, so that readings never go backwards.
-  std::uint64_t bytesReported = 0;
+  // The last cursor reported (in bytes, with the fraction of a frame kept)
+  // and when: readings never go backwards, nor further ahead than kCatchUp
+  // allows.
+  double positionReported = 0.0;
+  double reportedAt = 0.0;
 
   // A chunk's samples as the ring holds them, and converted for Web Audio:
   // left, then right.
@@ -90,22 +97,25 @@ struct SoundBuffer::State {
     bytesTaken = 0;
     newestChunkStart = 0;
     started = false;
-    bytesReported = 0;
+    positionReported = 0.0;
   }
 
-  // Where the cursor stands now, in bytes since the last reset: what is heard,
-  // from the newest chunk's heard time at the nominal rate, plus the latency;
-  // never ahead of what has been handed over and never back.
+  // Where the cursor stands now, in whole frames' bytes since the last reset:
+  // what is heard, from the newest chunk's heard time at the nominal rate,
+  // plus the latency. Never back, never ahead of what has been handed over,
+  // and catching up on an estimate further ahead gradually.
   std::uint64_t bytesPlayedNow() {
-    if (!started)
-      return bytesReported;
-    const double sinceHeard = (emscripten_get_now() - newestChunkHeardAt) * kBytesPerMs;
-    const double estimate = static_cast<double>(newestChunkStart) + sinceHeard + latencyBytes;
-    std::uint64_t bytes =
-        estimate <= 0.0 ? 0
-                        : static_cast<std::uint64_t>(estimate) / kBytesPerFrame * kBytesPerFrame;
-    bytesReported = std::clamp(bytes, bytesReported, std::max(bytesReported, bytesTaken));
-    return bytesReported;
+    const double now = emscripten_get_now();
+    if (started) {
+      const double estimate = static_cast<double>(newestChunkStart) +
+                              (now - newestChunkHeardAt) * kBytesPerMs + latencyBytes;
+      const double caughtUp =
+          positionReported + std::max(0.0, now - reportedAt) * kBytesPerMs * (1.0 + kCatchUp);
+      const double most = std::min(caughtUp, static_cast<double>(bytesTaken));
+      positionReported = std::clamp(estimate, positionReported, std::max(positionReported, most));
+    }
+    reportedAt = now;
+    return static_cast<std::uint64_t>(positionReported) / kBytesPerFrame * kBytesPerFrame;
   }
 
   // One chunk of the ring for the output, into `channels`: scheduled for
