@@ -56,6 +56,12 @@ std::uint32_t bytesOfSeconds(double seconds) {
   return static_cast<std::uint32_t>(std::min(frames, double{kSampleRate})) * kBytesPerFrame;
 }
 
+// Milliseconds on a clock that the page and its workers share. Each worker's
+// performance.now() counts from its own start, and emscripten_get_now()
+// corrects that only by an estimate made when the worker started (off by as
+// long as the start message took); the time origin makes both exact.
+EM_JS(double, sharedNowMs, (), { return performance.timeOrigin + performance.now(); });
+
 } // namespace
 
 struct SoundBuffer::State {
@@ -74,7 +80,7 @@ struct SoundBuffer::State {
 
   // Progress since the last reset, in bytes: what the callbacks have taken,
   // where the newest chunk begins, the context time it was scheduled for and
-  // when (emscripten_get_now() time) it is heard.
+  // when (sharedNowMs() time) it is heard.
   std::uint64_t bytesTaken = 0;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
@@ -105,7 +111,7 @@ struct SoundBuffer::State {
   // plus the latency. Never back, never ahead of what has been handed over,
   // and catching up on an estimate further ahead gradually.
   std::uint64_t bytesPlayedNow() {
-    const double now = emscripten_get_now();
+    const double now = sharedNowMs();
     if (started) {
       const double estimate = static_cast<double>(newestChunkStart) +
                               (now - newestChunkHeardAt) * kBytesPerMs + latencyBytes;
@@ -119,9 +125,9 @@ struct SoundBuffer::State {
   }
 
   // One chunk of the ring for the output, into `channels`: scheduled for
-  // context time `playbackTime` and heard `heardInMs` from now. False (and
-  // nothing taken) while not playing.
-  bool takeChunk(int frames, double playbackTime, double heardInMs) {
+  // context time `playbackTime` and heard at `heardAtMs` (sharedNowMs() time).
+  // False (and nothing taken) while not playing.
+  bool takeChunk(int frames, double playbackTime, double heardAtMs) {
     if (!playing)
       return false;
     // A browser whose page thread was held up runs the callbacks it missed
@@ -134,7 +140,7 @@ struct SoundBuffer::State {
       return true;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
     ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-    const double measured = emscripten_get_now() + heardInMs;
+    const double measured = heardAtMs;
     const double predicted =
         newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
     newestChunkHeardAt = started && std::abs(measured - predicted) < kResyncMs
@@ -158,11 +164,11 @@ namespace {
 // audio context: the next chunk, left channel then right, or null while
 // nothing plays (the chunk stays silent).
 extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* state, int frames,
-                                                         double playbackTime, double heardInMs,
+                                                         double playbackTime, double heardAtMs,
                                                          double latencySeconds) {
   state->latencyBytes = bytesOfSeconds(latencySeconds);
   const std::lock_guard guard(state->mutex);
-  if (!state->takeChunk(std::min(frames, kChunkFrames), playbackTime, heardInMs))
+  if (!state->takeChunk(std::min(frames, kChunkFrames), playbackTime, heardAtMs))
     return nullptr;
   return state->channels.data();
 }
@@ -204,14 +210,16 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
     const output = event.outputBuffer;
     const frames = output.length;
     const latency = (context.baseLatency || 0) + (context.outputLatency || 0);
-    // The output timestamp is all zeros until the output has played.
+    // When the chunk is heard, on the clock of sharedNowMs(). The output
+    // timestamp is all zeros until the output has played.
     const stamp = context.getOutputTimestamp ? context.getOutputTimestamp() : null;
-    const heardInMs = stamp && stamp.performanceTime > 0
-                          ? stamp.performanceTime - performance.now() +
-                                (event.playbackTime - stamp.contextTime) * 1000
-                          : (event.playbackTime - context.currentTime + latency) * 1000;
+    const heardAt =
+        performance.timeOrigin +
+        (stamp && stamp.performanceTime > 0
+             ? stamp.performanceTime + (event.playbackTime - stamp.contextTime) * 1000
+             : performance.now() + (event.playbackTime - context.currentTime + latency) * 1000);
     latencyReadAt = context.currentTime;
-    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardInMs, latency) >> 2;
+    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardAt, latency) >> 2;
     if (channels == 0) {
       output.getChannelData(0).fill(0);
       output.getChannelData(1).fill(0);
