@@ -19,7 +19,8 @@
 // the nominal rate, never back and never past what the callbacks have handed
 // over: while the output stalls (no callbacks: the context suspended, the page
 // frozen) it stops at the end of the last chunk, and after a resume it stays
-// there until the next chunk is heard.
+// there until the next chunk is heard. A correction forwards is caught up
+// gradually, so that the clock never jumps.
 #include "audio/sound_buffer.h"
 
 #include "audio/pcm_ring.h"
@@ -140,12 +141,11 @@ struct SoundBuffer::State {
       return true;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
     ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-    const double measured = heardAtMs;
     const double predicted =
         newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
-    newestChunkHeardAt = started && std::abs(measured - predicted) < kResyncMs
-                             ? predicted + kStartCorrection * (measured - predicted)
-                             : measured;
+    newestChunkHeardAt = started && std::abs(heardAtMs - predicted) < kResyncMs
+                             ? predicted + kStartCorrection * (heardAtMs - predicted)
+                             : heardAtMs;
     started = true;
     newestChunkStart = bytesTaken;
     newestChunkPlaybackTime = playbackTime;
