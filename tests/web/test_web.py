@@ -143,6 +143,25 @@ class ClockTest(unittest.TestCase):
             page.wait_for(lambda: sample() >= stood + 2, webshow.START_TIMEOUT, 0.1,
                           "two seconds after the resume")
             self.assert_follows(samples[going_on:], chunk)
+
+            # The page's thread held up for half a second: the callbacks it
+            # missed come all at once, for the same slot of the output. Each
+            # chunk of music still gets a slot of its own (none is handed
+            # over only to be overwritten), and the clock goes on with the
+            # music heard.
+            held_up = len(samples)
+            page.evaluate("(() => { const end = performance.now() + 500;"
+                          " while (performance.now() < end); })()")
+            stood = samples[held_up - 1][0]
+            # Half a second on, the page still holds the chunks of the gap.
+            page.wait_for(lambda: sample() >= stood + 0.5, webshow.START_TIMEOUT, 0.1,
+                          "the clock to go on after the page's thread was held up")
+            scheduled = [playback_time for playback_time, _ in page.evaluate("vizAudioChunks")]
+            self.assertEqual(scheduled, sorted(set(scheduled)),
+                             "chunks of music were scheduled for the same time")
+            page.wait_for(lambda: sample() >= stood + 2, webshow.START_TIMEOUT, 0.1,
+                          "two seconds after the page's thread was held up")
+            self.assert_follows(samples[held_up:], chunk)
             clocks = [clock for clock, _ in samples]
             self.assertEqual(clocks, sorted(clocks), "the clock went back")
 
