@@ -68,16 +68,24 @@ class ClockTest(unittest.TestCase):
 
     # The clock and the music heard, read at the same moment in the page.
     # While the context is suspended its timestamp stands, so the time heard
-    # is held to the context's own.
+    # is held to the context's own. A callback that runs late gets a playback
+    # time as late as it ran, though its chunk may still play right after the
+    # one before: each chunk starts a chunk's length before the next at the
+    # latest.
     SAMPLE = """(() => {
         const context = vizAudioContext();
         const stamp = context.getOutputTimestamp();
         const now = Math.min(context.currentTime,
                              stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000);
         let heard = 0;
-        for (const [playbackTime, start] of vizAudioChunks)
-            if (playbackTime <= now)
-                heard = start + Math.min(now - playbackTime, vizAudioChunkSeconds);
+        let next = Infinity;
+        for (let k = vizAudioChunks.length - 1; k >= 0; --k) {
+            const [playbackTime, start] = vizAudioChunks[k];
+            const starts = Math.min(playbackTime, next - vizAudioChunkSeconds);
+            if (starts <= now && heard == 0)
+                heard = start + Math.min(now - starts, vizAudioChunkSeconds);
+            next = starts;
+        }
         return [vizMusicTime(), heard];
     })()"""
     # The latency the clock subtracts and the one the context reports now.

@@ -49,6 +49,7 @@ constexpr double kResyncMs = 50.0;
 constexpr double kCatchUp = 0.1;
 
 constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
+constexpr double kChunkMs = kChunkFrames * kBytesPerFrame / kBytesPerMs;
 
 // A latency in whole frames' bytes; nonsense (negative, not a number, more
 // than the ring) counts as none or as the ring.
@@ -80,12 +81,14 @@ struct SoundBuffer::State {
   bool playing = false;
 
   // Progress since the last reset, in bytes: what the callbacks have taken,
-  // where the newest chunk begins, the context time it was scheduled for and
-  // when (sharedNowMs() time) it is heard.
+  // where the newest chunk begins, the context time it was scheduled for,
+  // when (sharedNowMs() time) it is heard, and when it would have been heard
+  // right after the chunk before.
   std::uint64_t bytesTaken = 0;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
   double newestChunkHeardAt = 0.0;
+  double newestChunkDueAt = 0.0;
   bool started = false;
   // The last cursor reported (in bytes, with the fraction of a frame kept)
   // and when: readings never go backwards, nor further ahead than kCatchUp
@@ -109,13 +112,18 @@ struct SoundBuffer::State {
 
   // Where the cursor stands now, in whole frames' bytes since the last reset:
   // what is heard, from the newest chunk's heard time at the nominal rate,
-  // plus the latency. Never back, never ahead of what has been handed over,
-  // and catching up on an estimate further ahead gradually.
+  // plus the latency. A newest chunk heard later than due leaves a gap after
+  // the chunk before, which plays on to its end meanwhile. Never back, never
+  // ahead of what has been handed over, and catching up on an estimate
+  // further ahead gradually.
   std::uint64_t bytesPlayedNow() {
     const double now = sharedNowMs();
     if (started) {
-      const double estimate = static_cast<double>(newestChunkStart) +
-                              (now - newestChunkHeardAt) * kBytesPerMs + latencyBytes;
+      const auto start = static_cast<double>(newestChunkStart);
+      const double heard =
+          std::max(start + (now - newestChunkHeardAt) * kBytesPerMs,
+                   std::min(start, start + (now - newestChunkDueAt) * kBytesPerMs));
+      const double estimate = heard + latencyBytes;
       const double caughtUp =
           positionReported + std::max(0.0, now - reportedAt) * kBytesPerMs * (1.0 + kCatchUp);
       const double most = std::min(caughtUp, static_cast<double>(bytesTaken));
@@ -141,11 +149,20 @@ struct SoundBuffer::State {
       return true;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
     ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-    const double predicted =
-        newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
-    newestChunkHeardAt = started && std::abs(heardAtMs - predicted) < kResyncMs
-                             ? predicted + kStartCorrection * (heardAtMs - predicted)
+    const double due =
+        started
+            ? newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs
+            : heardAtMs;
+    newestChunkHeardAt = std::abs(heardAtMs - due) < kResyncMs
+                             ? due + kStartCorrection * (heardAtMs - due)
                              : heardAtMs;
+    // A browser gives a callback that runs late a playback time as late as it
+    // ran, though its chunk still follows the one before without a gap: it
+    // reached the output in time. Later than that (by a chunk or more) the
+    // callbacks would have piled up, so a chunk that much later than due
+    // follows a gap in the output (a stall), and the chunk before stopped
+    // where the output did.
+    newestChunkDueAt = heardAtMs - due < kChunkMs ? due : heardAtMs;
     started = true;
     newestChunkStart = bytesTaken;
     newestChunkPlaybackTime = playbackTime;
