@@ -40,7 +40,8 @@ namespace {
 constexpr int kChunkFrames = 4096;
 // Each chunk's start is predicted from the one before; a measured start
 // pulls the prediction by this share, so that the cursor moves smoothly. A
-// start further off than kResyncMs is taken as it is (the output stalled).
+// start further off than kResyncMs is taken as it is (the output stalled, or
+// a callback ran late).
 constexpr double kStartCorrection = 0.1;
 constexpr double kResyncMs = 50.0;
 // A cursor behind its estimate (after a correction forwards) catches up at
