@@ -3,12 +3,24 @@
 // page's main thread between frames; the music worker writes the ring from
 // its own thread, so both go through the mutex as on SDL2.
 //
-// The play cursor follows Web Audio's own clock. Each chunk that the callback
-// hands over is scheduled at a time of the audio context; the callback turns
-// that into the time of emscripten_get_now() (the same on every thread) at
-// which the chunk passes the context's output, and the cursor moves from
-// there at the nominal rate. What the context and the system still hold
-// after that is outputLatencyBytes().
+// What is heard comes from the callback, which reads the audio context each
+// time it runs (every chunk, about 93 ms) and times the chunk it hands over by
+// the moment it will be heard: from the context's output timestamp where the
+// browser has one (it pairs the context time of the sample the output plays
+// now with performance.now()), else from the context's own clock plus the
+// latency the context reports. That latency (baseLatency + outputLatency) is
+// read at every callback too and kept for outputLatencyBytes(), which the
+// music worker asks for at every refill without calling into the page.
+//
+// The play cursor is where the music leaves the audio context: what is heard
+// plus that latency. The player subtracts outputLatencyBytes() from it again,
+// so the latency is counted once and the clock follows what is heard, however
+// the latency changes. The cursor moves from the newest chunk's heard time at
+// the nominal rate, never back and never past what the callbacks have handed
+// over: while the output stalls (no callbacks: the context suspended, the page
+// frozen) it stops at the end of the last chunk, and after a resume it stays
+// there until the next chunk is heard. A correction forwards is caught up
+// gradually, so that the clock never jumps.
 #include "audio/sound_buffer.h"
 
 #include "audio/pcm_ring.h"
@@ -16,6 +28,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -27,16 +40,39 @@ namespace {
 constexpr int kChunkFrames = 4096;
 // Each chunk's start is predicted from the one before; a measured start
 // pulls the prediction by this share, so that the cursor moves smoothly. A
-// start further off than kResyncMs is taken as it is (the output stalled).
+// start further off than kResyncMs is taken as it is (the output stalled, or
+// a callback ran late).
 constexpr double kStartCorrection = 0.1;
 constexpr double kResyncMs = 50.0;
+// A cursor behind its estimate (after a correction forwards) catches up at
+// most this much faster than the nominal rate: 10 ms of difference take
+// 100 ms, so the clock never jumps.
+constexpr double kCatchUp = 0.1;
 
 constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
+constexpr double kChunkMs = kChunkFrames * kBytesPerFrame / kBytesPerMs;
+
+// A latency in whole frames' bytes; nonsense (negative, not a number, more
+// than the ring) counts as none or as the ring.
+std::uint32_t bytesOfSeconds(double seconds) {
+  const double frames = seconds > 0.0 ? seconds * kSampleRate : 0.0;
+  return static_cast<std::uint32_t>(std::min(frames, double{kSampleRate})) * kBytesPerFrame;
+}
+
+// Milliseconds on a clock that the page and its workers share. Each worker's
+// performance.now() counts from its own start, and emscripten_get_now()
+// corrects that only by an estimate made when the worker started (off by as
+// long as the start message took); the time origin makes both exact.
+EM_JS(double, sharedNowMs, (), { return performance.timeOrigin + performance.now(); });
 
 } // namespace
 
 struct SoundBuffer::State {
   int context = 0; // the page's handle of the audio context, 0 when none
+
+  // What the context and the system hold after the context's graph, as the
+  // newest callback read it: written on the main thread, read by the worker.
+  std::atomic<std::uint32_t> latencyBytes{0};
 
   // Guards everything below; the audio callback takes it too.
   std::mutex mutex;
@@ -46,14 +82,20 @@ struct SoundBuffer::State {
   bool playing = false;
 
   // Progress since the last reset, in bytes: what the callbacks have taken,
-  // where the newest chunk begins and when (emscripten_get_now() time) it
-  // starts to pass the output.
+  // where the newest chunk begins, the context time it was scheduled for,
+  // when (sharedNowMs() time) it is heard, and when it would have been heard
+  // right after the chunk before.
   std::uint64_t bytesTaken = 0;
   std::uint64_t newestChunkStart = 0;
-  double newestChunkStartsAt = 0.0;
+  double newestChunkPlaybackTime = 0.0;
+  double newestChunkHeardAt = 0.0;
+  double newestChunkDueAt = 0.0;
   bool started = false;
-  // The last cursor reported, so that readings never go backwards.
-  std::uint64_t bytesReported = 0;
+  // The last cursor reported (in bytes, with the fraction of a frame kept)
+  // and when: readings never go backwards, nor further ahead than kCatchUp
+  // allows.
+  double positionReported = 0.0;
+  double reportedAt = 0.0;
 
   // A chunk's samples as the ring holds them, and converted for Web Audio:
   // left, then right.
@@ -66,39 +108,65 @@ struct SoundBuffer::State {
     bytesTaken = 0;
     newestChunkStart = 0;
     started = false;
-    bytesReported = 0;
+    positionReported = 0.0;
   }
 
-  // Where the cursor stands now, in bytes since the last reset: from the
-  // newest chunk's start at the nominal rate, never ahead of what has been
-  // handed over and never back.
+  // Where the cursor stands now, in whole frames' bytes since the last reset:
+  // what is heard, from the newest chunk's heard time at the nominal rate,
+  // plus the latency. A newest chunk heard later than due leaves a gap after
+  // the chunk before, which plays on to its end meanwhile. Never back, never
+  // ahead of what has been handed over, and catching up on an estimate
+  // further ahead gradually.
   std::uint64_t bytesPlayedNow() {
-    if (!started)
-      return bytesReported;
-    const double sinceStart = (emscripten_get_now() - newestChunkStartsAt) * kBytesPerMs;
-    const double estimate = static_cast<double>(newestChunkStart) + sinceStart;
-    std::uint64_t bytes =
-        estimate <= 0.0 ? 0
-                        : static_cast<std::uint64_t>(estimate) / kBytesPerFrame * kBytesPerFrame;
-    bytesReported = std::clamp(bytes, bytesReported, std::max(bytesReported, bytesTaken));
-    return bytesReported;
+    const double now = sharedNowMs();
+    if (started) {
+      const auto start = static_cast<double>(newestChunkStart);
+      const double heard =
+          std::max(start + (now - newestChunkHeardAt) * kBytesPerMs,
+                   std::min(start, start + (now - newestChunkDueAt) * kBytesPerMs));
+      const double estimate = heard + latencyBytes;
+      const double caughtUp =
+          positionReported + std::max(0.0, now - reportedAt) * kBytesPerMs * (1.0 + kCatchUp);
+      const double most = std::min(caughtUp, static_cast<double>(bytesTaken));
+      positionReported = std::clamp(estimate, positionReported, std::max(positionReported, most));
+    }
+    reportedAt = now;
+    return static_cast<std::uint64_t>(positionReported) / kBytesPerFrame * kBytesPerFrame;
   }
 
-  // One chunk of the ring for the output, starting `startsInMs` from now,
-  // into `channels`; false (and nothing taken) while not playing.
-  bool takeChunk(int frames, double startsInMs) {
+  // One chunk of the ring for the output, into `channels`: scheduled for
+  // context time `playbackTime` and heard at `heardAtMs` (sharedNowMs() time).
+  // False (and nothing taken) while not playing.
+  bool takeChunk(int frames, double playbackTime, double heardAtMs) {
     if (!playing)
       return false;
+    // A browser whose page thread was held up runs the callbacks it missed
+    // one after the other once the thread is free, all with the same
+    // playback time; they fill the same two output buffers over and over, so
+    // only the last two are played. Those get the newest chunk again instead
+    // of new music: the music goes on where it stopped, and the cursor stands
+    // still for the gap instead of jumping over chunks nobody heard.
+    if (started && playbackTime <= newestChunkPlaybackTime)
+      return true;
     const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
     ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
-    const double measured = emscripten_get_now() + startsInMs;
-    const double predicted =
-        newestChunkStartsAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs;
-    newestChunkStartsAt = started && std::abs(measured - predicted) < kResyncMs
-                              ? predicted + kStartCorrection * (measured - predicted)
-                              : measured;
+    const double due =
+        started
+            ? newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs
+            : heardAtMs;
+    newestChunkHeardAt = std::abs(heardAtMs - due) < kResyncMs
+                             ? due + kStartCorrection * (heardAtMs - due)
+                             : heardAtMs;
+    // A browser gives a callback that runs late a playback time as late as it
+    // ran, though its chunk still follows the one before without a gap: it
+    // reached the output in time. Later than that (by a chunk or more) the
+    // callbacks would have piled up, so a chunk that much later than due
+    // follows a gap in the output (a stall), and the chunk before stopped
+    // where the output did.
+    newestChunkDueAt = heardAtMs - due < kChunkMs ? due : heardAtMs;
     started = true;
     newestChunkStart = bytesTaken;
+    newestChunkPlaybackTime = playbackTime;
     bytesTaken += bytes;
     for (int frame = 0; frame < frames; ++frame) {
       channels[frame] = pcm[2 * frame] / 32768.0f;
@@ -110,23 +178,39 @@ struct SoundBuffer::State {
 
 namespace {
 
-// Called by the page's script processor: the next chunk, left channel then
-// right, or null while nothing plays (the chunk stays silent).
+// Called by the page's script processor with what it has just read from the
+// audio context: the next chunk, left channel then right, or null while
+// nothing plays (the chunk stays silent).
 extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* state, int frames,
-                                                         double startsInMs) {
+                                                         double playbackTime, double heardAtMs,
+                                                         double latencySeconds) {
+  state->latencyBytes = bytesOfSeconds(latencySeconds);
   const std::lock_guard guard(state->mutex);
-  if (!state->takeChunk(std::min(frames, kChunkFrames), startsInMs))
+  if (!state->takeChunk(std::min(frames, kChunkFrames), playbackTime, heardAtMs))
     return nullptr;
   return state->channels.data();
+}
+
+// For the page's tests: the latency that outputLatencyBytes() gives now, and
+// where the newest chunk handed over begins in the music; in seconds.
+extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
+  return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioNewestChunkSeconds(SoundBuffer::State* state) {
+  const std::lock_guard guard(state->mutex);
+  return static_cast<double>(state->newestChunkStart) / kBytesPerSecond;
 }
 
 // Makes the audio context (inside the page's start gesture, so that it may
 // play) and its script processor, silent until started. The context runs at
 // the music's rate; the browser converts for the device. Returns its handle,
 // or 0 when the page has no Web Audio. For the page's tests: the context
-// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds)
-// and the context time at which the first chunk of music plays
-// (vizAudioStartTime, null before).
+// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
+// the newest chunks of music as they were handed over (vizAudioChunks: pairs
+// of the context time each is scheduled for and where it begins in the music,
+// oldest first), and the latency the player subtracts with the context time of
+// the callback that read it (vizAudioLatency(): {seconds, readAt}).
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
   if (!AudioContextClass)
@@ -137,19 +221,34 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   } catch (error) {
     return 0;
   }
+  let latencyReadAt = null;
+  const chunks = [];
   const processor = context.createScriptProcessor(chunkFrames, 0, 2);
   processor.onaudioprocess = function(event) {
     const output = event.outputBuffer;
     const frames = output.length;
-    const startsInMs = (event.playbackTime - context.currentTime) * 1000;
-    const channels = _vizTakeAudioChunk(state, frames, startsInMs) >> 2;
+    const latency = (context.baseLatency || 0) + (context.outputLatency || 0);
+    // When the chunk is heard, on the clock of sharedNowMs(). The output
+    // timestamp is all zeros until the output has played.
+    const stamp = context.getOutputTimestamp ? context.getOutputTimestamp() : null;
+    const heardAt =
+        performance.timeOrigin +
+        (stamp && stamp.performanceTime > 0
+             ? stamp.performanceTime + (event.playbackTime - stamp.contextTime) * 1000
+             : performance.now() + (event.playbackTime - context.currentTime + latency) * 1000);
+    latencyReadAt = context.currentTime;
+    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardAt, latency) >> 2;
     if (channels == 0) {
       output.getChannelData(0).fill(0);
       output.getChannelData(1).fill(0);
       return;
     }
-    if (window.vizAudioStartTime == null)
-      window.vizAudioStartTime = event.playbackTime;
+    const start = _vizAudioNewestChunkSeconds(state);
+    if (chunks.length == 0 || chunks[chunks.length - 1][1] != start) {
+      chunks.push([ event.playbackTime, start ]);
+      if (chunks.length > 16)
+        chunks.shift();
+    }
     output.getChannelData(0).set(HEAPF32.subarray(channels, channels + frames));
     output.getChannelData(1).set(
         HEAPF32.subarray(channels + chunkFrames, channels + chunkFrames + frames));
@@ -157,23 +256,30 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   window.vizAudioContext = function() {
     return context;
   };
+  const audio = {context, processor, state};
+  window.vizAudioLatency = function() {
+    return audio.state ? {seconds : _vizAudioLatencySeconds(audio.state), readAt : latencyReadAt}
+                       : null;
+  };
   window.vizAudioChunkSeconds = chunkFrames / rate;
-  window.vizAudioStartTime = null;
-  const handle = (Module.vizAudio = Module.vizAudio || []).push({context, processor});
-  return handle;
+  window.vizAudioChunks = chunks;
+  return (Module.vizAudio = Module.vizAudio || []).push(audio);
 });
 
-EM_JS(void, closeAudioContext, (int handle), {
-  const audio = Module.vizAudio[handle - 1];
-  audio.processor.onaudioprocess = null;
-  audio.processor.disconnect();
-  audio.context.close();
-});
-
-// What the context reports it holds after its graph, and the system after it.
+// What a new context reports before it plays: a first figure for
+// outputLatencyBytes() until the callbacks read the real one.
 EM_JS(double, audioContextLatencySeconds, (int handle), {
   const context = Module.vizAudio[handle - 1].context;
   return (context.baseLatency || 0) + (context.outputLatency || 0);
+});
+
+// Stops the callbacks and the context; the state they point at is about to go.
+EM_JS(void, closeAudioContext, (int handle), {
+  const audio = Module.vizAudio[handle - 1];
+  audio.state = 0;
+  audio.processor.onaudioprocess = null;
+  audio.processor.disconnect();
+  audio.context.close();
 });
 
 } // namespace
@@ -186,7 +292,10 @@ bool SoundBuffer::create(WindowHandle) {
   release();
   state = new State;
   state->context = openAudioContext(state, static_cast<int>(kSampleRate), kChunkFrames);
-  return state->context != 0;
+  if (state->context == 0)
+    return false;
+  state->latencyBytes = bytesOfSeconds(audioContextLatencySeconds(state->context));
+  return true;
 }
 
 bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
@@ -254,9 +363,11 @@ void SoundBuffer::release() {
   state = nullptr;
 }
 
+// What the newest callback read from the context (before the first one, what
+// the context reported when it was made). Called by the music worker, so it
+// reads no JavaScript.
 std::uint32_t SoundBuffer::outputLatencyBytes() {
   if (!state || state->context == 0)
     return 0;
-  const double frames = audioContextLatencySeconds(state->context) * kSampleRate;
-  return static_cast<std::uint32_t>(frames) * kBytesPerFrame;
+  return state->latencyBytes;
 }
