@@ -8,7 +8,9 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev clang-format
   libsdl2-dev libpulse-dev libgl-dev libglu1-mesa-dev libegl-dev libpng-dev zlib1g-dev
   libogg-dev libvorbis-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libtinyobjloader-dev libfreetype-dev fonts-dejavu-core
+  libtinyobjloader-dev libfreetype-dev fonts-dejavu-core libdeflate-dev
+  # memcheck over the archive fuzz targets' seeds
+  valgrind
   # headless display, GL, sound and tools used by the tests
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils
   pulseaudio pulseaudio-utils vorbis-tools unar sox python3 ffmpeg stress-ng

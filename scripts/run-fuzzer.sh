@@ -14,16 +14,9 @@ name=$(basename "$target")
 findings="$(dirname "$corpus")/findings/$name"
 mkdir -p "$corpus" "$findings"
 
-if [ -f "$seeds" ]; then
-  while IFS= read -r line || [ -n "$line" ]; do
-    case "$line" in "" | "#"*) continue ;; esac
-    pattern=${line/\$SHARED/$shared}
-    [ "${pattern:0:1}" = / ] || pattern="$repo/$pattern"
-    for seed in $pattern; do
-      [ -f "$seed" ] && cp -n "$seed" "$corpus/" || true
-    done
-  done <"$seeds"
-fi
+VIRIZ_SHARED_DIR=$shared "$repo/scripts/list-seeds.sh" "$seeds" | while IFS= read -r seed; do
+  cp -n "$seed" "$corpus/" || true
+done
 
 echo "fuzzing $name for $seconds s from $(ls "$corpus" | wc -l) inputs"
 log="$findings/last-run.log"

@@ -447,9 +447,9 @@ template <size_t kSize> void copyInBlocks(uint8_t* to, const uint8_t* from, uint
   copyBlock<kSize>(to + length - kSize, from + length - kSize);
 }
 
-// Copies `length` bytes from `distance` back to `position` as copying byte by
-// byte would: a distance shorter than the length repeats the pattern, and both
-// ranges wrap at the window's end.
+// Copies `length` bytes from `distance` (1 to kWindowSize) back to `position`
+// as copying byte by byte would: a distance shorter than the length repeats
+// the pattern, and both ranges wrap at the window's end.
 void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t distance) {
   const uint32_t source = (position - distance) & kUnpackWindowMask;
   uint8_t* const to = window + position;
@@ -475,8 +475,9 @@ void copyMatch(uint8_t* window, uint32_t position, uint32_t length, uint32_t dis
 }
 
 // The same into the output, which holds the whole stream from its first byte;
-// bytes before that are a new stream's zeroed history. The caller leaves room
-// after `position` for the longest match and a whole block.
+// bytes before that are a new stream's zeroed history. Every byte up to
+// `position + length` is written, whatever the output held. The caller leaves
+// room after `position` for the longest match and a whole block.
 void copyMatchDirect(uint8_t* output, uint32_t position, uint32_t length, uint32_t distance) {
   uint8_t* const to = output + position;
   if (distance > position) {
@@ -609,16 +610,23 @@ template <bool kDirect> void decodeLzSymbols(State& s) {
     // The number the symbol's entry carries, by kind.
     const uint32_t value = entryNumber<kKindShift>(entry, in.bits);
     in.skip(entryBits(entry));
-    uint32_t length, distance;
+    // `distance` is the match's distance as the stream records it; `reach`
+    // how far back the copy reads. They differ only for a distance of 0,
+    // which a recent distance or a repeat gives before four matches have
+    // been made: it is one whole window back (the byte a 1 MiB window would
+    // replace), and it adds no length bonus.
+    uint32_t length, distance, reach;
     if (kindOf(entry) == kMatch) {
       // The length, then a distance slot; far matches are longer.
       const uint32_t slot = distances.lookup(in.bits);
       distance = entryNumber<kEntryFieldBits>(slot, in.bits);
       in.skip(entryBits(slot));
       length = value + kLongDistanceBonus[distance >> kBonusShift];
+      reach = distance;
     } else if (kindOf(entry) == kShortMatch) {
       length = 2;
       distance = value;
+      reach = distance;
     } else if (kindOf(entry) == kRecentMatch) {
       // One of the last four distances, then a length slot.
       distance = recent[(recentCounter - value) & 3];
@@ -626,9 +634,11 @@ template <bool kDirect> void decodeLzSymbols(State& s) {
       length = entryNumber<kEntryFieldBits>(slot, in.bits) + (distance >= kRecentDistanceBonus) +
                kLongDistanceBonus[distance >> kBonusShift];
       in.skip(entryBits(slot));
+      reach = ((distance - 1) & kWindowMask) + 1;
     } else if (kindOf(entry) == kRepeatLast) {
       length = lastLength;
       distance = lastDistance;
+      reach = ((distance - 1) & kWindowMask) + 1;
     } else {
       newTables = true;
       break;
@@ -639,9 +649,9 @@ template <bool kDirect> void decodeLzSymbols(State& s) {
     lastDistance = distance;
     lastLength = length;
     if constexpr (kDirect)
-      copyMatchDirect(w, position, length, distance);
+      copyMatchDirect(w, position, length, reach);
     else
-      copyMatch(w, position, length, distance);
+      copyMatch(w, position, length, reach);
     position += length;
   } while (position < outputEnd && (in.next <= within || in.bitPosition() <= inputEnd));
 

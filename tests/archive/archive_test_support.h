@@ -4,6 +4,7 @@
 #include "archive/archive_format.h"
 #include "archive/crc32.h"
 #include "shared_test_data.h"
+#include "stream_model.h"
 #include "temp_dir.h"
 
 #include <algorithm>
@@ -19,7 +20,8 @@
 
 namespace archive_test {
 
-using Bytes = std::vector<uint8_t>;
+using archive_model::BitWriter;
+using archive_model::Bytes;
 
 inline const std::filesystem::path kRarData = kSharedTestData / "rar";
 
@@ -119,32 +121,6 @@ inline Bytes buildArchive(const std::vector<TestEntry>& entries, uint16_t archiv
   return out;
 }
 
-// Writes bits most significant first, as the decoder reads them.
-class BitWriter {
-public:
-  void put(uint32_t value, uint32_t count) {
-    for (uint32_t i = count; i-- > 0;) {
-      current = uint8_t(current << 1 | ((value >> i) & 1));
-      if (++filled == 8) {
-        bytes.push_back(current);
-        current = 0;
-        filled = 0;
-      }
-    }
-  }
-  Bytes finish() {
-    Bytes out = bytes;
-    if (filled > 0)
-      out.push_back(uint8_t(current << (8 - filled)));
-    return out;
-  }
-
-private:
-  Bytes bytes;
-  uint8_t current = 0;
-  uint32_t filled = 0;
-};
-
 // A compressed stream with fixed-length codes, so that tests can write symbols
 // by hand: code-length symbols 5 bits, literal/length symbols 9 bits, distance
 // slots 6 bits, length slots 5 bits, audio symbols 9 bits. With equal lengths
@@ -197,5 +173,53 @@ private:
       bits.put(length, 5);
   }
 };
+
+} // namespace archive_test
+
+namespace archive_test {
+
+// Text, then a recent-distance symbol and a repeat of it before any match has
+// been made, so both ask for distance 0, which is one whole window back
+// (zeros at the start of a stream), then text again. The decoder once left
+// those bytes as the output buffer held them when it decoded straight into it.
+struct DistanceZeroEntry {
+  Bytes packed;
+  Bytes expected;
+};
+
+inline DistanceZeroEntry distanceZeroEntry() {
+  const std::string text =
+      "A stream starts with its recent distances and its last distance at 0. A recent-distance "
+      "symbol sent before four matches have been made asks for a match at distance 0, which "
+      "is one whole window back: zeros while less than 1 MiB has been produced. The copy "
+      "must write them, whatever the output buffer held before. ";
+  StreamWriter s;
+  archive_model::ByteModel model;
+  s.lzTables();
+  for (char c : text) {
+    s.literal(uint8_t(c));
+    model.literal(uint8_t(c));
+  }
+  s.symbol(kSymbolRecentFirst); // the last distance: 0
+  s.lengthSlot(27, 31);         // 224 + 2 + 31
+  model.recentMatch(1, 257);
+  s.symbol(kSymbolRepeatLast); // the same again
+  model.repeatLast();
+  for (char c : std::string("And the text goes on.\n")) {
+    s.literal(uint8_t(c));
+    model.literal(uint8_t(c));
+  }
+  return {s.finish(), model.out};
+}
+
+// An archive of that one entry, "distance0.txt": checked in as a seed of the
+// archive fuzz targets (fuzz/seeds/fuzz_archive_extract/distance0.rar).
+inline Bytes distanceZeroArchive() {
+  const DistanceZeroEntry entry = distanceZeroEntry();
+  return buildArchive({{.name = "distance0.txt",
+                        .data = entry.expected,
+                        .method = kMethodBest,
+                        .packed = entry.packed}});
+}
 
 } // namespace archive_test

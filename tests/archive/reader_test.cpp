@@ -2,7 +2,9 @@
 #include "archive/archive_reader.h"
 #include "archive_test_support.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 using namespace archive_test;
 
@@ -143,6 +145,44 @@ TEST_F(Reader, MissingBytesOfAShortStreamCountAsZeros) {
     ASSERT_TRUE(result.has_value()) << describeArchiveError(error);
     EXPECT_EQ(bytesOf("ab"), Bytes(result->begin(), result->begin() + 2));
   }
+}
+
+// A match at distance 0 (a recent distance before any match) is
+// one window back, zeros here; the entry extracts to the model's bytes
+// whatever the heap held before. The output buffer is made to start with
+// other bytes: glibc's malloc fills new blocks with a pattern (M_PERTURB, as
+// MALLOC_PERTURB_ does), and a freed block of the output's size, filled with
+// a pattern, is what the next allocation of that size gets back (ASan fills
+// new blocks with 0xBE itself).
+TEST_F(Reader, DistanceZeroExtractsToTheModelWhateverTheHeapHolds) {
+  const auto path = rawArchive(distanceZeroArchive());
+  const Bytes expected = distanceZeroEntry().expected;
+  // Called through volatile pointers, which the compiler cannot drop as an
+  // allocation nobody reads.
+  void* (*volatile allocate)(size_t) = malloc;
+  void (*volatile release)(void*) = free;
+  for (const int fill : {0, 0x55, 0xAA, 0x01}) {
+    mallopt(M_PERTURB, fill);
+    void* freed = allocate(expected.size());
+    ASSERT_NE(nullptr, freed);
+    memset(freed, fill, expected.size());
+    release(freed);
+    const std::optional<Bytes> result = extract(path, "distance0.txt");
+    mallopt(M_PERTURB, 0);
+    ASSERT_TRUE(result.has_value()) << describeArchiveError(error) << " fill " << fill;
+    EXPECT_EQ(expected, *result) << "fill " << fill;
+  }
+}
+
+// The archive above is a seed of the archive fuzz targets, which the memcheck
+// test replays; the checked-in file is the one built here
+// (VIRIZ_UPDATE_SEEDS=1 rewrites it).
+TEST_F(Reader, DistanceZeroSeedIsTheArchiveBuiltHere) {
+  const std::filesystem::path seed =
+      std::filesystem::path(VIRIZ_SOURCE_DIR) / "fuzz/seeds/fuzz_archive_extract/distance0.rar";
+  if (std::getenv("VIRIZ_UPDATE_SEEDS") != nullptr)
+    writeFile(seed, distanceZeroArchive());
+  EXPECT_EQ(distanceZeroArchive(), readFile(seed)) << seed;
 }
 
 // An enciphered stored entry of 100 bytes is stored as 7 blocks (112 bytes).

@@ -9,6 +9,8 @@
 #include <random>
 
 using namespace archive_test;
+using archive_model::ByteModel;
+using archive_model::canonicalCodes;
 
 namespace {
 
@@ -26,16 +28,25 @@ struct MemorySource {
 
 class Unpack : public ::testing::Test {
 protected:
-  // Decodes one entry; the output has room for `capacity` bytes (default: the unpacked size).
+  // Decodes one entry; the output has room for `capacity` bytes (default: the
+  // unpacked size) and holds a non-zero pattern before, as a fresh heap
+  // block may.
   Bytes run(const Bytes& packed, size_t unpackedSize, bool continues = false,
             std::optional<size_t> capacity = std::nullopt) {
     MemorySource source{&packed};
-    Bytes out(capacity.value_or(unpackedSize));
+    Bytes out = patterned(capacity.value_or(unpackedSize));
     UnpackOutput output{out.data(), out.size(), 0};
     unpacker->unpackEntry(window.data(), continues, unpackedSize,
                           PackedSource{MemorySource::read, &source}, output);
     out.resize(output.delivered);
     return out;
+  }
+
+  static Bytes patterned(size_t size) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+      bytes[i] = uint8_t(0xA5 ^ (i * 7));
+    return bytes;
   }
 
   std::unique_ptr<Unpacker> unpacker = std::make_unique<Unpacker>();
@@ -184,6 +195,97 @@ TEST_F(Unpack, DistancesNextToTheWindowSize) {
     ASSERT_EQ(expected[i], out[i]) << "at " << i;
 }
 
+// A stream written with fixed-length codes and decoded by the model alongside.
+struct ModelStream {
+  StreamWriter s;
+  ByteModel& model;
+
+  void literals(size_t count, std::mt19937& random) {
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t byte = uint8_t(random());
+      s.literal(byte);
+      model.literal(byte);
+    }
+  }
+  // A recent distance (`back` 1 to 4) with the longest length slot: 257 bytes
+  // before any bonus.
+  void recent(uint32_t back) {
+    s.symbol(kSymbolRepeatLast + back);
+    s.lengthSlot(27, 31);
+    model.recentMatch(back, 257);
+  }
+  void repeatLast() {
+    s.symbol(kSymbolRepeatLast);
+    model.repeatLast();
+  }
+};
+
+// A recent distance or a repeat before four matches asks for
+// distance 0, which is one whole window (1 MiB) back, as in the model: zeros
+// within the first window of a stream, the byte a window back after that.
+// Decoded straight into an output that holds other bytes, through the window
+// (after an audio block, which the window decodes), and in a solid entry that
+// continues past 1 MiB, kept or discarded.
+TEST_F(Unpack, DistanceZeroIsOneWindowBack) {
+  for (const bool throughWindow : {false, true}) {
+    std::mt19937 random(21);
+    ByteModel model;
+    ModelStream m{{}, model};
+    m.s.lzTables();
+    if (throughWindow) {
+      m.s.symbol(kSymbolNewTables);
+      m.s.audioTables(2);
+      model.audioTables(2);
+      for (uint8_t delta : {3, 250, 7}) {
+        m.s.audio(delta);
+        model.audio(delta);
+      }
+      m.s.audio(kAudioSymbolNewTables);
+      m.s.lzTables();
+    }
+    m.literals(100, random);
+    m.recent(1);
+    m.repeatLast();
+    m.recent(4);
+    m.literals(kWindowSize + 1000, random);
+    m.recent(2);
+    m.literals(10, random);
+    m.repeatLast();
+    m.recent(3);
+    m.literals(300, random);
+    const Bytes out = run(m.s.finish(), model.out.size());
+    ASSERT_EQ(model.out.size(), out.size()) << throughWindow;
+    EXPECT_FALSE(unpacker->inputOverrun());
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(model.out[i], out[i]) << "at " << i << (throughWindow ? " through the window" : "");
+  }
+
+  for (const bool discardFirst : {false, true}) {
+    std::mt19937 random(22);
+    ByteModel model;
+    ModelStream first{{}, model};
+    first.s.lzTables();
+    first.literals(kWindowSize + kWindowSize / 2, random);
+    MemorySource source{};
+    const Bytes firstStream = first.s.finish();
+    source.bytes = &firstStream;
+    Bytes firstOut = patterned(model.out.size());
+    UnpackOutput output{discardFirst ? nullptr : firstOut.data(), firstOut.size(), 0};
+    unpacker->unpackEntry(window.data(), false, firstOut.size(),
+                          PackedSource{MemorySource::read, &source}, output);
+    ASSERT_TRUE(discardFirst || model.out == firstOut);
+
+    const size_t firstSize = model.out.size();
+    ModelStream second{{}, model}; // no tables of its own
+    second.recent(1);
+    second.literals(5, random);
+    second.repeatLast();
+    second.recent(3);
+    const Bytes expected(model.out.begin() + ptrdiff_t(firstSize), model.out.end());
+    EXPECT_EQ(expected, run(second.s.finish(), expected.size(), true)) << discardFirst;
+  }
+}
+
 TEST_F(Unpack, SolidEntryContinuesWithWindowTablesAndDistances) {
   StreamWriter first;
   first.lzTables();
@@ -310,17 +412,6 @@ std::vector<uint8_t> randomCodeLengths(std::mt19937& random, size_t count) {
   return lengths;
 }
 
-// The canonical codes of the lengths: by length, then by symbol.
-std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
-  std::vector<uint32_t> codes(lengths.size());
-  uint32_t code = 0;
-  for (uint32_t length = 1; length <= 15; ++length, code <<= 1)
-    for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
-      if (lengths[symbol] == length)
-        codes[symbol] = code++;
-  return codes;
-}
-
 // The canonical walk of the format, over every length: the symbol and its length.
 std::pair<uint32_t, uint32_t> walkCode(const std::vector<uint8_t>& lengths, uint32_t bits16) {
   uint32_t count[16] = {}, limit[16] = {}, position[16] = {};
@@ -381,29 +472,6 @@ TEST(DecodeTable, LookupAgreesWithTheCanonicalWalk) {
   }
 }
 
-// The format's symbols one byte at a time: the output a stream must decode to.
-struct ByteModel {
-  Bytes out;
-  uint32_t recent[4] = {};
-  uint32_t counter = 0;
-  uint32_t lastLength = 0, lastDistance = 0;
-
-  void copy(uint32_t length, uint32_t distance) {
-    recent[counter++ & 3] = distance;
-    lastLength = length;
-    lastDistance = distance;
-    // A distance of 0 (no match yet) reads the byte being replaced, like
-    // one of the window's size.
-    for (uint32_t i = 0; i < length; ++i) {
-      const int64_t from = int64_t(out.size()) - (distance ? distance : kWindowSize);
-      out.push_back(from >= 0 ? out[size_t(from)] : 0);
-    }
-  }
-  uint32_t longDistanceBonus(uint32_t distance) const {
-    return (distance >= kLongDistance1) + (distance >= kLongDistance2);
-  }
-};
-
 // Streams of random symbols under random codes (codes up to 15 bits, some
 // symbols without one, table switches on the way), long enough to wrap the
 // window and flush several times: the decoder's output equals the model's.
@@ -463,7 +531,7 @@ TEST_F(Unpack, RandomStreamsDecodeLikeAByteByByteModel) {
         put(distanceCodes, distanceLengths, distanceSlot);
         const uint32_t distance =
             kDistanceBase[distanceSlot] + 1 + putExtra(kDistanceExtraBits[distanceSlot]);
-        model.copy(length + model.longDistanceBonus(distance), distance);
+        model.match(length, distance);
       } else if (kind < 13) {
         const uint32_t symbol = pick(literalLengths, kSymbolShortFirst, 8);
         put(literalCodes, literalLengths, symbol);
@@ -472,18 +540,16 @@ TEST_F(Unpack, RandomStreamsDecodeLikeAByteByByteModel) {
       } else if (kind < 15) {
         const uint32_t symbol = pick(literalLengths, kSymbolRecentFirst, 4);
         put(literalCodes, literalLengths, symbol);
-        const uint32_t distance = model.recent[(model.counter - (symbol - kSymbolRepeatLast)) & 3];
         const uint32_t slot = pick(lengthLengths, 0, kLengthSymbols);
         put(lengthCodes, lengthLengths, slot);
         const uint32_t length = kLengthBase[slot] + 2 + putExtra(kLengthExtraBits[slot]);
-        model.copy(length + (distance >= kRecentDistanceBonus) + model.longDistanceBonus(distance),
-                   distance);
+        model.recentMatch(symbol - kSymbolRepeatLast, length);
       } else if (random() % 64 == 0 && literalLengths[kSymbolNewTables] != 0) {
         put(literalCodes, literalLengths, kSymbolNewTables);
         newTables();
       } else if (literalLengths[kSymbolRepeatLast] != 0) {
         put(literalCodes, literalLengths, kSymbolRepeatLast);
-        model.copy(model.lastLength, model.lastDistance);
+        model.repeatLast();
       }
     }
     const Bytes out = run(s.finish(), model.out.size());
