@@ -7,24 +7,27 @@ black environment texture and a small mesh) the centre of the screen is dark
 until the logo overlay shows, in the first frame whose clock reads past beat
 32 (9.6 s), and white from then until the credits replace the logo at beat
 160 (48.0 s). The credits are dark for two beats, then flash four times a
-beat for two beats, and so on. A flash ramps up with the square of its
-quarter beat's fraction and ends at once: its end (white to black) is as
-exact as the logo's start, its start is not. A thread reads the centre pixel
+beat for two beats, and so on. A flash's brightness is the square of its
+quarter beat's fraction, so it ends at once: its end (white to black) is as
+exact as the logo's start; its start is not. A thread reads the centre pixel
 of the X server's screen about every millisecond and stamps each change
 between dark and bright with the monotonic clock, halfway between the reads
 either side of it; the server shows what the program swapped at once (no
-compositor, no vertical sync), so a stamp is late by one read at most.
+compositor, no vertical sync), so a stamp is off by half a read at most.
 
 The events, in seconds of the show:
   early         the logo appears (9.6)
   late          the logo goes (48.0), and the ends of the eight flashes of
                 beats 162-164 (48.675 to 49.2)
-  after freeze  the program is stopped (SIGSTOP) for 300 ms at 49.35, in the
-                dark beats 164-166, and continued (SIGCONT), as a busy machine
-                or a device hiccup would do; then the ends of the eight
-                flashes of beats 174-176 (52.275 to 52.8), 3 s later
+  after freeze  0.2 s into the dark beats that follow (49.4), as the screen
+                shows them, the program is stopped (SIGSTOP) for 300 ms and
+                continued (SIGCONT), as a busy machine or a device hiccup
+                would do; then the ends of the eight flashes of beats 174-176
+                (52.275 to 52.8), three credits periods later
 Each group's figure is the median over its events, so that one frame drawn
-late does not decide it.
+late does not decide it. A flash end is left out when no frame showed the
+flash (frames more than 37 ms apart), and so is any change the watch stamped
+less precisely than MAX_SPREAD.
 
 The sound is a track of noise, so that any fiftieth of a second of it is
 found in a recording by cross-correlation with the decoded track: exactly
@@ -34,14 +37,19 @@ the sound is resampled on its way to the sink and again to the recorder).
 Two recorders with different latencies read the null sink's monitor; each
 stamps its reads with the monotonic clock. The earliest a byte can arrive
 is when the sink renders it, so the lower envelope of (arrival - bytes /
-rate) over all reads gives the time at which the recording began; the two
-recorders' delays differ by their buffering, so agreement between them
-bounds what is left.
+rate) over the reads near a moment tells when the recording's first byte
+would have been rendered had nothing been lost, and so when that moment
+was. Near the moment, because a recorder on a busy machine may lose a
+period of sound now and then (PipeWire), and a sink's rendering may stray
+from the monotonic clock by a few hundred parts per million (PulseAudio's
+null sink under load). The two recorders' delays differ by their
+buffering, so agreement between them bounds what is left.
 
 Offset = (when the track's moment of an event was heard) - (when the frame
 for it was shown). Positive: the picture is ahead of the sound."""
 
 import contextlib
+import ctypes
 import os
 import shutil
 import signal
@@ -49,7 +57,6 @@ import statistics
 import subprocess
 import threading
 import time
-import ctypes
 import wave
 
 import numpy
@@ -64,9 +71,10 @@ FIXTURE_MESH = os.path.join(headless.REPO, "fuzz", "seeds", "fuzz_mesh_load", "c
 QUARTER_BEAT = 0.075
 EARLY = 9.6  # beat 32: the first frame with the logo overlay
 LOGO_END = 48.0  # beat 160: the credits, dark for two beats, replace the logo
-CREDITS_FLASHES = 1.2  # the credits repeat every four beats: two dark, two flashing
-FREEZE_AT = 49.35  # in the dark beats 164-166
 FREEZE_SECONDS = 0.3
+LONG_DARK = 0.4  # dark between credits periods: 0.6 s; within one: 37 ms
+MAX_SPREAD = 0.005  # a change stamped less precisely is left out
+ENVELOPE = 2.0  # seconds of a recorder's reads either side of a moment that time it
 
 
 def flash_ends(last):
@@ -132,8 +140,9 @@ def frames_of(raw):
 
 class PixelWatch:
     """Reads the pixel at the centre of the screen until the block ends and
-    keeps each change between dark and bright as (time, bright): halfway
-    between the last read before it and the first read after it."""
+    keeps each change between dark and bright as (time, bright, spread):
+    halfway between the last read before it and the first read after it,
+    give or take half the time between those reads."""
 
     def __init__(self, display_name):
         self.display_name = display_name
@@ -151,14 +160,27 @@ class PixelWatch:
         self._stop.set()
         self._thread.join(10)
 
-    def logo_shown(self):
-        """When the logo showed, once the screen has been bright for a
-        second since it turned bright last (the logo stays for 38 s), or
-        None."""
-        changes = self.changes[-1:]
-        if changes and changes[0][1] and self.last_read - changes[0][0] > 1.0:
-            return changes[0][0]
-        return None
+    def logo_ended(self):
+        """When the screen turned dark after the logo (a bright stretch
+        longer than 30 s), or None."""
+        changes = self.changes[:]
+        return next((until for (at, bright, _), (until, _, _) in zip(changes, changes[1:])
+                     if bright and until - at > 30), None)
+
+    def dark_for(self, seconds, after):
+        """True once the screen has been dark for `seconds` since a change
+        later than `after`."""
+        last = self.changes[-1:]
+        return bool(last) and not last[0][1] and last[0][0] > after and \
+            self.last_read - last[0][0] >= seconds
+
+    def long_darks_since(self, after):
+        """How many times the screen has turned dark for longer than
+        LONG_DARK since `after`."""
+        changes = self.changes[:]
+        untils = [at for at, _, _ in changes[1:]] + [self.last_read]
+        return len([at for (at, bright, _), until in zip(changes, untils)
+                    if not bright and at > after and until - at > LONG_DARK])
 
     def _run(self):
         xlib = ctypes.CDLL("libX11.so.6")
@@ -184,10 +206,14 @@ class PixelWatch:
                 pixel = xlib.XGetPixel(image, 0, 0)
                 xlib.XDestroyImage(image)
                 self.reads += 1
-                # Half of white: a flash is bright in the last 22 ms of its 75.
-                bright = min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 128
+                # A quarter of white: a flash (its brightness the square of
+                # its quarter beat's fraction) is bright in the second half
+                # of its quarter beat, so that frames up to 37 ms apart
+                # still show its end.
+                bright = min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 64
                 if was_bright is not None and bright != was_bright:
-                    self.changes.append(((self.last_read + now) / 2, bright))
+                    self.changes.append(((self.last_read + now) / 2, bright,
+                                         (now - self.last_read) / 2))
                 was_bright = bright
                 self.last_read = now
                 time.sleep(0.0005)
@@ -195,33 +221,49 @@ class PixelWatch:
             xlib.XCloseDisplay(display)
 
 
-def picture_times(changes, watched_until, resumed_at):
-    """When the frame of each event showed: {show second: monotonic time},
-    from a PixelWatch's changes. The logo is the first bright stretch longer
-    than 30 s. The last flash of a credits period is the one followed by
-    more than 0.4 s of dark; which period it ends is reckoned from the
-    logo's end, allowing half the freeze for the time the show lost in it;
-    the period's other flashes end a quarter beat apart before it."""
-    stretches = list(zip(changes, [at for at, _ in changes[1:]] + [watched_until]))
-    logo = next(((at, until) for (at, bright), until in stretches
+def picture_times(changes, watched_until, stopped_at):
+    """When the frame of each event showed, from a PixelWatch's changes:
+    {show second: (monotonic time, spread)}.
+
+    The logo is the first bright stretch longer than 30 s. After it, a dark
+    stretch longer than LONG_DARK separates two credits periods, and a
+    period's flashes end between two such stretches: the late one is the
+    period before the dark stretch in which the program was stopped (the
+    freeze comes 0.2 s into the dark beats 164-166), the one after the
+    freeze is the third period after that, whatever time the show took to
+    get there. A period's flashes end a quarter beat apart, its first and
+    its last seven quarter beats apart: a period where one of those two did
+    not show (no frame in the bright half of its quarter beat) cannot be
+    placed and is left out. A flash between them that did not show is left
+    out alone."""
+    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
+    logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
                  if bright and until - at > 30), None)
     if logo is None:
-        raise AssertionError("the logo never showed for its 38.4 s")
-    times = {EARLY: logo[0], LOGO_END: logo[1]}
-    flash_ends_seen = [at for (at, bright), _ in stretches if not bright and at > logo[1]]
-    for (at, bright), until in stretches:
-        if bright or at <= logo[1] or until - at < 0.4:
+        raise AssertionError("the logo never showed for its 38.4 s, then went")
+    times = {EARLY: stamp(changes[logo]), LOGO_END: stamp(changes[logo + 1])}
+    ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
+    long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > LONG_DARK]
+    periods = [[changes[n] for n in ends if first < n <= last]
+               for first, last in zip(long_darks, long_darks[1:])]
+    late = len([n for n in long_darks[1:] if changes[n][0] < stopped_at]) - 1
+    for flashes, period in ((LATE_FLASHES, late), (AFTER_FREEZE_FLASHES, late + 3)):
+        if period < 0 or period >= len(periods):
             continue
-        shown = LOGO_END + at - logo[1] - (FREEZE_SECONDS / 2 if at > resumed_at else 0)
-        last = round(LOGO_END + CREDITS_FLASHES * round((shown - LOGO_END) / CREDITS_FLASHES), 3)
-        if last not in (LATE_FLASHES[0], AFTER_FREEZE_FLASHES[0]):
+        seen = periods[period]
+        if abs(seen[-1][0] - seen[0][0] - (flashes[0] - flashes[-1])) > QUARTER_BEAT / 3:
             continue
-        for second in flash_ends(last):
-            expected = at - (last - second)
-            seen = [t for t in flash_ends_seen if abs(t - expected) < QUARTER_BEAT / 3]
-            if seen:
-                times[second] = seen[0]
+        for second in flashes:
+            expected = seen[-1][0] - (flashes[0] - second)
+            match = [change for change in seen if abs(change[0] - expected) < QUARTER_BEAT / 3]
+            if match:
+                times[second] = stamp(match[0])
     return times
+
+
+def stamp(change):
+    """A change's time and spread."""
+    return change[0], change[2]
 
 
 class TimedRecorder:
@@ -268,18 +310,25 @@ class TimedRecorder:
         """When the last read arrived (0 before the first)."""
         return self.reads[-1][0] if self.reads else 0.0
 
-    def start_time(self):
+    def start_time(self, around=None):
         """When the first recorded byte was rendered: the lower envelope of
-        arrival minus the time the bytes received by then take to play."""
-        return min(at - count / BYTES_PER_SECOND for at, count in self.reads)
+        arrival minus the time the bytes received by then take to play, over
+        the reads within ENVELOPE seconds of the recording's byte `around`
+        (or over all reads). Reckoned near the moment it times, it holds even
+        where the recording lost sound before (a reader that fell behind on
+        a busy machine)."""
+        reads = self.reads if around is None else [
+            (at, count) for at, count in self.reads
+            if abs(count - around) < ENVELOPE * BYTES_PER_SECOND]
+        return min(at - count / BYTES_PER_SECOND for at, count in reads)
 
     def heard_at(self, recording, reference, second, near):
         """Monotonic time at which the track's `second` was rendered, looked
         for in `recording` (this recorder's frames) about the time `near`;
         None when the recording does not hold it."""
-        start = self.start_time()
-        at = find_in_recording(recording, reference, second * RATE, (near - start) * RATE)
-        return None if at is None else start + at / RATE
+        guess = (near - self.start_time()) * RATE
+        at = find_in_recording(recording, reference, second * RATE, guess)
+        return None if at is None else self.start_time(at * 4) + at / RATE
 
 
 PROBE = RATE // 50  # 20 ms of the track around the moment looked for
@@ -330,11 +379,9 @@ def best_match(stretch, probe):
     return best
 
 
-def freeze(pid, at):
-    """Stops process pid at monotonic time `at` for FREEZE_SECONDS (the
-    sleeps are the freeze itself, not waits for something); returns when
-    it was stopped and continued."""
-    time.sleep(max(0.0, at - time.monotonic()))
+def freeze(pid):
+    """Stops process pid for FREEZE_SECONDS (the sleep is the freeze itself,
+    not a wait for something); returns when it was stopped and continued."""
     os.kill(pid, signal.SIGSTOP)
     stopped = time.monotonic()
     try:
@@ -368,42 +415,54 @@ def measure(case, workdir, extra_env=None):
                 # In a new prefix Wine makes the prefix before the program starts.
                 window = demo.window(timeout=240)
                 with PixelWatch(xvfb.display) as watch:
-                    logo = headless.wait_for(lambda: watch.logo_shown() or demo.ended(), 120,
-                                             0.05, "the logo")
+                    logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(),
+                                                 240, 0.05, "the logo to show and go")
                     if demo.ended():
-                        raise AssertionError("the demo ended before the logo showed")
-                    _, resumed = freeze(demo.program_process(), logo + FREEZE_AT - EARLY)
-                    # The last event, then a second more of sound in both recorders.
-                    until = resumed + AFTER_FREEZE_FLASHES[0] - FREEZE_AT + 1.0
+                        raise AssertionError("the demo ended before the logo went")
+                    pid = demo.program_process()
+                    # 0.2 s into the dark beats that follow the credits'
+                    # first flashes (beats 164-166): 49.4 s.
+                    headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
+                                      "the dark beats after the first flashes")
+                    stopped, _ = freeze(pid)
+                    # The third credits period after the freeze, then a second
+                    # more of sound in both recorders.
+                    headless.wait_for(
+                        lambda: demo.ended() or watch.long_darks_since(stopped) >= 3, 120, 0.1,
+                        "three credits periods after the freeze")
+                    until = time.monotonic() + 1.0
                     headless.wait_for(
                         lambda: demo.ended() or min(fast.recorded_until(),
                                                     slow.recorded_until()) > until,
-                        until - time.monotonic() + 60, 0.1, "the last event")
+                        60, 0.1, "a second more of sound")
                     if demo.ended():
                         raise AssertionError("the demo ended before the last event")
                 demo.press_escape(window)
                 demo.finish()
             finally:
                 demo.stop()
-    shown = picture_times(watch.changes, watch.last_read, resumed)
+    shown = picture_times(watch.changes, watch.last_read, stopped)
     return {group: offsets(group, shown, reference, fast, slow) for group in GROUPS}
 
 
 def offsets(group, shown, reference, *recorders):
-    """A group's offset by each recorder: the median over its events."""
-    seconds = [second for second in GROUPS[group] if second in shown]
+    """A group's offset by each recorder: the median over its events, of
+    which at least half must have been seen."""
+    seconds = [second for second in GROUPS[group]
+               if second in shown and shown[second][1] <= MAX_SPREAD]
     if len(seconds) < (len(GROUPS[group]) + 1) // 2:
-        raise AssertionError(f"{group}: the screen showed {len(seconds)} of its "
-                             f"{len(GROUPS[group])} events")
+        raise AssertionError(f"{group}: {len(seconds)} of its {len(GROUPS[group])} events seen "
+                             f"on the screen, at {sorted(seconds)} s")
     figures = []
     for recorder in recorders:
         recording = frames_of(bytes(recorder.data))
         each = []
         for second in seconds:
-            heard = recorder.heard_at(recording, reference, second, shown[second])
+            at = shown[second][0]
+            heard = recorder.heard_at(recording, reference, second, at)
             if heard is None:
                 raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
-            each.append(1000 * (heard - shown[second]))
+            each.append(1000 * (heard - at))
         figures.append(round(statistics.median(each), 1))
     return tuple(figures)
 

@@ -77,60 +77,76 @@ class FindInRecordingTest(unittest.TestCase):
 
 class PictureTimesTest(unittest.TestCase):
     """The screen as the pixel watch sees it: each show second is shown at
-    `start` + second + `late`, plus the freeze's length after it when the
-    show loses that time."""
+    `start` + second + `late`, later by `stalled` from `stall_at` on (the
+    sound, and with it the show, stood still), and by `freeze_lost` after
+    the freeze when the show loses that time. The freeze comes, as in a
+    measurement, 0.2 s into the dark beats after the first flashes."""
 
     start, late, freeze_lost = 100.0, 0.004, sync.FREEZE_SECONDS
+    stall_at, stalled = 20.0, 0.0
+    freeze_at = 49.4
 
     def shown(self, second):
-        lost = self.freeze_lost if second > sync.FREEZE_AT else 0.0
-        return self.start + second + self.late + lost
+        return (self.start + second + self.late + (self.stalled if second > self.stall_at else 0) +
+                (self.freeze_lost if second > self.freeze_at else 0.0))
 
     def changes(self, missing=()):
         """The changes between dark and bright from the logo to 54 s. A
-        flash turns bright part way through its quarter beat (the ramp
-        passes half brightness), and ends at the quarter beat; a flash end
+        flash turns bright half way through its quarter beat (where the ramp
+        passes a quarter of white) and ends at the quarter beat; a flash end
         in `missing` had no bright frame."""
-        changes = [(self.start + 2.0, True), (self.start + 2.5, False),  # a dialog box
-                   (self.shown(sync.EARLY), True), (self.shown(sync.LOGO_END), False)]
+        changes = [(self.start + 2.0, True, 0.0), (self.start + 2.5, False, 0.0),  # a dialog
+                   (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.0)]
         for period in range(5):
-            first = sync.LOGO_END + 0.6 + period * sync.CREDITS_FLASHES
+            first = sync.LOGO_END + 0.6 + period * 1.2
             for quarter in range(8):
                 end = round(first + (quarter + 1) * sync.QUARTER_BEAT, 3)
-                if end in missing:
-                    continue
-                changes.append((self.shown(end - 0.022), True))
-                changes.append((self.shown(end), False))
+                if end not in missing:
+                    changes += [(self.shown(end - 0.037), True, 0.0),
+                                (self.shown(end), False, 0.001)]
         return changes
 
-    def resumed_at(self):
-        return self.shown(sync.FREEZE_AT) + 0.01
+    def read(self, changes):
+        return sync.picture_times(changes, self.start + 70, self.shown(self.freeze_at))
+
+    def assert_shown(self, times, seconds):
+        for second in seconds:
+            self.assertAlmostEqual(times[second][0], self.shown(second), delta=1e-9, msg=second)
 
     def test_every_event_is_found_at_its_time(self):
-        times = sync.picture_times(self.changes(), self.start + 60, self.resumed_at())
+        times = self.read(self.changes())
         events = [second for group in sync.GROUPS.values() for second in group]
         self.assertEqual(sorted(times), sorted(events))
-        for second in events:
-            self.assertAlmostEqual(times[second], self.shown(second), delta=1e-9, msg=second)
+        self.assert_shown(times, events)
+        self.assertEqual(times[sync.EARLY][1], 0.0)
+        self.assertEqual(times[49.2][1], 0.001)
 
     def test_a_flash_without_a_bright_frame_is_left_out_and_the_rest_stay(self):
         missing = (48.9, 52.5)
-        times = sync.picture_times(self.changes(missing), self.start + 60, self.resumed_at())
+        times = self.read(self.changes(missing))
         for second in missing:
             self.assertNotIn(second, times)
-        self.assertEqual(times[49.2], self.shown(49.2))
-        self.assertEqual(times[52.8], self.shown(52.8))
+        self.assert_shown(times, (49.2, 52.8, 52.725))
         self.assertEqual(len(times), sum(map(len, sync.GROUPS.values())) - len(missing))
+
+    def test_a_period_whose_first_or_last_flash_did_not_show_is_left_out(self):
+        # Either would move the whole period by a quarter beat.
+        times = self.read(self.changes(missing=(49.2, 52.275)))
+        self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
 
     def test_a_show_that_keeps_its_time_through_the_freeze_is_read_as_well(self):
         self.freeze_lost = 0.0
-        times = sync.picture_times(self.changes(), self.start + 60, self.resumed_at())
-        self.assertEqual(times[52.8], self.shown(52.8))
-        self.assertEqual(times[49.2], self.shown(49.2))
+        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+
+    def test_a_show_that_stood_still_is_read_as_well(self):
+        self.stalled = 5.0
+        self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.275, 52.8))
+        self.stall_at = 50.5  # after the freeze, between two periods
+        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
 
     def test_without_the_logo_nothing_is_read(self):
         with self.assertRaises(AssertionError):
-            sync.picture_times(self.changes()[:3], self.start + 20, self.resumed_at())
+            self.read(self.changes()[:3])
 
 
 if __name__ == "__main__":
