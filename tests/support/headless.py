@@ -362,6 +362,13 @@ class PipeWire:
         os.makedirs(env["HOME"], exist_ok=True)
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         os.chmod(runtime, 0o700)
+        # The session manager leaves the machine's sound cards, cameras and
+        # Bluetooth alone: they may belong to the desktop's own server.
+        for part, monitors in (("main", ("alsa", "v4l2", "libcamera")), ("bluetooth", ("bluez",))):
+            folder = os.path.join(env["HOME"], ".config", "wireplumber", part + ".lua.d")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "51-no-devices.lua"), "w") as config:
+                config.writelines(f"{monitor}_monitor.enabled = false\n" for monitor in monitors)
         try:
             # WirePlumber does not start without a D-Bus session.
             bus = self._start(["dbus-daemon", "--session", "--nofork", "--nopidfile",
