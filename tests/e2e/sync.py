@@ -48,6 +48,7 @@ buffering, so agreement between them bounds what is left.
 Offset = (when the track's moment of an event was heard) - (when the frame
 for it was shown). Positive: the picture is ahead of the sound."""
 
+import collections
 import contextlib
 import ctypes
 import os
@@ -442,18 +443,31 @@ def measure(case, workdir, extra_env=None):
             finally:
                 demo.stop()
     shown = picture_times(watch.changes, watch.last_read, stopped)
-    return {group: offsets(group, shown, reference, fast, slow) for group in GROUPS}
+    return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
 
 
-def offsets(group, shown, reference, *recorders):
-    """A group's offset by each recorder: the median over its events, of
-    which at least half must have been seen."""
+class Figure(collections.namedtuple("Figure", "fast slow seen events")):
+    """A group's offsets in milliseconds by the fast and the slow recorder:
+    the medians over those of its `events` events that the screen showed
+    (`seen`); None when it showed none. Too few seen, and the frames came
+    more than 37 ms apart or the show stood still: the figure is then one
+    frame's."""
+
+    def enough(self):
+        return 2 * self.seen >= self.events
+
+    def __str__(self):
+        if not self.seen:
+            return f"none of {self.events} seen"
+        shown = "" if self.seen == self.events else f" ({self.seen} of {self.events} seen)"
+        return f"{self.fast:+.1f}/{self.slow:+.1f}{shown}"
+
+
+def figure(group, shown, reference, *recorders):
+    """A group's Figure from the times its events were shown."""
     seconds = [second for second in GROUPS[group]
                if second in shown and shown[second][1] <= MAX_SPREAD]
-    if len(seconds) < (len(GROUPS[group]) + 1) // 2:
-        raise AssertionError(f"{group}: {len(seconds)} of its {len(GROUPS[group])} events seen "
-                             f"on the screen, at {sorted(seconds)} s")
-    figures = []
+    offsets = []
     for recorder in recorders:
         recording = frames_of(bytes(recorder.data))
         each = []
@@ -463,16 +477,18 @@ def offsets(group, shown, reference, *recorders):
             if heard is None:
                 raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
             each.append(1000 * (heard - at))
-        figures.append(round(statistics.median(each), 1))
-    return tuple(figures)
+        offsets.append(round(statistics.median(each), 1) if each else None)
+    return Figure(*offsets, len(seconds), len(GROUPS[group]))
 
 
 def describe(result):
     """One line of figures: each group by both recorders, and the drift from
     early to late."""
-    parts = [f"{group} {fast:+.1f}/{slow:+.1f}" for group, (fast, slow) in result.items()]
-    drift = [late - early for late, early in zip(result["late"], result["early"])]
-    return ", ".join(parts) + f", drift {drift[0]:+.1f}/{drift[1]:+.1f} ms"
+    parts = [f"{group} {value}" for group, value in result.items()]
+    early, late = result["early"], result["late"]
+    if early.seen and late.seen:
+        parts.append(f"drift {late.fast - early.fast:+.1f}/{late.slow - early.slow:+.1f}")
+    return ", ".join(parts) + " ms"
 
 
 def main():
@@ -508,14 +524,24 @@ def main():
 
 def summary(results):
     """The medians over runs of each group (each run's figure: the mean of
-    its two recorders) and of the drift, and the largest offset of any run."""
-    def mean(pair):
-        return (pair[0] + pair[1]) / 2
-    parts = [f"{group} {statistics.median(mean(r[group]) for r in results):+.1f}"
+    its two recorders, from runs that saw at least half the group's events)
+    and of the drift, and the largest offset of any of those."""
+    def mean(value):
+        return (value.fast + value.slow) / 2
+
+    def median(values):
+        values = list(values)
+        if not values:
+            return "none"
+        runs = "" if len(values) == len(results) else f" ({len(values)} runs)"
+        return f"{statistics.median(values):+.1f}{runs}"
+    parts = [f"{group} {median(mean(r[group]) for r in results if r[group].enough())}"
              for group in GROUPS]
-    drift = statistics.median(mean(r["late"]) - mean(r["early"]) for r in results)
-    worst = max((max(abs(x) for x in pair) for r in results for pair in r.values()))
-    return (f"median of {len(results)} runs: {', '.join(parts)}, drift {drift:+.1f} ms; "
+    drift = median(mean(r["late"]) - mean(r["early"]) for r in results
+                   if r["late"].enough() and r["early"].enough())
+    worst = max((abs(x) for r in results for value in r.values() if value.enough()
+                 for x in (value.fast, value.slow)), default=0.0)
+    return (f"median of {len(results)} runs: {', '.join(parts)}, drift {drift} ms; "
             f"largest |offset| {worst:.1f} ms")
 
 
