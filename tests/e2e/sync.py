@@ -533,7 +533,7 @@ def summary(results):
         values = list(values)
         if not values:
             return "none"
-        runs = "" if len(values) == len(results) else f" ({len(values)} runs)"
+        runs = "" if len(values) == len(results) else f" ({len(values)} of {len(results)} runs)"
         return f"{statistics.median(values):+.1f}{runs}"
     parts = [f"{group} {median(mean(r[group]) for r in results if r[group].enough())}"
              for group in GROUPS]
