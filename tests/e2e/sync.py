@@ -382,21 +382,20 @@ def best_match(stretch, probe):
 
 def freeze(pid):
     """Stops process pid for FREEZE_SECONDS (the sleep is the freeze itself,
-    not a wait for something); returns when it was stopped and continued."""
+    not a wait for something); returns when it was stopped."""
     os.kill(pid, signal.SIGSTOP)
     stopped = time.monotonic()
     try:
         time.sleep(FREEZE_SECONDS)
     finally:
         os.kill(pid, signal.SIGCONT)
-    return stopped, time.monotonic()
+    return stopped
 
 
 def measure(case, workdir, extra_env=None):
     """Runs one case (a key of CASES) once on the measurement data set made in
     workdir, until the last event has shown and been heard. Returns
-    {group: (offset by the 5 ms recorder, offset by the 40 ms one)} in
-    milliseconds, positive when the picture is ahead, for each of GROUPS."""
+    {group: Figure} for each of GROUPS."""
     platform, server, prefix = CASES[case]
     reference = make_data_set(workdir)
     with headless.Xvfb("640x480x24") as xvfb, \
@@ -425,7 +424,7 @@ def measure(case, workdir, extra_env=None):
                     # first flashes (beats 164-166): 49.4 s.
                     headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
                                       "the dark beats after the first flashes")
-                    stopped, _ = freeze(pid)
+                    stopped = freeze(pid)
                     # The third credits period after the freeze, then a second
                     # more of sound in both recorders.
                     headless.wait_for(
