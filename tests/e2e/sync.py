@@ -217,7 +217,7 @@ class PixelWatch:
                                          (now - self.last_read) / 2))
                 was_bright = bright
                 self.last_read = now
-                time.sleep(0.0005)
+                time.sleep(0.001)
         finally:
             xlib.XCloseDisplay(display)
 
