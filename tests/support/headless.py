@@ -317,15 +317,40 @@ def record_monitor(server_env, path, timeout=60):
             _stop(recorder)
 
 
+# PipeWire's PulseAudio-protocol server: the modules that a PipeWire client
+# and the protocol need, listening on $XDG_RUNTIME_DIR/pulse/native.
+PULSE_SERVER_CONFIG = """
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse }
+]
+pulse.properties = {
+    server.address = [ "unix:native" ]
+}
+"""
+
+
 class PipeWire:
     """A private PipeWire as current desktops run it: the graph (pipewire), its
-    session manager (wireplumber) and its PulseAudio-protocol server
-    (pipewire-pulse), on a private D-Bus session, in directories under
-    workdir, with a null sink named "null" as the default sink. The same env
-    and record() as PulseAudio, so that PulseAudio clients (SDL, Wine, parec)
-    use it unchanged. The graph runs at 48 kHz: 44.1 kHz streams are
-    resampled on their way in and out, and its period follows the shortest
-    latency a client asks for."""
+    session manager (wireplumber) and its PulseAudio-protocol server, on a
+    private D-Bus session, in directories under workdir, with a null sink
+    named "null" as the default sink. The same env and record() as
+    PulseAudio, so that PulseAudio clients (SDL, Wine, parec) use it
+    unchanged. The graph runs at 48 kHz: 44.1 kHz streams are resampled on
+    their way in and out, and its period follows the shortest latency a
+    client asks for.
+
+    The PulseAudio-protocol server is pipewire with PULSE_SERVER_CONFIG, what
+    Debian's pipewire-pulse runs, without that package: its user services
+    would take the desktop's sound socket from a PulseAudio beside it."""
 
     def __init__(self, workdir):
         self.workdir = os.path.abspath(workdir)
@@ -377,11 +402,14 @@ class PipeWire:
             graph = self._start(["pipewire"], env)
             self._wait_for_file(os.path.join(runtime, "pipewire-0"), graph, "pipewire")
             self._start(["wireplumber"], env)
-            pulse = self._start(["pipewire-pulse"], env)
+            config = os.path.join(self.workdir, "pipewire-pulse.conf")
+            with open(config, "w") as out:
+                out.write(PULSE_SERVER_CONFIG)
+            pulse = self._start(["pipewire", "-c", config], env)
             self._wait_for_file(os.path.join(runtime, "pulse", "native"), pulse,
-                                "pipewire-pulse")
+                                "the PulseAudio-protocol server")
             wait_for(lambda: self._pactl(env, "info").returncode == 0, 30, 0.1,
-                     "pipewire-pulse to answer")
+                     "the PulseAudio-protocol server to answer")
             self._pactl(env, "load-module", "module-null-sink", "sink_name=null")
 
             # The session manager keeps the default sink; it may not be
