@@ -148,7 +148,6 @@ class PixelWatch:
     def __init__(self, display_name):
         self.display_name = display_name
         self.changes = []
-        self.reads = 0
         self.last_read = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -206,7 +205,6 @@ class PixelWatch:
                 now = time.monotonic()
                 pixel = xlib.XGetPixel(image, 0, 0)
                 xlib.XDestroyImage(image)
-                self.reads += 1
                 # A quarter of white: a flash (its brightness the square of
                 # its quarter beat's fraction) is bright in the second half
                 # of its quarter beat, so that frames up to 37 ms apart
