@@ -13,7 +13,13 @@ packages=(
   valgrind
   # headless display, GL, sound and tools used by the tests
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils
-  pulseaudio pulseaudio-utils vorbis-tools unar sox python3 ffmpeg stress-ng
+  pulseaudio pulseaudio-utils vorbis-tools unar sox python3 python3-numpy ffmpeg stress-ng
+  # PipeWire beside PulseAudio (the sync tests run each privately): the graph,
+  # its session manager, its modules (the PulseAudio-protocol server among
+  # them) and the D-Bus session daemon the session manager needs. Not
+  # pipewire-pulse: it only adds user services, which would take a PulseAudio
+  # desktop's sound socket; the tests start that server from pipewire itself.
+  pipewire pipewire-bin wireplumber libspa-0.2-modules libpipewire-0.3-modules dbus-daemon
   # Windows cross-build and its test host
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   mingw-w64-tools dpkg-dev wine wine64

@@ -67,6 +67,15 @@ class Demo:
     def ended(self):
         return self.process.poll() is not None
 
+    def program_process(self, timeout=60):
+        """Id of the process that runs the program: the one started here, or
+        under Wine the one that Wine's loader runs the program in."""
+        if self.platform != "windows":
+            return self.process.pid
+        name = os.path.basename(self.command()[1])
+        return headless.wait_for(lambda: self.wine.process_of(name), timeout, 0.1,
+                                 f"the process of {name}")
+
     def dismiss_error_box(self, timeout=60):
         """Presses OK (Return) on the error message box, whose caption is the
         system's default, "Error", until the program ends."""

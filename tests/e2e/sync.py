@@ -1,50 +1,113 @@
 """Measures, from outside, how far the picture of a running build is ahead of
-its sound, the way a viewer would notice it.
+its sound, the way a viewer would notice it: early in the show, late in it,
+and after the program has been frozen for a moment.
 
-The visual event is one whose time the show defines exactly: the logo overlay
-appears in the first frame whose clock reads past beat 32 (9.6 s). With a
-white logo, a black environment texture and a small mesh in the data set, that
-frame turns the screen from black to white. A thread reads one pixel of the
-X server's screen about every millisecond and stamps the change with the
-monotonic clock; the server shows what the program swapped at once (no
-compositor, no vertical sync), so the stamp is late by one read at most.
+The picture. With the measurement data set (a white logo, white credits, a
+black environment texture and a small mesh) the centre of the screen is dark
+until the logo overlay shows, in the first frame whose clock reads past beat
+32 (9.6 s), and white from then until the credits replace the logo at beat
+160 (48.0 s). The credits are dark for two beats, then flash four times a
+beat for two beats, and so on. A flash's brightness is the square of its
+quarter beat's fraction, so it ends at once: its end (white to black) is as
+exact as the logo's start; its start is not. A thread reads the centre pixel
+of the X server's screen about every millisecond and stamps each change
+between dark and bright with the monotonic clock, halfway between the reads
+either side of it; the server shows what the program swapped at once (no
+compositor, no vertical sync), so a stamp is off by half a read at most.
 
-The sound is a track of noise, so that any tenth of a second of it is found
-sample for sample in a recording. Two recorders with different latencies
-read the null sink's monitor; each stamps its reads with the monotonic clock.
-The earliest a byte can arrive is when the sink renders it, so the lower
-envelope of (arrival - bytes / rate) over all reads gives the time at which
-the recording began; the two recorders' delays differ by their buffering, so
-agreement between them bounds what is left.
+The events, in seconds of the show:
+  early         the logo appears (9.6)
+  late          the logo goes (48.0), and the ends of the eight flashes of
+                beats 162-164 (48.675 to 49.2)
+  after freeze  0.2 s into the dark beats that follow (49.4), as the screen
+                shows them, the program is stopped (SIGSTOP) for 300 ms and
+                continued (SIGCONT), as a busy machine or a device hiccup
+                would do; then the ends of the eight flashes of beats 174-176
+                (52.275 to 52.8), three credits periods later
+Each group's figure is the median over its events, so that one frame drawn
+late does not decide it. A flash end is left out when no frame showed the
+flash (frames more than 37 ms apart), and so is any change the watch stamped
+less precisely than MAX_SPREAD.
 
-Offset = (when the track's 9.6 s was heard) - (when the frame for 9.6 s was
-shown). Positive: the picture is ahead of the sound."""
+The sound is a track of noise, so that any fiftieth of a second of it is
+found in a recording by cross-correlation with the decoded track: exactly
+where the recording is the track sample for sample (PulseAudio), and to a
+fraction of a sample where it is not (PipeWire's graph runs at 48 kHz, so
+the sound is resampled on its way to the sink and again to the recorder).
+Two recorders with different latencies read the null sink's monitor; each
+stamps its reads with the monotonic clock. The earliest a byte can arrive
+is when the sink renders it, so the lower envelope of (arrival - bytes /
+rate) over the reads near a moment tells when the recording's first byte
+would have been rendered had nothing been lost, and so when that moment
+was. Near the moment, because a recorder on a busy machine may lose a
+period of sound now and then (PipeWire), and a sink's rendering may stray
+from the monotonic clock by a few hundred parts per million (PulseAudio's
+null sink under load). The two recorders' delays differ by their
+buffering, so agreement between them bounds what is left.
 
-import ctypes
+Offset = (when the track's moment of an event was heard) - (when the frame
+for it was shown). Positive: the picture is ahead of the sound."""
+
+import collections
 import contextlib
+import ctypes
 import os
-import random
 import shutil
-import struct
+import signal
+import statistics
 import subprocess
 import threading
 import time
 import wave
 
-from demo import LINUX_BIN, Demo, headless  # also puts tests/support on the path
-from audio_match import BYTES_PER_SECOND, locate  # noqa: E402
+import numpy
 
-EVENT_SECONDS = 9.6  # beat 32: the first frame with the logo overlay
-TRACK_SECONDS = 12.0
+from demo import LINUX_BIN, Demo, headless  # also puts tests/support on the path
+from audio_match import BYTES_PER_SECOND  # noqa: E402
+
+RATE = 44100
 PASSWORD = "kvernsteik"
 FIXTURE_MESH = os.path.join(headless.REPO, "fuzz", "seeds", "fuzz_mesh_load", "cube.mesh")
+
+QUARTER_BEAT = 0.075
+EARLY = 9.6  # beat 32: the first frame with the logo overlay
+LOGO_END = 48.0  # beat 160: the credits, dark for two beats, replace the logo
+FREEZE_SECONDS = 0.3
+LONG_DARK = 0.4  # dark between credits periods: 0.6 s; within one: 37 ms
+MAX_SPREAD = 0.005  # a change stamped less precisely is left out
+ENVELOPE = 2.0  # seconds of a recorder's reads either side of a moment that time it
+
+
+def flash_ends(last):
+    """The ends of the eight flashes of the two beats that end at `last`."""
+    return [round(last - QUARTER_BEAT * n, 3) for n in range(8)]
+
+
+LATE_FLASHES = flash_ends(49.2)  # beats 162-164
+AFTER_FREEZE_FLASHES = flash_ends(52.8)  # beats 174-176
+GROUPS = {"early": [EARLY], "late": [LOGO_END] + LATE_FLASHES,
+          "after freeze": AFTER_FREEZE_FLASHES}
+TRACK_SECONDS = 55.0  # the last event, a second of sound after it, and some room
+
+# platform, sound server, Wine prefix: a new one, made by the program's
+# start as on a viewer's first run, or the warm one under build/.
+CASES = {
+    "linux-pulse": ("linux", "pulse", None),
+    "linux-pipewire": ("linux", "pipewire", None),
+    "windows-pulse-new": ("windows", "pulse", "new"),
+    "windows-pulse-warm": ("windows", "pulse", "warm"),
+    "windows-pipewire-new": ("windows", "pipewire", "new"),
+    "windows-pipewire-warm": ("windows", "pipewire", "warm"),
+}
+SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire}
 
 
 def make_data_set(directory):
     """A data set for the measurement in directory: data.dat with a noise
     track, and data/ with a white logo, white credits, a black environment
     texture and a small mesh (fast frames: the frame period bounds how late
-    the first logo frame can be)."""
+    the first frame of an event can be). Returns the track as the program
+    decodes it: frames of two 16-bit samples."""
     data = os.path.join(directory, "data")
     os.makedirs(data, exist_ok=True)
     for name, colour in (("logo.png", "white"), ("creds.png", "white"), ("tex.png", "black")):
@@ -53,14 +116,13 @@ def make_data_set(directory):
     shutil.copy(FIXTURE_MESH, os.path.join(data, "viriz.mesh"))
 
     wav = os.path.join(directory, "noise.wav")
-    noise = random.Random(1234)
-    frames = int(TRACK_SECONDS * 44100)
-    samples = [noise.randint(-9000, 9000) for _ in range(2 * frames)]
+    noise = numpy.random.default_rng(1234).integers(-9000, 9001, (int(TRACK_SECONDS * RATE), 2),
+                                                    dtype="<i2")
     with wave.open(wav, "wb") as out:
         out.setnchannels(2)
         out.setsampwidth(2)
-        out.setframerate(44100)
-        out.writeframes(struct.pack(f"<{len(samples)}h", *samples))
+        out.setframerate(RATE)
+        out.writeframes(noise.tobytes())
     ogg = os.path.join(directory, "kelvo.ogg")
     subprocess.run(["oggenc", "-Q", "-q", "3", "-o", ogg, wav], check=True, timeout=120)
     subprocess.run([os.path.join(LINUX_BIN, "viriz-pack"), "create", "data.dat", "-p", PASSWORD,
@@ -69,18 +131,24 @@ def make_data_set(directory):
                              check=True, timeout=120).stdout
     for name in ("noise.wav", "kelvo.ogg"):
         os.remove(os.path.join(directory, name))
-    return decoded
+    return frames_of(decoded)
+
+
+def frames_of(raw):
+    """Raw s16le stereo as an array of frames (whole frames only)."""
+    return numpy.frombuffer(raw, "<i2", len(raw) // 4 * 2).reshape(-1, 2)
 
 
 class PixelWatch:
-    """Reads the pixel at the centre of the screen until it turns bright, and
-    keeps when that happened: halfway between the last dark read and the
-    first bright one."""
+    """Reads the pixel at the centre of the screen until the block ends and
+    keeps each change between dark and bright as (time, bright, spread):
+    halfway between the last read before it and the first read after it,
+    give or take half the time between those reads."""
 
     def __init__(self, display_name):
         self.display_name = display_name
-        self.bright_at = None
-        self.reads = 0
+        self.changes = []
+        self.last_read = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
 
@@ -91,6 +159,28 @@ class PixelWatch:
     def __exit__(self, *exc):
         self._stop.set()
         self._thread.join(10)
+
+    def logo_ended(self):
+        """When the screen turned dark after the logo (a bright stretch
+        longer than 30 s), or None."""
+        changes = self.changes[:]
+        return next((until for (at, bright, _), (until, _, _) in zip(changes, changes[1:])
+                     if bright and until - at > 30), None)
+
+    def dark_for(self, seconds, after):
+        """True once the screen has been dark for `seconds` since a change
+        later than `after`."""
+        last = self.changes[-1:]
+        return bool(last) and not last[0][1] and last[0][0] > after and \
+            self.last_read - last[0][0] >= seconds
+
+    def long_darks_since(self, after):
+        """How many times the screen has turned dark for longer than
+        LONG_DARK since `after`."""
+        changes = self.changes[:]
+        untils = [at for at, _, _ in changes[1:]] + [self.last_read]
+        return len([at for (at, bright, _), until in zip(changes, untils)
+                    if not bright and at > after and until - at > LONG_DARK])
 
     def _run(self):
         xlib = ctypes.CDLL("libX11.so.6")
@@ -108,31 +198,79 @@ class PixelWatch:
         display = xlib.XOpenDisplay(self.display_name.encode())
         root = xlib.XDefaultRootWindow(display)
         z_pixmap, all_planes = 2, 0xFFFFFFFF
-        last_dark = None
+        was_bright = None
         try:
             while not self._stop.is_set():
                 image = xlib.XGetImage(display, root, 320, 240, 1, 1, all_planes, z_pixmap)
                 now = time.monotonic()
                 pixel = xlib.XGetPixel(image, 0, 0)
                 xlib.XDestroyImage(image)
-                self.reads += 1
-                bright = min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 128
-                if not bright:
-                    last_dark = now
-                elif last_dark is not None:
-                    self.bright_at = (last_dark + now) / 2
-                    return
-                time.sleep(0.0005)
+                # A quarter of white: a flash (its brightness the square of
+                # its quarter beat's fraction) is bright in the second half
+                # of its quarter beat, so that frames up to 37 ms apart
+                # still show its end.
+                bright = min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 64
+                if was_bright is not None and bright != was_bright:
+                    self.changes.append(((self.last_read + now) / 2, bright,
+                                         (now - self.last_read) / 2))
+                was_bright = bright
+                self.last_read = now
+                time.sleep(0.001)
         finally:
             xlib.XCloseDisplay(display)
+
+
+def picture_times(changes, watched_until, stopped_at):
+    """When the frame of each event showed, from a PixelWatch's changes:
+    {show second: (monotonic time, spread)}.
+
+    The logo is the first bright stretch longer than 30 s. After it, a dark
+    stretch longer than LONG_DARK separates two credits periods, and a
+    period's flashes end between two such stretches: the late one is the
+    period before the dark stretch in which the program was stopped (the
+    freeze comes 0.2 s into the dark beats 164-166), the one after the
+    freeze is the third period after that, whatever time the show took to
+    get there. A period's flashes end a quarter beat apart, its first and
+    its last seven quarter beats apart: a period where one of those two did
+    not show (no frame in the bright half of its quarter beat) cannot be
+    placed and is left out. A flash between them that did not show is left
+    out alone."""
+    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
+    logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
+                 if bright and until - at > 30), None)
+    if logo is None:
+        raise AssertionError("the logo never showed for its 38.4 s, then went")
+    times = {EARLY: stamp(changes[logo]), LOGO_END: stamp(changes[logo + 1])}
+    ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
+    long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > LONG_DARK]
+    periods = [[changes[n] for n in ends if first < n <= last]
+               for first, last in zip(long_darks, long_darks[1:])]
+    late = len([n for n in long_darks[1:] if changes[n][0] < stopped_at]) - 1
+    for flashes, period in ((LATE_FLASHES, late), (AFTER_FREEZE_FLASHES, late + 3)):
+        if period < 0 or period >= len(periods):
+            continue
+        seen = periods[period]
+        if abs(seen[-1][0] - seen[0][0] - (flashes[0] - flashes[-1])) > QUARTER_BEAT / 3:
+            continue
+        for second in flashes:
+            expected = seen[-1][0] - (flashes[0] - second)
+            match = [change for change in seen if abs(change[0] - expected) < QUARTER_BEAT / 3]
+            if match:
+                times[second] = stamp(match[0])
+    return times
+
+
+def stamp(change):
+    """A change's time and spread."""
+    return change[0], change[2]
 
 
 class TimedRecorder:
     """parec on the null sink's monitor at a given latency, with every read
     stamped by the monotonic clock."""
 
-    def __init__(self, pulse, latency_ms):
-        self.pulse = pulse
+    def __init__(self, sound, latency_ms):
+        self.sound = sound
         self.latency_ms = latency_ms
         self.data = bytearray()
         self.reads = []  # (arrival time, bytes received by then)
@@ -140,9 +278,9 @@ class TimedRecorder:
         self._thread = None
 
     def __enter__(self):
-        env = dict(os.environ, **self.pulse.env)
+        env = dict(os.environ, **self.sound.env)
         self.process = subprocess.Popen(
-            ["parec", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+            ["parec", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=2",
              f"--latency-msec={self.latency_ms}", "-d", "null.monitor"],
             env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self._thread = threading.Thread(target=self._read, daemon=True)
@@ -167,71 +305,241 @@ class TimedRecorder:
     def streaming(self):
         return len(self.data) >= BYTES_PER_SECOND // 10
 
-    def start_time(self):
+    def recorded_until(self):
+        """When the last read arrived (0 before the first)."""
+        return self.reads[-1][0] if self.reads else 0.0
+
+    def start_time(self, around=None):
         """When the first recorded byte was rendered: the lower envelope of
-        arrival minus the time the bytes received by then take to play."""
-        return min(at - count / BYTES_PER_SECOND for at, count in self.reads)
+        arrival minus the time the bytes received by then take to play, over
+        the reads within ENVELOPE seconds of the recording's byte `around`
+        (or over all reads). Reckoned near the moment it times, it holds even
+        where the recording lost sound before (a reader that fell behind on
+        a busy machine)."""
+        reads = self.reads if around is None else [
+            (at, count) for at, count in self.reads
+            if abs(count - around) < ENVELOPE * BYTES_PER_SECOND]
+        return min(at - count / BYTES_PER_SECOND for at, count in reads)
 
-    def time_of(self, reference, position):
-        """Monotonic time at which the track's byte `position` was rendered,
-        or None when the recording does not hold it."""
-        at = locate(bytes(self.data), reference, position)
-        return None if at is None else self.start_time() + at / BYTES_PER_SECOND
+    def heard_at(self, recording, reference, second, near):
+        """Monotonic time at which the track's `second` was rendered, looked
+        for in `recording` (this recorder's frames) about the time `near`;
+        None when the recording does not hold it."""
+        guess = (near - self.start_time()) * RATE
+        at = find_in_recording(recording, reference, second * RATE, guess)
+        return None if at is None else self.start_time(at * 4) + at / RATE
 
 
-def measure(platform, workdir, extra_env=None):
-    """Runs one build on the measurement data set in workdir (made by
-    make_data_set) until the logo has shown and been heard. Returns the
-    offsets in milliseconds, one per recorder: positive, picture ahead."""
+PROBE = RATE // 50  # 20 ms of the track around the moment looked for
+SEARCH = int(1.5 * RATE)  # how far from the guess to look first
+
+
+def find_in_recording(recording, reference, frame, guess):
+    """The position, in frames of `recording` and to a fraction of one, of
+    the track's (fractional) `frame`; the track around it is looked for
+    within SEARCH frames of `guess` first, then everywhere. None when it is
+    nowhere clearly."""
+    first = int(round(frame)) - PROBE // 2
+    probe = reference[first:first + PROBE].astype(numpy.float64)
+    if first < 0 or len(probe) < PROBE:
+        raise ValueError(f"frame {frame} is not inside the track")
+    for low, high in ((guess - SEARCH, guess + SEARCH), (0, len(recording))):
+        low = max(0, int(low))
+        start = best_match(recording[low:max(low, int(high)) + PROBE], probe)
+        if start is not None:
+            return low + start + (frame - first)
+    return None
+
+
+def best_match(stretch, probe):
+    """Where `probe` (frames) lies in `stretch` (frames): the start, to a
+    fraction of a frame, with the highest normalised correlation, or None
+    when that is below 0.5 (pure noise against anything else stays near 0;
+    a resampled copy stays near 1)."""
+    if len(stretch) < len(probe):
+        return None
+    stretch = stretch.astype(numpy.float64)
+    size = 1 << (len(stretch) + len(probe)).bit_length()
+    spectrum = numpy.fft.rfft(stretch, size, axis=0) * numpy.conj(
+        numpy.fft.rfft(probe, size, axis=0))
+    correlation = numpy.fft.irfft(spectrum.sum(axis=1), size)[:len(stretch) - len(probe) + 1]
+    energy = numpy.concatenate(([0.0], numpy.cumsum((stretch ** 2).sum(axis=1))))
+    window = energy[len(probe):] - energy[:-len(probe)]
+    score = correlation / numpy.sqrt(numpy.maximum(window, 1.0) * (probe ** 2).sum())
+    best = int(numpy.argmax(score))
+    if score[best] < 0.5:
+        return None
+    if 0 < best < len(correlation) - 1:
+        # The peak between samples: the vertex of the parabola through three.
+        left, centre, right = correlation[best - 1:best + 2]
+        bend = left - 2 * centre + right
+        if bend < 0:
+            return best + 0.5 * (left - right) / bend
+    return best
+
+
+def freeze(pid):
+    """Stops process pid for FREEZE_SECONDS (the sleep is the freeze itself,
+    not a wait for something); returns when it was stopped."""
+    os.kill(pid, signal.SIGSTOP)
+    stopped = time.monotonic()
+    try:
+        time.sleep(FREEZE_SECONDS)
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    return stopped
+
+
+def measure(case, workdir, extra_env=None):
+    """Runs one case (a key of CASES) once on the measurement data set made in
+    workdir, until the last event has shown and been heard. Returns
+    {group: Figure} for each of GROUPS."""
+    platform, server, prefix = CASES[case]
     reference = make_data_set(workdir)
-    position = int(EVENT_SECONDS * 44100) * 4
     with headless.Xvfb("640x480x24") as xvfb, \
-            headless.PulseAudio(os.path.join(workdir, "pulse")) as pulse:
-        wine = headless.WinePrefix() if platform == "windows" else None
-        with (wine or contextlib.nullcontext()), TimedRecorder(pulse, 5) as fast, \
-                TimedRecorder(pulse, 40) as slow:
+            SERVERS[server](os.path.join(workdir, "sound")) as sound:
+        wine = None
+        if platform == "windows":
+            wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
+                if prefix == "new" else headless.WinePrefix()
+        with (wine or contextlib.nullcontext()), TimedRecorder(sound, 5) as fast, \
+                TimedRecorder(sound, 40) as slow:
             headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
                               "the recorders to deliver sound")
-            env = dict(pulse.env, **(extra_env or {}))
+            env = dict(sound.env, **(extra_env or {}))
             demo = Demo(platform, xvfb, workdir=workdir, extra_env=env, wine=wine)
             demo.start()
             try:
-                window = demo.window()
+                # In a new prefix Wine makes the prefix before the program starts.
+                window = demo.window(timeout=240)
                 with PixelWatch(xvfb.display) as watch:
-                    headless.wait_for(lambda: watch.bright_at or demo.ended(), 120, 0.05,
-                                      "the logo")
-                if watch.bright_at is None:
-                    raise AssertionError("the demo ended before the logo showed")
-                # Half a second more of sound, so that the recorders hold 9.6 s.
-                headless.wait_for(
-                    lambda: all(r.time_of(reference, position + BYTES_PER_SECOND // 2)
-                                for r in (fast, slow)), 60, 0.25, "the sound of the logo")
+                    logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(),
+                                                 240, 0.05, "the logo to show and go")
+                    if demo.ended():
+                        raise AssertionError("the demo ended before the logo went")
+                    pid = demo.program_process()
+                    # 0.2 s into the dark beats that follow the credits'
+                    # first flashes (beats 164-166): 49.4 s.
+                    headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
+                                      "the dark beats after the first flashes")
+                    stopped = freeze(pid)
+                    # The third credits period after the freeze, then a second
+                    # more of sound in both recorders.
+                    headless.wait_for(
+                        lambda: demo.ended() or watch.long_darks_since(stopped) >= 3, 120, 0.1,
+                        "three credits periods after the freeze")
+                    until = time.monotonic() + 1.0
+                    headless.wait_for(
+                        lambda: demo.ended() or min(fast.recorded_until(),
+                                                    slow.recorded_until()) > until,
+                        60, 0.1, "a second more of sound")
+                    if demo.ended():
+                        raise AssertionError("the demo ended before the last event")
                 demo.press_escape(window)
                 demo.finish()
             finally:
                 demo.stop()
-    return [round(1000 * (r.time_of(reference, position) - watch.bright_at), 1)
-            for r in (fast, slow)]
+    shown = picture_times(watch.changes, watch.last_read, stopped)
+    return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
+
+
+class Figure(collections.namedtuple("Figure", "fast slow seen events")):
+    """A group's offsets in milliseconds by the fast and the slow recorder:
+    the medians over those of its `events` events that the screen showed
+    (`seen`); None when it showed none. Too few seen, and the frames came
+    more than 37 ms apart or the show stood still: the figure is then one
+    frame's."""
+
+    def enough(self):
+        return 2 * self.seen >= self.events
+
+    def __str__(self):
+        if not self.seen:
+            return f"none of {self.events} seen"
+        shown = "" if self.seen == self.events else f" ({self.seen} of {self.events} seen)"
+        return f"{self.fast:+.1f}/{self.slow:+.1f}{shown}"
+
+
+def figure(group, shown, reference, *recorders):
+    """A group's Figure from the times its events were shown."""
+    seconds = [second for second in GROUPS[group]
+               if second in shown and shown[second][1] <= MAX_SPREAD]
+    offsets = []
+    for recorder in recorders:
+        recording = frames_of(bytes(recorder.data))
+        each = []
+        for second in seconds:
+            at = shown[second][0]
+            heard = recorder.heard_at(recording, reference, second, at)
+            if heard is None:
+                raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
+            each.append(1000 * (heard - at))
+        offsets.append(round(statistics.median(each), 1) if each else None)
+    return Figure(*offsets, len(seconds), len(GROUPS[group]))
+
+
+def describe(result):
+    """One line of figures: each group by both recorders, and the drift from
+    early to late."""
+    parts = [f"{group} {value}" for group, value in result.items()]
+    early, late = result["early"], result["late"]
+    if early.seen and late.seen:
+        parts.append(f"drift {late.fast - early.fast:+.1f}/{late.slow - early.slow:+.1f}")
+    return ", ".join(parts) + " ms"
 
 
 def main():
     import argparse
-    import statistics
-    parser = argparse.ArgumentParser(description="Prints how far the picture is ahead of the "
-                                     "sound (ms, positive: picture first), per run and build.")
+    groups = {"linux": [c for c in CASES if c.startswith("linux")],
+              "windows": [c for c in CASES if c.startswith("windows")]}
+    parser = argparse.ArgumentParser(
+        description="Prints how far the picture is ahead of the sound (ms, positive: picture "
+        "first) early in the show, late in it and after a 300 ms freeze, by the 5 ms and the "
+        "40 ms recorder, per run and case, and each case's medians.")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("platforms", nargs="*", default=["linux", "windows"])
+    parser.add_argument("cases", nargs="*", metavar="CASE",
+                        help=f"any of {', '.join(CASES)}, or linux or windows for each of "
+                        "theirs (default: every case)")
     args = parser.parse_args()
-    for platform in args.platforms:
-        medians = []
+    for name in args.cases:
+        if name not in CASES and name not in groups:
+            parser.error(f"unknown case '{name}'")
+    cases = [c for name in args.cases or CASES for c in groups.get(name, [name])]
+    for case in cases:
+        results = []
         for run in range(args.runs):
-            with headless.temp_dir("viriz-sync-") as workdir:
-                offsets = measure(platform, workdir)
-            medians.append(statistics.mean(offsets))
-            print(f"{platform} run {run + 1}: {offsets[0]:+.1f} ms (5 ms recorder), "
-                  f"{offsets[1]:+.1f} ms (40 ms recorder)", flush=True)
-        print(f"{platform}: median {statistics.median(medians):+.1f} ms over {args.runs} runs",
-              flush=True)
+            try:
+                with headless.temp_dir("viriz-sync-") as workdir:
+                    results.append(measure(case, workdir))
+                print(f"{case} run {run + 1}: {describe(results[-1])}", flush=True)
+            except Exception as error:  # the other runs still tell something
+                print(f"{case} run {run + 1}: failed: {type(error).__name__}: {error}",
+                      flush=True)
+        if results:
+            print(f"{case}: {summary(results)}", flush=True)
+
+
+def summary(results):
+    """The medians over runs of each group (each run's figure: the mean of
+    its two recorders, from runs that saw at least half the group's events)
+    and of the drift, and the largest offset of any of those."""
+    def mean(value):
+        return (value.fast + value.slow) / 2
+
+    def median(values):
+        values = list(values)
+        if not values:
+            return "none"
+        runs = "" if len(values) == len(results) else f" ({len(values)} of {len(results)} runs)"
+        return f"{statistics.median(values):+.1f}{runs}"
+    parts = [f"{group} {median(mean(r[group]) for r in results if r[group].enough())}"
+             for group in GROUPS]
+    drift = median(mean(r["late"]) - mean(r["early"]) for r in results
+                   if r["late"].enough() and r["early"].enough())
+    worst = max((abs(x) for r in results for value in r.values() if value.enough()
+                 for x in (value.fast, value.slow)), default=0.0)
+    return (f"median of {len(results)} runs: {', '.join(parts)}, drift {drift} ms; "
+            f"largest |offset| {worst:.1f} ms")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
-"""Helpers for headless tests: a private X server, a private PulseAudio with a
-null sink, a Wine prefix, and the few X and audio chores the tests share.
+"""Helpers for headless tests: a private X server, a private PulseAudio or
+PipeWire with a null sink, a Wine prefix, and the few X and audio chores the
+tests share.
 
 Every helper is a context manager that starts its own processes (on a free
 display number, in private directories) and stops exactly those processes, by
@@ -289,35 +290,160 @@ class PulseAudio:
     def __exit__(self, *exc):
         _stop(self.process)
 
-    @contextlib.contextmanager
     def record(self, path, timeout=60):
-        """Records the null sink's monitor as raw s16le stereo 44.1 kHz into
-        path for the duration of the block. The block begins once the recorder
-        delivers sound: an idle sink takes about two seconds to settle at the
-        recorder's short latency, and what plays before then is lost."""
+        return record_monitor(self.env, path, timeout)
+
+
+@contextlib.contextmanager
+def record_monitor(server_env, path, timeout=60):
+    """Records the null sink's monitor as raw s16le stereo 44.1 kHz into path
+    for the duration of the block. The block begins once the recorder
+    delivers sound: an idle sink takes about two seconds to settle at the
+    recorder's short latency, and what plays before then is lost."""
+    env = dict(os.environ, **server_env)
+    with open(path, "wb") as out:
+        recorder = subprocess.Popen(
+            ["parec", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+             "--latency-msec=20", "-d", "null.monitor"],
+            env=env, stdout=out, stderr=subprocess.DEVNULL)
+        try:
+            def streaming():
+                if recorder.poll() is not None:
+                    raise RuntimeError("parec exited")
+                return os.path.getsize(path) >= BYTES_PER_SECOND // 10
+            wait_for(streaming, timeout, 0.02, "the recorder to deliver sound")
+            yield recorder
+        finally:
+            _stop(recorder)
+
+
+# PipeWire's PulseAudio-protocol server: the modules that a PipeWire client
+# and the protocol need, listening on $XDG_RUNTIME_DIR/pulse/native.
+PULSE_SERVER_CONFIG = """
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse }
+]
+pulse.properties = {
+    server.address = [ "unix:native" ]
+}
+"""
+
+
+class PipeWire:
+    """A private PipeWire as current desktops run it: the graph (pipewire), its
+    session manager (wireplumber) and its PulseAudio-protocol server, on a
+    private D-Bus session, in directories under workdir, with a null sink
+    named "null" as the default sink. The same env and record() as
+    PulseAudio, so that PulseAudio clients (SDL, Wine, parec) use it
+    unchanged. The graph runs at 48 kHz: 44.1 kHz streams are resampled on
+    their way in and out, and its period follows the shortest latency a
+    client asks for.
+
+    The PulseAudio-protocol server is pipewire with PULSE_SERVER_CONFIG, what
+    Debian's pipewire-pulse runs, without that package: its user services
+    would take the desktop's sound socket from a PulseAudio beside it."""
+
+    def __init__(self, workdir):
+        self.workdir = os.path.abspath(workdir)
+        self.processes = []
+
+    @property
+    def env(self):
+        runtime = os.path.join(self.workdir, "xdg")
+        return {"HOME": os.path.join(self.workdir, "home"),
+                "XDG_RUNTIME_DIR": runtime,
+                "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(runtime, "bus"),
+                "PULSE_SERVER": "unix:" + os.path.join(runtime, "pulse", "native")}
+
+    def _start(self, args, env):
+        process = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def _wait_for_file(self, path, process, what):
+        def there():
+            if process.poll() is not None:
+                raise RuntimeError(f"{what} exited")
+            return os.path.exists(path)
+        wait_for(there, 30, 0.05, what)
+
+    def _pactl(self, env, *args):
+        return subprocess.run(["pactl", *args], env=env, capture_output=True, text=True,
+                              timeout=30)
+
+    def __enter__(self):
         env = dict(os.environ, **self.env)
-        with open(path, "wb") as out:
-            recorder = subprocess.Popen(
-                ["parec", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                 "--latency-msec=20", "-d", "null.monitor"],
-                env=env, stdout=out, stderr=subprocess.DEVNULL)
-            try:
-                def streaming():
-                    if recorder.poll() is not None:
-                        raise RuntimeError("parec exited")
-                    return os.path.getsize(path) >= BYTES_PER_SECOND // 10
-                wait_for(streaming, timeout, 0.02, "the recorder to deliver sound")
-                yield recorder
-            finally:
-                _stop(recorder)
+        runtime = env["XDG_RUNTIME_DIR"]
+        os.makedirs(env["HOME"], exist_ok=True)
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        os.chmod(runtime, 0o700)
+        # The session manager leaves the machine's sound cards, cameras and
+        # Bluetooth alone: they may belong to the desktop's own server.
+        for part, monitors in (("main", ("alsa", "v4l2", "libcamera")), ("bluetooth", ("bluez",))):
+            folder = os.path.join(env["HOME"], ".config", "wireplumber", part + ".lua.d")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "51-no-devices.lua"), "w") as config:
+                config.writelines(f"{monitor}_monitor.enabled = false\n" for monitor in monitors)
+        try:
+            # WirePlumber does not start without a D-Bus session.
+            bus = self._start(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                               "--address=" + env["DBUS_SESSION_BUS_ADDRESS"]], env)
+            self._wait_for_file(os.path.join(runtime, "bus"), bus, "dbus-daemon")
+            graph = self._start(["pipewire"], env)
+            self._wait_for_file(os.path.join(runtime, "pipewire-0"), graph, "pipewire")
+            self._start(["wireplumber"], env)
+            config = os.path.join(self.workdir, "pipewire-pulse.conf")
+            with open(config, "w") as out:
+                out.write(PULSE_SERVER_CONFIG)
+            pulse = self._start(["pipewire", "-c", config], env)
+            self._wait_for_file(os.path.join(runtime, "pulse", "native"), pulse,
+                                "the PulseAudio-protocol server")
+            wait_for(lambda: self._pactl(env, "info").returncode == 0, 30, 0.1,
+                     "the PulseAudio-protocol server to answer")
+            self._pactl(env, "load-module", "module-null-sink", "sink_name=null")
+
+            # The session manager keeps the default sink; it may not be
+            # listening yet, so the choice is made again until it holds.
+            def null_is_default():
+                self._pactl(env, "set-default-sink", "null")
+                return self._pactl(env, "get-default-sink").stdout.strip() == "null"
+            wait_for(null_is_default, 30, 0.1, "the null sink to become the default")
+        except Exception:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        for process in reversed(self.processes):
+            _stop(process)
+        self.processes = []
+
+    def record(self, path, timeout=60):
+        return record_monitor(self.env, path, timeout)
 
 
 class WinePrefix:
-    """A Wine prefix under build/ (made once and reused: making one takes
-    about 12 s) with its own wineserver, started here and stopped by its id."""
+    """A Wine prefix with its own wineserver, stopped when the block ends.
 
-    def __init__(self, path=None):
+    By default the prefix under build/, made once by wineboot and reused
+    (making one takes about 12 s), with a server started here. With
+    new=True, path is a folder that does not exist yet, and nothing is made
+    beforehand: the program's own start makes the prefix and its server, as
+    on a viewer's first run."""
+
+    def __init__(self, path=None, new=False):
         self.path = os.path.abspath(path or os.path.join(REPO, "build", "wine-prefix"))
+        self.new = new
         self.server = None
         self.session = None
 
@@ -339,6 +465,10 @@ class WinePrefix:
             open(stamp, "w").close()
 
     def __enter__(self):
+        if self.new:
+            if os.path.exists(self.path):
+                raise FileExistsError(f"{self.path}: a new prefix's folder must not exist yet")
+            return self
         env = dict(os.environ, **self.env)
         env.pop("DISPLAY", None)
         self._ensure_prefix(env)
@@ -353,13 +483,38 @@ class WinePrefix:
 
     def __exit__(self, *exc):
         # The prefix's own server ends its client processes (services,
-        # devices, explorer) with -k; they would outlive a plain SIGTERM.
+        # devices, explorer) with -k; they would outlive a plain SIGTERM. In a
+        # new prefix the server is the program's; -w waits until it has gone.
         env = dict(os.environ, **self.env)
-        subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
+        if os.path.isdir(self.path):
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True, timeout=60)
+            if self.new:
+                subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
         _stop(self.server)
         if self.session:
             self.session.close()  # releases the lock
             self.session = None
+
+    def process_of(self, program):
+        """Id of the process that runs the Windows program named `program`
+        (e.g. "viriz.exe") in this prefix, or None. Wine gives such a process
+        the program's Windows path as its command line, and the environment
+        it was started with names the prefix."""
+        prefix = b"WINEPREFIX=" + os.fsencode(self.path)
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    command = f.read().split(b"\0")[0].decode(errors="replace")
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    environment = f.read().split(b"\0")
+            except OSError:
+                continue
+            name = command.replace("\\", "/").rsplit("/", 1)[-1]
+            if name.lower() == program.lower() and prefix in environment:
+                return int(entry)
+        return None
 
 
 def temp_dir(prefix="viriz-test-"):

@@ -1,0 +1,153 @@
+"""The sync measurement's two readings, on made-up input: where a moment of
+the track lies in a recording (also one resampled as PipeWire does it, or
+with a gap in it), and which screen changes are the events."""
+
+import subprocess
+import unittest
+
+import numpy
+
+import sync
+
+RATE = sync.RATE
+
+
+def noise(seconds, seed):
+    return numpy.random.default_rng(seed).integers(-9000, 9001, (int(seconds * RATE), 2),
+                                                   dtype="<i2")
+
+
+def resampled(frames, *rates):
+    """frames played through sox's resampler from 44.1 kHz to each of rates."""
+    raw, rate = frames.tobytes(), RATE
+    for to in rates:
+        raw = subprocess.run(["sox", "-t", "raw", "-r", str(rate), "-e", "signed", "-b", "16",
+                              "-c", "2", "-", "-t", "raw", "-r", str(to), "-e", "signed", "-b",
+                              "16", "-c", "2", "-"], input=raw, capture_output=True, check=True,
+                             timeout=60).stdout
+        rate = to
+    return sync.frames_of(raw)
+
+
+class FindInRecordingTest(unittest.TestCase):
+    def setUp(self):
+        self.track = noise(4, 1)
+        # The recording begins with 0.5 s of silence and some other sound.
+        self.lead_in = int(0.5 * RATE) + 123
+        self.before = numpy.concatenate((numpy.zeros((self.lead_in - 2000, 2), "<i2"),
+                                         noise(2000 / RATE, 2)))
+
+    def where(self, recording, second, guess=None):
+        frame = second * RATE
+        return sync.find_in_recording(recording, self.track, frame,
+                                      frame + self.lead_in if guess is None else guess)
+
+    def test_an_exact_copy_gives_the_position_exactly(self):
+        recording = numpy.concatenate((self.before, self.track))
+        for second in (0.5, 1.2345, 3.0):
+            self.assertAlmostEqual(self.where(recording, second), second * RATE + self.lead_in,
+                                   delta=0.01)
+
+    def test_a_resampled_copy_gives_it_within_a_tenth_of_a_millisecond(self):
+        # 44.1 kHz to the graph's 48 kHz and back, as the sound goes from the
+        # program through PipeWire to a recorder.
+        recording = resampled(numpy.concatenate((self.before, self.track)), 48000, RATE)
+        for second in (0.5, 1.2345, 3.0):
+            self.assertAlmostEqual(self.where(recording, second), second * RATE + self.lead_in,
+                                   delta=RATE / 10000)
+
+    def test_a_far_guess_still_finds_it_and_other_sound_is_not_taken_for_it(self):
+        recording = numpy.concatenate((self.before, self.track))
+        self.assertAlmostEqual(self.where(recording, 3.0, guess=0), 3.0 * RATE + self.lead_in,
+                               delta=0.01)
+        self.assertIsNone(self.where(numpy.concatenate((self.before, noise(4, 3))), 2.0))
+
+    def test_a_gap_of_one_period_moves_what_comes_after_it(self):
+        # A sound server that runs dry plays 256 frames of silence and goes
+        # on where it was: what follows is heard that much later.
+        gap = 256
+        cut = self.lead_in + RATE
+        recording = numpy.concatenate((self.before, self.track))
+        recording = numpy.concatenate((recording[:cut], numpy.zeros((gap, 2), "<i2"),
+                                       recording[cut:]))
+        self.assertAlmostEqual(self.where(recording, 0.9), 0.9 * RATE + self.lead_in, delta=0.01)
+        self.assertAlmostEqual(self.where(recording, 1.1), 1.1 * RATE + self.lead_in + gap,
+                               delta=0.01)
+
+
+class PictureTimesTest(unittest.TestCase):
+    """The screen as the pixel watch sees it: each show second is shown at
+    `start` + second + `late`, later by `stalled` from `stall_at` on (the
+    sound, and with it the show, stood still), and by `freeze_lost` after
+    the freeze when the show loses that time. The freeze comes, as in a
+    measurement, 0.2 s into the dark beats after the first flashes."""
+
+    start, late, freeze_lost = 100.0, 0.004, sync.FREEZE_SECONDS
+    stall_at, stalled = 20.0, 0.0
+    freeze_at = 49.4
+
+    def shown(self, second):
+        return (self.start + second + self.late + (self.stalled if second > self.stall_at else 0) +
+                (self.freeze_lost if second > self.freeze_at else 0.0))
+
+    def changes(self, missing=()):
+        """The changes between dark and bright from the logo to 54 s. A
+        flash turns bright half way through its quarter beat (where the ramp
+        passes a quarter of white) and ends at the quarter beat; a flash end
+        in `missing` had no bright frame."""
+        changes = [(self.start + 2.0, True, 0.0), (self.start + 2.5, False, 0.0),  # a dialog
+                   (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.0)]
+        for period in range(5):
+            first = sync.LOGO_END + 0.6 + period * 1.2
+            for quarter in range(8):
+                end = round(first + (quarter + 1) * sync.QUARTER_BEAT, 3)
+                if end not in missing:
+                    changes += [(self.shown(end - 0.037), True, 0.0),
+                                (self.shown(end), False, 0.001)]
+        return changes
+
+    def read(self, changes):
+        return sync.picture_times(changes, self.start + 70, self.shown(self.freeze_at))
+
+    def assert_shown(self, times, seconds):
+        for second in seconds:
+            self.assertAlmostEqual(times[second][0], self.shown(second), delta=1e-9, msg=second)
+
+    def test_every_event_is_found_at_its_time(self):
+        times = self.read(self.changes())
+        events = [second for group in sync.GROUPS.values() for second in group]
+        self.assertEqual(sorted(times), sorted(events))
+        self.assert_shown(times, events)
+        self.assertEqual(times[sync.EARLY][1], 0.0)
+        self.assertEqual(times[49.2][1], 0.001)
+
+    def test_a_flash_without_a_bright_frame_is_left_out_and_the_rest_stay(self):
+        missing = (48.9, 52.5)
+        times = self.read(self.changes(missing))
+        for second in missing:
+            self.assertNotIn(second, times)
+        self.assert_shown(times, (49.2, 52.8, 52.725))
+        self.assertEqual(len(times), sum(map(len, sync.GROUPS.values())) - len(missing))
+
+    def test_a_period_whose_first_or_last_flash_did_not_show_is_left_out(self):
+        # Either would move the whole period by a quarter beat.
+        times = self.read(self.changes(missing=(49.2, 52.275)))
+        self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
+
+    def test_a_show_that_keeps_its_time_through_the_freeze_is_read_as_well(self):
+        self.freeze_lost = 0.0
+        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+
+    def test_a_show_that_stood_still_is_read_as_well(self):
+        self.stalled = 5.0
+        self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.275, 52.8))
+        self.stall_at = 50.5  # after the freeze, between two periods
+        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+
+    def test_without_the_logo_nothing_is_read(self):
+        with self.assertRaises(AssertionError):
+            self.read(self.changes()[:3])
+
+
+if __name__ == "__main__":
+    unittest.main()
