@@ -45,9 +45,12 @@ constexpr int kChunkFrames = 4096;
 constexpr double kStartCorrection = 0.1;
 constexpr double kResyncMs = 50.0;
 // A cursor behind its estimate (after a correction forwards) catches up at
-// most this much faster than the nominal rate: 10 ms of difference take
-// 100 ms, so the clock never jumps.
-constexpr double kCatchUp = 0.1;
+// most this much faster than the nominal rate, so that the clock never jumps:
+// 10 ms of difference take 20 ms. The large corrections come from chunks that
+// the browser dropped while the page's thread was held up (callbacks that
+// pile up a few ms apart overwrite each other's output): a whole chunk is
+// caught up in about 190 ms.
+constexpr double kCatchUp = 0.5;
 
 constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
 constexpr double kChunkMs = kChunkFrames * kBytesPerFrame / kBytesPerMs;
