@@ -87,7 +87,8 @@ LATE_FLASHES = flash_ends(49.2)  # beats 162-164
 AFTER_FREEZE_FLASHES = flash_ends(52.8)  # beats 174-176
 GROUPS = {"early": [EARLY], "late": [LOGO_END] + LATE_FLASHES,
           "after freeze": AFTER_FREEZE_FLASHES}
-TRACK_SECONDS = 55.0  # the last event, a second of sound after it, and some room
+SOUND_END = 54.0  # the next credits period: the sound heard up to here is enough
+TRACK_SECONDS = 56.0
 
 # platform, sound server, Wine prefix: a new one, made by the program's
 # start as on a viewer's first run, or the warm one under build/.
@@ -174,14 +175,6 @@ class PixelWatch:
         return bool(last) and not last[0][1] and last[0][0] > after and \
             self.last_read - last[0][0] >= seconds
 
-    def long_darks_since(self, after):
-        """How many times the screen has turned dark for longer than
-        LONG_DARK since `after`."""
-        changes = self.changes[:]
-        untils = [at for at, _, _ in changes[1:]] + [self.last_read]
-        return len([at for (at, bright, _), until in zip(changes, untils)
-                    if not bright and at > after and until - at > LONG_DARK])
-
     def _run(self):
         xlib = ctypes.CDLL("libX11.so.6")
         xlib.XOpenDisplay.restype = ctypes.c_void_p
@@ -220,21 +213,21 @@ class PixelWatch:
             xlib.XCloseDisplay(display)
 
 
-def picture_times(changes, watched_until, stopped_at):
+def picture_times(changes, watched_until, heard):
     """When the frame of each event showed, from a PixelWatch's changes:
     {show second: (monotonic time, spread)}.
 
     The logo is the first bright stretch longer than 30 s. After it, a dark
     stretch longer than LONG_DARK separates two credits periods, and a
-    period's flashes end between two such stretches: the late one is the
-    period before the dark stretch in which the program was stopped (the
-    freeze comes 0.2 s into the dark beats 164-166), the one after the
-    freeze is the third period after that, whatever time the show took to
-    get there. A period's flashes end a quarter beat apart, its first and
-    its last seven quarter beats apart: a period where one of those two did
-    not show (no frame in the bright half of its quarter beat) cannot be
-    placed and is left out. A flash between them that did not show is left
-    out alone."""
+    period's flashes end between two such stretches. Which period it is,
+    the sound tells: `heard(time)` is the second of the track heard at a
+    monotonic time (None when unknown), and the show keeps far closer to
+    its sound than the 1.2 s from one period to the next, however long it
+    stood still before. A period's flashes end a quarter beat apart, its
+    first and its last seven quarter beats apart: a period where one of
+    those two did not show (no frame in the bright half of its quarter
+    beat), or that a stall split, cannot be placed and is left out. A flash
+    between them that did not show is left out alone."""
     stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
     logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
                  if bright and until - at > 30), None)
@@ -243,14 +236,13 @@ def picture_times(changes, watched_until, stopped_at):
     times = {EARLY: stamp(changes[logo]), LOGO_END: stamp(changes[logo + 1])}
     ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
     long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > LONG_DARK]
-    periods = [[changes[n] for n in ends if first < n <= last]
-               for first, last in zip(long_darks, long_darks[1:])]
-    late = len([n for n in long_darks[1:] if changes[n][0] < stopped_at]) - 1
-    for flashes, period in ((LATE_FLASHES, late), (AFTER_FREEZE_FLASHES, late + 3)):
-        if period < 0 or period >= len(periods):
-            continue
-        seen = periods[period]
-        if abs(seen[-1][0] - seen[0][0] - (flashes[0] - flashes[-1])) > QUARTER_BEAT / 3:
+    for first, last in zip(long_darks, long_darks[1:]):
+        seen = [changes[n] for n in ends if first < n <= last]
+        second = heard(seen[-1][0])
+        flashes = next((flashes for flashes in (LATE_FLASHES, AFTER_FREEZE_FLASHES)
+                        if second is not None and abs(second - flashes[0]) < 0.6), None)
+        if not flashes or abs(seen[-1][0] - seen[0][0] - (flashes[0] - flashes[-1])) > \
+                QUARTER_BEAT / 3:
             continue
         for second in flashes:
             expected = seen[-1][0] - (flashes[0] - second)
@@ -321,6 +313,27 @@ class TimedRecorder:
             if abs(count - around) < ENVELOPE * BYTES_PER_SECOND]
         return min(at - count / BYTES_PER_SECOND for at, count in reads)
 
+    def second_heard(self, recording, reference, at, earliest):
+        """Which second of the track, from `earliest` on, was rendered at
+        monotonic time `at`, to a frame; None when the recording does not
+        hold it."""
+        frame = (at - self.start_time()) * RATE
+        frame = int((at - self.start_time(frame * 4)) * RATE) - PROBE // 2
+        if frame < 0 or frame + PROBE > len(recording):
+            return None
+        low = int(earliest * RATE)
+        start = best_match(reference[low:], recording[frame:frame + PROBE].astype(numpy.float64))
+        return None if start is None else (low + start + PROBE // 2) / RATE
+
+    def heard_lately(self, reference):
+        """The second of the track rendered 0.2 s before the last read (the
+        recording holds it by then), or 0 when unknown; looked for from
+        LOGO_END on."""
+        if not self.reads:
+            return 0.0
+        return self.second_heard(frames_of(bytes(self.data)), reference,
+                                 self.recorded_until() - 0.2, LOGO_END) or 0.0
+
     def heard_at(self, recording, reference, second, near):
         """Monotonic time at which the track's `second` was rendered, looked
         for in `recording` (this recorder's frames) about the time `near`;
@@ -356,8 +369,9 @@ def best_match(stretch, probe):
     fraction of a frame, with the highest normalised correlation, or None
     when that is below 0.5 (pure noise against anything else stays near 0;
     a resampled copy stays near 1)."""
-    if len(stretch) < len(probe):
-        return None
+    power = (probe ** 2).sum()
+    if len(stretch) < len(probe) or not power:
+        return None  # silence matches anything
     stretch = stretch.astype(numpy.float64)
     size = 1 << (len(stretch) + len(probe)).bit_length()
     spectrum = numpy.fft.rfft(stretch, size, axis=0) * numpy.conj(
@@ -365,7 +379,7 @@ def best_match(stretch, probe):
     correlation = numpy.fft.irfft(spectrum.sum(axis=1), size)[:len(stretch) - len(probe) + 1]
     energy = numpy.concatenate(([0.0], numpy.cumsum((stretch ** 2).sum(axis=1))))
     window = energy[len(probe):] - energy[:-len(probe)]
-    score = correlation / numpy.sqrt(numpy.maximum(window, 1.0) * (probe ** 2).sum())
+    score = correlation / numpy.sqrt(numpy.maximum(window, 1.0) * power)
     best = int(numpy.argmax(score))
     if score[best] < 0.5:
         return None
@@ -380,14 +394,12 @@ def best_match(stretch, probe):
 
 def freeze(pid):
     """Stops process pid for FREEZE_SECONDS (the sleep is the freeze itself,
-    not a wait for something); returns when it was stopped."""
+    not a wait for something)."""
     os.kill(pid, signal.SIGSTOP)
-    stopped = time.monotonic()
     try:
         time.sleep(FREEZE_SECONDS)
     finally:
         os.kill(pid, signal.SIGCONT)
-    return stopped
 
 
 def measure(case, workdir, extra_env=None):
@@ -422,24 +434,22 @@ def measure(case, workdir, extra_env=None):
                     # first flashes (beats 164-166): 49.4 s.
                     headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
                                       "the dark beats after the first flashes")
-                    stopped = freeze(pid)
-                    # The third credits period after the freeze, then a second
-                    # more of sound in both recorders.
+                    freeze(pid)
+                    # Until the sound reaches the next credits period, 1.2 s
+                    # after the last event: the picture, which follows the
+                    # sound, has shown that event by then.
                     headless.wait_for(
-                        lambda: demo.ended() or watch.long_darks_since(stopped) >= 3, 120, 0.1,
-                        "three credits periods after the freeze")
-                    until = time.monotonic() + 1.0
-                    headless.wait_for(
-                        lambda: demo.ended() or min(fast.recorded_until(),
-                                                    slow.recorded_until()) > until,
-                        60, 0.1, "a second more of sound")
+                        lambda: demo.ended() or fast.heard_lately(reference) >= SOUND_END, 120,
+                        0.25, f"the sound of {SOUND_END} s")
                     if demo.ended():
                         raise AssertionError("the demo ended before the last event")
                 demo.press_escape(window)
                 demo.finish()
             finally:
                 demo.stop()
-    shown = picture_times(watch.changes, watch.last_read, stopped)
+    recording = frames_of(bytes(fast.data))
+    shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
+        recording, reference, at, LOGO_END))
     return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
 
 

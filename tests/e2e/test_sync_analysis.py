@@ -75,12 +75,57 @@ class FindInRecordingTest(unittest.TestCase):
                                delta=0.01)
 
 
+class RecorderTimingTest(unittest.TestCase):
+    """A recorder's reads turned into times: the recording holds 0.5 s of
+    silence, then the track; its reads came every 20 ms, on time, from
+    monotonic time 100."""
+
+    def setUp(self):
+        self.track = noise(6, 1)
+        self.lead_in = RATE // 2
+        self.recorder = sync.TimedRecorder(None, 20)
+
+    def record(self, recording, lost_at=None, lost=0):
+        """Reads every 20 ms of `recording`; from byte `lost_at` on, the
+        reads came `lost` frames late (the reader fell behind and the
+        server dropped what it could not hold)."""
+        self.recording = recording
+        step = sync.BYTES_PER_SECOND // 50
+        for count in range(step, len(recording) * 4 + 1, step):
+            late = lost / RATE if lost_at is not None and count > lost_at else 0.0
+            self.recorder.reads.append((100.0 + count / sync.BYTES_PER_SECOND + late, count))
+
+    def test_each_second_of_the_track_is_timed_and_found_again(self):
+        self.record(numpy.concatenate((numpy.zeros((self.lead_in, 2), "<i2"), self.track)))
+        for second in (1.0, 4.5):
+            at = 100.0 + 0.5 + second
+            self.assertAlmostEqual(
+                self.recorder.heard_at(self.recording, self.track, second, at + 0.3), at,
+                delta=1e-5)
+            self.assertAlmostEqual(
+                self.recorder.second_heard(self.recording, self.track, at, 0.0), second,
+                delta=1e-4)
+        self.assertIsNone(self.recorder.second_heard(self.recording, self.track, 100.2, 0.0))
+
+    def test_sound_lost_by_the_recorder_does_not_move_what_comes_after_it(self):
+        # 256 frames (a PipeWire period) lost at 2 s: what the recording
+        # holds after that was rendered 256 frames later than its bytes say.
+        lost, cut = 256, (self.lead_in + 2 * RATE) * 4
+        recording = numpy.concatenate((numpy.zeros((self.lead_in, 2), "<i2"), self.track))
+        recording = numpy.concatenate((recording[:cut // 4], recording[cut // 4 + lost:]))
+        self.record(recording, cut, lost)
+        self.assertAlmostEqual(self.recorder.heard_at(self.recording, self.track, 1.0, 101.5),
+                               101.5, delta=1e-5)
+        self.assertAlmostEqual(self.recorder.heard_at(self.recording, self.track, 4.5, 105.0),
+                               105.0, delta=1e-5)
+
+
 class PictureTimesTest(unittest.TestCase):
     """The screen as the pixel watch sees it: each show second is shown at
     `start` + second + `late`, later by `stalled` from `stall_at` on (the
     sound, and with it the show, stood still), and by `freeze_lost` after
-    the freeze when the show loses that time. The freeze comes, as in a
-    measurement, 0.2 s into the dark beats after the first flashes."""
+    the freeze when the show loses that time. The sound of a second is heard
+    at the time its frame shows."""
 
     start, late, freeze_lost = 100.0, 0.004, sync.FREEZE_SECONDS
     stall_at, stalled = 20.0, 0.0
@@ -90,24 +135,35 @@ class PictureTimesTest(unittest.TestCase):
         return (self.start + second + self.late + (self.stalled if second > self.stall_at else 0) +
                 (self.freeze_lost if second > self.freeze_at else 0.0))
 
-    def changes(self, missing=()):
+    def heard(self, at):
+        low, high = 0.0, 60.0
+        while high - low > 1e-6:
+            middle = (low + high) / 2
+            low, high = (middle, high) if self.shown(middle) < at else (low, middle)
+        return low
+
+    def changes(self, missing=(), dark=()):
         """The changes between dark and bright from the logo to 54 s. A
         flash turns bright half way through its quarter beat (where the ramp
         passes a quarter of white) and ends at the quarter beat; a flash end
-        in `missing` had no bright frame."""
+        in `missing` had no bright frame; after one in `dark`, no frame came
+        for half a second."""
         changes = [(self.start + 2.0, True, 0.0), (self.start + 2.5, False, 0.0),  # a dialog
                    (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.0)]
+        stall = 0.0
         for period in range(5):
             first = sync.LOGO_END + 0.6 + period * 1.2
             for quarter in range(8):
                 end = round(first + (quarter + 1) * sync.QUARTER_BEAT, 3)
                 if end not in missing:
-                    changes += [(self.shown(end - 0.037), True, 0.0),
-                                (self.shown(end), False, 0.001)]
+                    changes += [(self.shown(end - 0.037) + stall, True, 0.0),
+                                (self.shown(end) + stall, False, 0.001)]
+                if end in dark:
+                    stall += 0.5
         return changes
 
-    def read(self, changes):
-        return sync.picture_times(changes, self.start + 70, self.shown(self.freeze_at))
+    def read(self, changes, heard=None):
+        return sync.picture_times(changes, self.start + 70, heard or self.heard)
 
     def assert_shown(self, times, seconds):
         for second in seconds:
@@ -129,10 +185,16 @@ class PictureTimesTest(unittest.TestCase):
         self.assert_shown(times, (49.2, 52.8, 52.725))
         self.assertEqual(len(times), sum(map(len, sync.GROUPS.values())) - len(missing))
 
-    def test_a_period_whose_first_or_last_flash_did_not_show_is_left_out(self):
-        # Either would move the whole period by a quarter beat.
-        times = self.read(self.changes(missing=(49.2, 52.275)))
-        self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
+    def test_a_period_that_cannot_be_placed_is_left_out(self):
+        # Without its first or its last flash, a period could be a quarter
+        # beat off; split by a stall, it is two pieces.
+        for missing, dark in (((49.2,), ()), ((52.275,), ()), ((), (52.5,))):
+            with self.subTest(missing=missing, dark=dark):
+                times = self.read(self.changes(missing, dark))
+                self.assertEqual(len([s for s in times if s > 52]), 0 if 52.275 in missing or
+                                 dark else 8)
+                self.assertEqual(len([s for s in times if 48.5 < s < 50]),
+                                 0 if 49.2 in missing else 8)
 
     def test_a_show_that_keeps_its_time_through_the_freeze_is_read_as_well(self):
         self.freeze_lost = 0.0
@@ -141,8 +203,12 @@ class PictureTimesTest(unittest.TestCase):
     def test_a_show_that_stood_still_is_read_as_well(self):
         self.stalled = 5.0
         self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.275, 52.8))
-        self.stall_at = 50.5  # after the freeze, between two periods
+        self.stall_at = 51.0  # after the freeze, a whole period long
         self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+
+    def test_without_the_sound_no_period_is_placed(self):
+        times = self.read(self.changes(), heard=lambda at: None)
+        self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
 
     def test_without_the_logo_nothing_is_read(self):
         with self.assertRaises(AssertionError):
