@@ -130,9 +130,12 @@ struct ByteModel {
     recent[counter++ & 3] = distance;
     lastLength = length;
     lastDistance = distance;
-    for (uint32_t i = 0; i < length; ++i) {
-      const int64_t from = int64_t(out.size()) - (distance ? distance : kWindowSize);
-      out.push_back(from >= 0 ? out[size_t(from)] : 0);
+    const size_t start = out.size();
+    out.resize(start + length);
+    uint8_t* const bytes = out.data();
+    for (size_t i = start; i < start + length; ++i) {
+      const int64_t from = int64_t(i) - (distance ? distance : kWindowSize);
+      bytes[i] = from >= 0 ? bytes[from] : 0;
     }
   }
   static uint32_t longDistanceBonus(uint32_t distance) {
