@@ -524,9 +524,19 @@ void flushWindow(State& s) {
   s.flushedPos = s.unpackPos;
 }
 
+// A new stream's history before its first byte is zeros. Once `produced`
+// bytes are in the window, matches reach back to the zeros before the stream
+// only while fewer than kWindowSize bytes have been produced, and those lie
+// at the window's end; every other window byte a match can reach has been
+// written since the stream began. So only those are cleared, not the window.
+void clearHistoryBefore(State& s, size_t produced) {
+  if (produced < kWindowSize)
+    memset(s.window + kUnpackWindowSize - (kWindowSize - produced), 0, kWindowSize - produced);
+}
+
 // Ends decoding into the output: the window takes the last kWindowSize bytes
 // (all a match can reach) at their positions, as if they had been decoded there
-// and flushed.
+// and flushed, and zeros before the stream's first byte.
 void leaveOutput(State& s) {
   const size_t end = s.output->delivered;
   for (size_t p = end - std::min<size_t>(end, kWindowSize); p < end;) {
@@ -534,6 +544,7 @@ void leaveOutput(State& s) {
     memcpy(s.window + (p & kUnpackWindowMask), s.output->data + p, run);
     p += run;
   }
+  clearHistoryBefore(s, end);
   s.unpackPos = uint32_t(end & kUnpackWindowMask);
   s.flushedPos = s.unpackPos;
   s.direct = false;
@@ -698,10 +709,8 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
   s.output = &output;
   s.source = source;
   s.overrun = false;
-  if (!continuesSolid) {
+  if (!continuesSolid)
     resetStream(s);
-    memset(window, 0, kUnpackWindowSize);
-  }
 
   s.validEnd = uint32_t(source.read(source.context, s.inputBuffer, kInputSize));
   s.inputTop = int32_t(s.validEnd);
@@ -713,6 +722,9 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
   // until audio mode or the output's last bytes call for the window.
   s.direct = !continuesSolid && output.data != nullptr && output.delivered == 0 &&
              unpackedSize <= output.capacity && output.capacity <= kMaxDirectOutput;
+  // Decoding into the output needs no window until it leaves the output.
+  if (!continuesSolid && !s.direct)
+    clearHistoryBefore(s, 0);
   s.bytesLeft = int64_t(unpackedSize);
   while (s.bytesLeft > 0 && !s.overrun) {
     if (s.input.bytePosition() > kMainLoopRefill)

@@ -39,9 +39,10 @@ public:
   // Forgets every stream (between archives): the next entry decodes from clean state.
   void reset();
 
-  // Decodes one entry into `window` (kUnpackWindowSize bytes). A new stream
-  // (continuesSolid false) resets the state and zeroes the window; a continuing
-  // one keeps the window, tables, distances and audio state of the previous entry.
+  // Decodes one entry into `window` (kUnpackWindowSize bytes, whatever they
+  // hold). A new stream (continuesSolid false) resets the state, with zeros
+  // before its first byte; a continuing one keeps the window, tables,
+  // distances and audio state of the previous entry.
   // Decoding ends when `unpackedSize` bytes are produced, when the output would
   // overflow, or when the packed input runs out; the caller's CRC check decides.
   void unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpackedSize, PackedSource source,

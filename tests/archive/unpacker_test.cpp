@@ -45,12 +45,13 @@ protected:
   static Bytes patterned(size_t size) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i)
-      bytes[i] = uint8_t(0xA5 ^ (i * 7));
+      bytes[i] = uint8_t(0x80 | (i * 7)); // never 0
     return bytes;
   }
 
   std::unique_ptr<Unpacker> unpacker = std::make_unique<Unpacker>();
-  std::vector<uint8_t> window = std::vector<uint8_t>(kUnpackWindowSize);
+  // A new stream takes the window as it is: it starts with other bytes.
+  std::vector<uint8_t> window = patterned(kUnpackWindowSize);
 };
 
 TEST_F(Unpack, LiteralsAndAnOverlappingMatch) {
@@ -220,9 +221,9 @@ struct ModelStream {
   }
 };
 
-// A recent distance or a repeat before four matches asks for
-// distance 0, which is one whole window (1 MiB) back, as in the model: zeros
-// within the first window of a stream, the byte a window back after that.
+// A recent distance or a repeat before four matches asks for distance 0,
+// which is one whole window (1 MiB) back, as in the model: zeros within the
+// first window of a stream, the byte a window back after that.
 // Decoded straight into an output that holds other bytes, through the window
 // (after an audio block, which the window decodes), and in a solid entry that
 // continues past 1 MiB, kept or discarded.
@@ -266,9 +267,8 @@ TEST_F(Unpack, DistanceZeroIsOneWindowBack) {
     ModelStream first{{}, model};
     first.s.lzTables();
     first.literals(kWindowSize + kWindowSize / 2, random);
-    MemorySource source{};
     const Bytes firstStream = first.s.finish();
-    source.bytes = &firstStream;
+    MemorySource source{&firstStream};
     Bytes firstOut = patterned(model.out.size());
     UnpackOutput output{discardFirst ? nullptr : firstOut.data(), firstOut.size(), 0};
     unpacker->unpackEntry(window.data(), false, firstOut.size(),
