@@ -103,6 +103,7 @@ struct Program {
   // The last music clock reading: the clock goes back only when the music
   // jumps (a seek, a loop), and the time drawn then goes back with it.
   float lastHeard = 0.0f;
+  float lastDrawn = 0.0f; // the show time of the last frame
 };
 
 // Carries out the control keys pressed since the last frame. A pause is taken
@@ -160,8 +161,12 @@ bool drawNextFrame(void* context) {
     const float heard = MusicPlayer::currentTime();
     if (heard < program.lastHeard)
       program.frameClock.restart();
+    // Paused, the frame drawn last is drawn again: the frame delay, which
+    // still moves, must not move the picture.
+    if (!MusicPlayer::paused() || heard != program.lastHeard)
+      program.lastDrawn = program.frameClock.showTime(heard);
     program.lastHeard = heard;
-    drawFrame(*program.show, program.frameClock.showTime(heard));
+    drawFrame(*program.show, program.lastDrawn);
     glFlush();
     program.window->swapBuffers();
     program.frameClock.presented();

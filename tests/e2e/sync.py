@@ -109,7 +109,7 @@ SEEK_CASES = {f"{case}-seek": setup for case, setup in CASES.items()}
 SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire}
 
 
-def make_data_set(directory):
+def make_data_set(directory, seconds=TRACK_SECONDS):
     """A data set for the measurement in directory: data.dat with a noise
     track, and data/ with a white logo, white credits, a black environment
     texture and a small mesh (fast frames: the frame period bounds how late
@@ -123,7 +123,7 @@ def make_data_set(directory):
     shutil.copy(FIXTURE_MESH, os.path.join(data, "viriz.mesh"))
 
     wav = os.path.join(directory, "noise.wav")
-    noise = numpy.random.default_rng(1234).integers(-9000, 9001, (int(TRACK_SECONDS * RATE), 2),
+    noise = numpy.random.default_rng(1234).integers(-9000, 9001, (int(seconds * RATE), 2),
                                                     dtype="<i2")
     with wave.open(wav, "wb") as out:
         out.setnchannels(2)
