@@ -70,7 +70,10 @@ struct PlayerState {
   std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
   std::atomic<bool> playing{false};       // set by the worker while looping playback runs
   std::atomic<std::int64_t> refillPeriodMs{100};
-  std::thread worker;
+  // The worker runs detached and says when it has finished with the player,
+  // so that a stop never joins a thread: the browser's main thread must not
+  // block in a join, and a stop only has to wait for the worker to notice.
+  std::atomic<bool> workerRunning{false};
   // Wakes the worker from its sleep when a stop is requested, so that a pause
   // or a seek does not wait for the rest of a refill period.
   std::mutex wakeLock;
@@ -243,8 +246,9 @@ void stopStreaming() {
     player.stopRequested = true;
   }
   player.wake.notify_all();
-  if (player.worker.joinable())
-    player.worker.join();
+  // The worker is woken from its sleep and ends within one refill at most.
+  while (player.workerRunning.load(std::memory_order_acquire))
+    std::this_thread::yield();
   player.streamBuffer.release();
   player.playing = false;
 }
@@ -284,7 +288,7 @@ void closeTrack() {
 } // namespace
 
 bool initSound(WindowHandle window) {
-  if (player.worker.joinable())
+  if (player.workerRunning)
     stopStreaming();
   player.stopRequested = false;
   player.paused = false;
@@ -323,12 +327,17 @@ bool openMusic(const char* name, float startSeconds) {
 }
 
 void startStreaming() {
-  if (player.worker.joinable())
+  if (player.workerRunning)
     return;
+  player.workerRunning.store(true, std::memory_order_release);
   try {
-    player.worker = std::thread(streamingThread);
+    std::thread([] {
+      streamingThread();
+      player.workerRunning.store(false, std::memory_order_release);
+    }).detach();
   } catch (const std::system_error&) {
-    // No worker: nothing plays and the clock stays at 0.
+    // No worker: nothing plays and the clock holds.
+    player.workerRunning = false;
   }
 }
 

@@ -75,6 +75,11 @@ def resident_kib(pid):
 
 class ControlsBehaviour:
     platform = None
+    # How far the music may resume from where it was heard to stop. Under
+    # Wine the clock counts as heard what its audio layer has handed on,
+    # 50 to 150 ms before the sound server plays it (see the README's
+    # "Picture and sound"), so the music resumes that much later.
+    resume_tolerance = 0.03
 
     def setUp(self):
         self.tmp = headless.temp_dir("viriz-controls-")
@@ -166,7 +171,7 @@ class ControlsBehaviour:
         stopped = track_position(reference, frames[first - PROBE:first]) + PROBE / RATE
         resumed = track_position(reference, frames[end:end + PROBE])
         print(f"stopped at {stopped:.4f} s, resumed at {resumed:.4f} s of the track")
-        self.assertAlmostEqual(resumed, stopped, delta=0.03)
+        self.assertAlmostEqual(resumed, stopped, delta=self.resume_tolerance)
 
     def test_arrows_and_home_move_the_music(self):
         reference = self.data_set(TRACK_SECONDS)
@@ -238,6 +243,7 @@ class LinuxControlsTest(ControlsBehaviour, unittest.TestCase):
 
 class WindowsControlsTest(ControlsBehaviour, unittest.TestCase):
     platform = "windows"
+    resume_tolerance = 0.2
 
 
 if __name__ == "__main__":
