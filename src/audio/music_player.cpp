@@ -74,10 +74,19 @@ struct PlayerState {
   // so that a stop never joins a thread: the browser's main thread must not
   // block in a join, and a stop only has to wait for the worker to notice.
   std::atomic<bool> workerRunning{false};
-  // Wakes the worker from its sleep when a stop is requested, so that a pause
-  // or a seek does not wait for the rest of a refill period.
+  // Wakes the worker from its sleep when a stop is requested or a new
+  // playback begins, so that neither waits for the rest of a refill period.
   std::mutex wakeLock;
   std::condition_variable wake;
+  bool wakeRequested = false; // guarded by wakeLock
+
+  // One worker serves the whole show. A pause, a resume or a seek is made by
+  // the main thread with this held, which the worker holds for each fill and
+  // refill: the decoder, the device and the byte counts change only between
+  // them. A new playback is then counted here, and the worker fills it from
+  // the start (unless paused).
+  std::mutex playbackLock;
+  std::uint64_t playbackGeneration = 0;
 };
 
 PlayerState player;
@@ -220,8 +229,17 @@ void refill(std::vector<std::uint8_t>& scratch) {
 bool sleepUntilStopRequested() {
   std::unique_lock lock(player.wakeLock);
   player.wake.wait_for(lock, std::chrono::milliseconds(player.refillPeriodMs.load()),
-                       [] { return player.stopRequested.load(); });
+                       [] { return player.stopRequested || player.wakeRequested; });
+  player.wakeRequested = false;
   return player.stopRequested;
+}
+
+void wakeWorker() {
+  {
+    const std::lock_guard lock(player.wakeLock);
+    player.wakeRequested = true;
+  }
+  player.wake.notify_all();
 }
 
 void streamingThread() {
@@ -229,13 +247,18 @@ void streamingThread() {
     return;
   raiseWorkerPriority();
   std::vector<std::uint8_t> scratch(kSoundBufferBytes);
-  fillAndPlay();
-  while (!sleepUntilStopRequested()) {
-    if (player.playing)
+  std::uint64_t filled = ~std::uint64_t{0}; // the playback this worker has filled
+  do {
+    const std::lock_guard lock(player.playbackLock);
+    if (player.paused)
+      continue;
+    if (filled != player.playbackGeneration || !player.playing) {
+      if (fillAndPlay())
+        filled = player.playbackGeneration;
+    } else {
       refill(scratch);
-    else
-      fillAndPlay();
-  }
+    }
+  } while (!sleepUntilStopRequested());
   player.playing = false;
 }
 
@@ -267,15 +290,28 @@ void resetClock(std::int64_t frame) {
   player.latencyApplied = false;
 }
 
-// Opens the device again and starts a playback from the decoder's position.
-// False, with the clock held, when the device cannot be opened.
-bool restartStreaming() {
-  player.stopRequested = false;
-  if (!player.streamBuffer.create(player.window))
-    return false;
-  readOutputLatency();
-  startStreaming();
-  return true;
+// Drops the playback and begins a new one at track frame `frame`, paused or
+// not: the device is closed (the sound stops at once), the decoder goes there
+// and the clock reads exactly `frame`; unless paused, a new device is opened
+// and the worker woken to fill it. False when that device cannot be opened
+// (the clock then holds until a later pause or seek).
+bool beginPlayback(std::int64_t frame, bool paused) {
+  bool opened = true;
+  {
+    const std::lock_guard lock(player.playbackLock);
+    player.paused = paused;
+    player.streamBuffer.release();
+    player.playing = false;
+    ov_pcm_seek(&player.decoder, frame);
+    resetClock(frame);
+    if (!player.paused) {
+      opened = player.streamBuffer.create(player.window);
+      readOutputLatency();
+    }
+    ++player.playbackGeneration;
+  }
+  wakeWorker();
+  return opened;
 }
 
 void closeTrack() {
@@ -373,34 +409,22 @@ void setLooping(bool on) {
 bool seek(float seconds) {
   if (!player.musicOpen)
     return false;
-  const auto frame =
+  return beginPlayback(
       std::clamp<std::int64_t>(std::llround(static_cast<double>(seconds) * kSampleRate), 0,
-                               player.trackFrames > 0 ? player.trackFrames : INT64_MAX);
-  stopStreaming();
-  ov_pcm_seek(&player.decoder, frame);
-  resetClock(frame);
-  return player.paused || restartStreaming();
+                               player.trackFrames > 0 ? player.trackFrames : INT64_MAX),
+      player.paused);
 }
 
 void setPaused(bool paused) {
   if (paused == player.paused || !player.musicOpen)
     return;
-  if (!paused) {
-    player.paused = false;
-    restartStreaming();
-    return;
-  }
-  // The music stops where it has been heard, and resumes from there: the
+  // The music stops where it has been heard and resumes from there: the
   // decoder, which runs a buffer ahead, goes back to that frame.
   currentTime();
-  player.paused = true;
-  stopStreaming();
   std::int64_t held = player.lastReadingFrames;
   if (player.looping && player.trackFrames > 0)
     held %= player.trackFrames;
-  if (player.trackFrames == 0 || held <= player.trackFrames)
-    ov_pcm_seek(&player.decoder, held);
-  resetClock(held);
+  beginPlayback(held, paused);
 }
 
 bool paused() {

@@ -1,8 +1,8 @@
 """The playback keys, the timeline and ?t= in the page, in headless Chromium:
 ?t= starts the show there, Space holds the clock and the picture and
 resumes from where it stood, Right, Left and Home move the clock, a click on
-the timeline moves it to that share of the music, and the timeline shows
-where the show is. Prints how long a seek takes from the key press to the
+the timeline moves it to that share of the music, the timeline shows where
+the show is and is hidden in fullscreen. Prints how long a seek takes from the key press to the
 first frame drawn for the new position (not asserted: a busy machine with
 software rendering decides it)."""
 
@@ -108,6 +108,14 @@ class ControlsTest(unittest.TestCase):
             page.click(x + 0.75 * width, y + height / 2)
             self.wait_for_clock(page, 0.75 * length - 1.5, 0.75 * length + 1.5,
                                 "the click to move the show to three quarters")
+
+            # Fullscreen: the picture has the whole screen, without the timeline.
+            x, y, width, height = webshow.element_box(page, "#fullscreen")
+            page.click(x + width / 2, y + height / 2)
+            page.wait_for(lambda: page.evaluate("document.fullscreenElement !== null"), 30, 0.1,
+                          "fullscreen")
+            self.assertEqual(page.evaluate(
+                "getComputedStyle(document.getElementById('timeline')).display"), "none")
             self.assertEqual(webshow.console_errors(page), [])
             print(f"\nseek from key press to the new position's frame: "
                   f"median {statistics.median(times):.0f} ms, worst {max(times):.0f} ms "
