@@ -21,7 +21,8 @@ bool initSound(WindowHandle window);
 bool openMusic(const char* name, float startSeconds);
 
 // Starts the worker: it fills the buffer, starts playback and then refills
-// every refill period. Returns at once.
+// every refill period; it serves every later pause, resume and seek too.
+// Returns at once.
 void startStreaming();
 
 // Seconds into the track of the music heard: the start position (or the last
@@ -57,7 +58,8 @@ void setLooping(bool on);
 // clock back by as much. Set before playback starts.
 void setCalibration(std::chrono::milliseconds lateBy);
 
-// Stops the worker, releases the sound device and closes the track. Safe in
+// Stops the worker (waiting until it has noticed, without joining it: it runs
+// detached), releases the sound device and closes the track. Safe in
 // every state and more than once.
 void stop();
 
