@@ -160,7 +160,8 @@ class ControlsBehaviour:
             self.wait_for_sound(recording, 3.0, "the music again")
 
         frames = self.run_demo(["--start-at", "10"], steps)
-        gaps = silences(frames, RATE)
+        # Before the program's first sound the recording is silent too.
+        gaps = [gap for gap in silences(frames, RATE) if gap[0] > 0]
         self.assertEqual(len(gaps), 1, f"silences of a second or more: {gaps}")
         first, end = gaps[0]
         # The sound before the pause started at 10 s; after it, the music goes
@@ -203,8 +204,9 @@ class ControlsBehaviour:
         frames = self.run_demo(["--start-at", "2", "--loop"], steps)
         print(f"resident memory after each turn (KiB): {resident}")
         # What the first turns allocate (the sound server's buffers, the
-        # driver's) stays; nothing after that.
-        self.assertLessEqual(resident[-1] - resident[1], 1024, resident)
+        # driver's) stays; nothing after that. Under Wine the figure wanders
+        # by about a megabyte either way from turn to turn.
+        self.assertLessEqual(resident[-1] - max(resident[:2]), 1024, resident)
 
         # Each end of the track is followed at once by its start.
         start_probe = reference[:PROBE].astype(numpy.float64)
