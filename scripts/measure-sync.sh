@@ -6,7 +6,9 @@
 # early in the show (9.6 s), late in it (48 to 49.2 s) and 3 s after a 300 ms
 # freeze of the program (52.3 to 52.8 s), by a 5 ms and a 40 ms recorder,
 # and the drift from early to late; each case ends with the medians over its
-# runs. Needs the builds (make build), or VIRIZ_LINUX_BIN and
+# runs. Each case has a "-seek" twin (linux-pulse-seek, ...): the show starts
+# at 1 s and Right moves it to 6 s at once, so that everything is measured
+# after a seek. Needs the builds (make build), or VIRIZ_LINUX_BIN and
 # VIRIZ_WINDOWS_BIN pointing at others.
 #   measure-sync.sh [--runs N] [CASE|linux|windows]...   (default: 5 runs of every case)
 #   measure-sync.sh --help                                the case names

@@ -18,6 +18,11 @@ public:
   // screen.
   void presented();
 
+  // The music jumped (a seek, or a loop back to the start): the time drawn
+  // may go back once, to the new position. The frame delay measured so far
+  // still holds.
+  void restart() { lastShown = 0.0f; }
+
   double delaySeconds() const { return delay; }
 
 private:

@@ -4,6 +4,7 @@
 // with 2.
 #include "app/data_folder.h"
 #include "app/frame_clock.h"
+#include "app/playback_controls.h"
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
@@ -20,7 +21,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: viriz [--windowed | --fullscreen-desktop]\n"
+    "usage: viriz [--windowed | --fullscreen-desktop] [--start-at SECONDS] [--loop]\n"
     "\n"
     "Plays the show until Escape is pressed or the window is closed. Without an\n"
     "option the display switches to 640x480 for it, and the show says so when\n"
@@ -30,9 +31,14 @@ const char kUsage[] =
     "  --windowed            a 640x480 window on the desktop; the display mode stays\n"
     "  --fullscreen-desktop  the whole screen at its current mode, the 640x480\n"
     "                        picture scaled to fit between black bars\n"
+    "  --start-at SECONDS    starts the show that far in (past the end: at the end)\n"
+    "  --loop                starts the show again each time the music ends\n"
     "  --help                this text\n"
     "\n"
     "keys:\n"
+    "  Space                 pauses and resumes\n"
+    "  Left, Right           5 seconds back, forward\n"
+    "  Home                  back to the start\n"
     "  Escape                ends the show\n"
     "  closing the window (Alt+F4) ends it too\n";
 
@@ -41,6 +47,8 @@ enum class Screen { SwitchMode, Windowed, FillDesktop };
 
 struct Options {
   Screen screen = Screen::SwitchMode;
+  float startAt = 0.0f; // seconds into the show
+  bool loop = false;
   bool help = false;
   std::string error; // set when the command line cannot be read
 };
@@ -52,6 +60,18 @@ Options readOptions(int argc, char** argv) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       options.help = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--loop") == 0) {
+      options.loop = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--start-at") == 0) {
+      if (i + 1 == argc || !parseShowSeconds(argv[i + 1], options.startAt)) {
+        options.error = "--start-at needs a number of seconds, 0 or more";
+        return options;
+      }
+      ++i;
       continue;
     }
     Screen screen;
@@ -80,7 +100,27 @@ struct Program {
   // Made after the window and released before it on a failure.
   std::unique_ptr<Show> show;
   FrameClock frameClock;
+  // The last music clock reading: the clock goes back only when the music
+  // jumps (a seek, a loop), and the time drawn then goes back with it.
+  float lastHeard = 0.0f;
+  float lastDrawn = 0.0f; // the show time of the last frame
 };
+
+// Carries out the control keys pressed since the last frame. A pause is taken
+// before a seek and a resume after it, so the device opens at most once.
+void applyControls() {
+  const ControlPresses presses = controlKeysPressed();
+  if (presses.count == 0)
+    return;
+  const PlaybackRequest request = playbackRequest(
+      presses, MusicPlayer::currentTime(), MusicPlayer::paused(), MusicPlayer::trackLength());
+  if (request.paused)
+    MusicPlayer::setPaused(true);
+  if (request.seek)
+    MusicPlayer::seek(request.seekTo);
+  if (!request.paused)
+    MusicPlayer::setPaused(false);
+}
 
 // A failure: the fade track goes, the music stops, the desktop comes back
 // (display mode, cursor) so that the box cannot end up behind a fullscreen
@@ -118,7 +158,15 @@ bool drawNextFrame(void* context) {
   auto& program = *static_cast<Program*>(context);
   bool quit = false;
   const bool drawn = guarded(program, [&] {
-    drawFrame(*program.show, program.frameClock.showTime(MusicPlayer::currentTime()));
+    const float heard = MusicPlayer::currentTime();
+    if (heard < program.lastHeard)
+      program.frameClock.restart();
+    // Paused, the frame drawn last is drawn again: the frame delay, which
+    // still moves, must not move the picture.
+    if (!MusicPlayer::paused() || heard != program.lastHeard)
+      program.lastDrawn = program.frameClock.showTime(heard);
+    program.lastHeard = heard;
+    drawFrame(*program.show, program.lastDrawn);
     glFlush();
     program.window->swapBuffers();
     program.frameClock.presented();
@@ -126,6 +174,8 @@ bool drawNextFrame(void* context) {
       quit = true;
     if (escapePressed())
       quit = true;
+    else
+      applyControls();
   });
   return drawn && !quit;
 }
@@ -161,7 +211,8 @@ int main(int argc, char** argv) {
         new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
                      options.screen == Screen::FillDesktop);
     program->show = std::make_unique<Show>();
-    startShow(*program->show, program->window->handle());
+    MusicPlayer::setLooping(options.loop);
+    startShow(*program->show, program->window->handle(), options.startAt);
   });
   if (started)
     runFrames(drawNextFrame, endProgram, program);

@@ -48,11 +48,11 @@ std::chrono::milliseconds audioCalibration(const char* text) {
   return std::chrono::milliseconds(milliseconds);
 }
 
-void startShow(Show& show, WindowHandle window) {
+void startShow(Show& show, WindowHandle window, float startSeconds) {
   MusicPlayer::setCalibration(audioCalibration(std::getenv(kAudioCalibrationVariable)));
   if (!MusicPlayer::initSound(window))
     throw std::string("fuck!");
-  if (!MusicPlayer::openMusic("kelvo.ogg", 0.0f))
+  if (!MusicPlayer::openMusic("kelvo.ogg", startSeconds))
     throw std::string("jalla");
   loadShow(show);
   // Last, so that no loading time eats into the music.

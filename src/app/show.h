@@ -21,7 +21,8 @@ struct Show {
 // The whole start-up: sound on the window ("fuck!" when there is none), the
 // track "kelvo.ogg" ("jalla" when it cannot be opened), the show's GL state
 // and assets, and, last, the music streaming thread. Throws a std::string.
-void startShow(Show& show, WindowHandle window);
+// The music starts at `startSeconds` into the track (clamped to it).
+void startShow(Show& show, WindowHandle window, float startSeconds = 0.0f);
 
 // The show's GL state and assets, in their order: what startShow does
 // between opening the music and starting it. Needs a current GL context;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -25,8 +26,6 @@ namespace {
 constexpr int kMinDecodeBytes = 4096;
 
 constexpr std::uint64_t kBufferFrames = kSoundBufferBytes / kBytesPerFrame;
-// 1/44100, the length of one frame, as a single-precision constant.
-constexpr float kSecondsPerFrame = 2.2675737e-05f;
 
 // A refill that finds the buffer lost restores it and plays it again between
 // lock attempts; after this many attempts it waits for the next period, so
@@ -38,7 +37,11 @@ struct PlayerState {
   SoundBuffer streamBuffer;
   OggVorbis_File decoder{};
   bool musicOpen = false;
-  float startOffset = 0.0f; // added to every clock reading
+  WindowHandle window{};            // the device's window, for reopening it after a pause or seek
+  std::int64_t startFrame = 0;      // track frame where this playback began; added to every reading
+  std::int64_t trackFrames = 0;     // the track's length; 0 when unknown
+  std::atomic<bool> looping{false}; // the decoder goes back to the start at the track's end
+  bool paused = false;              // the device is closed and the clock holds
 
   // Guards bytesWritten and writePos: the worker updates both after each fill,
   // and currentTime reads them together with the play cursor. Only the worker
@@ -59,14 +62,31 @@ struct PlayerState {
   bool latencyApplied = false;
   double appliedLatencyFrames = 0.0;
   std::chrono::steady_clock::time_point latencyAppliedAt{};
-  // The last reading of this playback: the clock never goes back, even
-  // while a larger latency is being taken in.
-  float lastReading = 0.0f;
+  // The last reading of this playback, in frames since the track's start,
+  // counted on through loops: the clock never goes back, even while a larger
+  // latency is being taken in. A seek sets it; a pause holds it.
+  std::int64_t lastReadingFrames = 0;
 
   std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
   std::atomic<bool> playing{false};       // set by the worker while looping playback runs
   std::atomic<std::int64_t> refillPeriodMs{100};
-  std::thread worker;
+  // The worker runs detached and says when it has finished with the player,
+  // so that a stop never joins a thread: the browser's main thread must not
+  // block in a join, and a stop only has to wait for the worker to notice.
+  std::atomic<bool> workerRunning{false};
+  // Wakes the worker from its sleep when a stop is requested or a new
+  // playback begins, so that neither waits for the rest of a refill period.
+  std::mutex wakeLock;
+  std::condition_variable wake;
+  bool wakeRequested = false; // guarded by wakeLock
+
+  // One worker serves the whole show. A pause, a resume or a seek is made by
+  // the main thread with this held, which the worker holds for each fill and
+  // refill: the decoder, the device and the byte counts change only between
+  // them. A new playback is then counted here, and the worker fills it from
+  // the start (unless paused).
+  std::mutex playbackLock;
+  std::uint64_t playbackGeneration = 0;
 };
 
 PlayerState player;
@@ -82,11 +102,25 @@ std::uint32_t playedSinceFill(std::uint32_t cursor, std::uint32_t writePos) {
 }
 
 // One ov_read call: 16-bit signed little-endian samples. Returns the bytes
-// decoded, 0 at the end of the track, or a negative vorbisfile error.
+// decoded, 0 at the end of the track, or a negative vorbisfile error. When
+// looping, the end of the track is followed at once by its start, so that
+// the music goes round without a gap.
 long readPcm(std::uint8_t* destination, int length) {
   int logicalStream = 0;
+  const long produced = ov_read(&player.decoder, reinterpret_cast<char*>(destination), length, 0, 2,
+                                1, &logicalStream);
+  if (produced != 0 || !player.looping || ov_pcm_seek(&player.decoder, 0) != 0)
+    return produced;
   return ov_read(&player.decoder, reinterpret_cast<char*>(destination), length, 0, 2, 1,
                  &logicalStream);
+}
+
+// A reading in track frames as seconds into the track: round and round it
+// when looping.
+float trackSeconds(std::int64_t frames) {
+  if (player.looping && player.trackFrames > 0)
+    frames %= player.trackFrames;
+  return static_cast<float>(static_cast<double>(frames) / kSampleRate);
 }
 
 // Publishes a new count of bytes written, and where the next fill begins.
@@ -190,10 +224,22 @@ void refill(std::vector<std::uint8_t>& scratch) {
   readOutputLatency();
 }
 
-// Sleeps one refill period; true when a stop has been requested by then.
+// Sleeps one refill period, or less when a stop is requested meanwhile; true
+// when a stop has been requested.
 bool sleepUntilStopRequested() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(player.refillPeriodMs.load()));
+  std::unique_lock lock(player.wakeLock);
+  player.wake.wait_for(lock, std::chrono::milliseconds(player.refillPeriodMs.load()),
+                       [] { return player.stopRequested || player.wakeRequested; });
+  player.wakeRequested = false;
   return player.stopRequested;
+}
+
+void wakeWorker() {
+  {
+    const std::lock_guard lock(player.wakeLock);
+    player.wakeRequested = true;
+  }
+  player.wake.notify_all();
 }
 
 void streamingThread() {
@@ -201,22 +247,71 @@ void streamingThread() {
     return;
   raiseWorkerPriority();
   std::vector<std::uint8_t> scratch(kSoundBufferBytes);
-  fillAndPlay();
-  while (!sleepUntilStopRequested()) {
-    if (player.playing)
+  std::uint64_t filled = ~std::uint64_t{0}; // the playback this worker has filled
+  do {
+    const std::lock_guard lock(player.playbackLock);
+    if (player.paused)
+      continue;
+    if (filled != player.playbackGeneration || !player.playing) {
+      if (fillAndPlay())
+        filled = player.playbackGeneration;
+    } else {
       refill(scratch);
-    else
-      fillAndPlay();
-  }
+    }
+  } while (!sleepUntilStopRequested());
   player.playing = false;
 }
 
 // Ends the worker and releases the sound device.
 void stopStreaming() {
-  player.stopRequested = true;
-  if (player.worker.joinable())
-    player.worker.join();
+  {
+    const std::lock_guard lock(player.wakeLock);
+    player.stopRequested = true;
+  }
+  player.wake.notify_all();
+  // The worker is woken from its sleep and ends within one refill at most.
+  while (player.workerRunning.load(std::memory_order_acquire))
+    std::this_thread::yield();
   player.streamBuffer.release();
+  player.playing = false;
+}
+
+// A new playback from track frame `frame`: the byte counts and the latency
+// start again, and the clock reads exactly `frame` until the device has
+// played its first sound.
+void resetClock(std::int64_t frame) {
+  {
+    const std::lock_guard guard(player.streamLock);
+    player.bytesWritten = 0;
+    player.writePos = 0;
+  }
+  player.startFrame = frame;
+  player.lastReadingFrames = frame;
+  player.latencyApplied = false;
+}
+
+// Drops the playback and begins a new one at track frame `frame`, paused or
+// not: the device is closed (the sound stops at once), the decoder goes there
+// and the clock reads exactly `frame`; unless paused, a new device is opened
+// and the worker woken to fill it. False when that device cannot be opened
+// (the clock then holds until a later pause or seek).
+bool beginPlayback(std::int64_t frame, bool paused) {
+  bool opened = true;
+  {
+    const std::lock_guard lock(player.playbackLock);
+    player.paused = paused;
+    player.streamBuffer.release();
+    player.playing = false;
+    ov_pcm_seek(&player.decoder, frame);
+    resetClock(frame);
+    if (!player.paused) {
+      opened = player.streamBuffer.create(player.window);
+      readOutputLatency();
+    }
+    ++player.playbackGeneration;
+  }
+  wakeWorker();
+  return opened;
 }
 
 void closeTrack() {
@@ -229,11 +324,12 @@ void closeTrack() {
 } // namespace
 
 bool initSound(WindowHandle window) {
-  if (player.worker.joinable())
+  if (player.workerRunning)
     stopStreaming();
   player.stopRequested = false;
-  player.latencyApplied = false;
-  player.lastReading = 0.0f;
+  player.paused = false;
+  player.window = window;
+  resetClock(0);
   if (!player.streamBuffer.create(window))
     return false;
   readOutputLatency();
@@ -252,25 +348,38 @@ bool openMusic(const char* name, float startSeconds) {
     return false;
   }
   player.musicOpen = true;
-  player.startOffset = startSeconds;
-  if (startSeconds != 0.0f)
-    ov_time_seek(&player.decoder, startSeconds);
+  const ogg_int64_t total = ov_pcm_total(&player.decoder, -1);
+  player.trackFrames = total > 0 ? total : 0;
+  resetClock(0);
+  if (startSeconds > 0.0f) {
+    // Past the end: at the end, where only silence follows.
+    const std::int64_t frame =
+        std::min<std::int64_t>(std::llround(static_cast<double>(startSeconds) * kSampleRate),
+                               player.trackFrames > 0 ? player.trackFrames : INT64_MAX);
+    ov_pcm_seek(&player.decoder, frame);
+    resetClock(frame);
+  }
   return true;
 }
 
 void startStreaming() {
-  if (player.worker.joinable())
+  if (player.workerRunning)
     return;
+  player.workerRunning.store(true, std::memory_order_release);
   try {
-    player.worker = std::thread(streamingThread);
+    std::thread([] {
+      streamingThread();
+      player.workerRunning.store(false, std::memory_order_release);
+    }).detach();
   } catch (const std::system_error&) {
-    // No worker: nothing plays and the clock stays at 0.
+    // No worker: nothing plays and the clock holds.
+    player.workerRunning = false;
   }
 }
 
 float currentTime() {
-  if (!player.playing)
-    return 0.0f;
+  if (!player.playing || player.paused)
+    return trackSeconds(player.lastReadingFrames);
   std::uint64_t total = 0;
   {
     const std::lock_guard guard(player.streamLock);
@@ -285,14 +394,49 @@ float currentTime() {
   const std::int64_t framesHeard =
       std::max<std::int64_t>(0, framesWritten - static_cast<std::int64_t>(kBufferFrames) -
                                     appliedLatencyFrames() - player.calibrationFrames);
-  player.lastReading = std::max(
-      player.lastReading, static_cast<float>(framesHeard) * kSecondsPerFrame + player.startOffset);
-  return player.lastReading;
+  player.lastReadingFrames = std::max(player.lastReadingFrames, player.startFrame + framesHeard);
+  return trackSeconds(player.lastReadingFrames);
+}
+
+float trackLength() {
+  return static_cast<float>(static_cast<double>(player.trackFrames) / kSampleRate);
+}
+
+void setLooping(bool on) {
+  player.looping = on;
+}
+
+bool seek(float seconds) {
+  if (!player.musicOpen)
+    return false;
+  return beginPlayback(
+      std::clamp<std::int64_t>(std::llround(static_cast<double>(seconds) * kSampleRate), 0,
+                               player.trackFrames > 0 ? player.trackFrames : INT64_MAX),
+      player.paused);
+}
+
+void setPaused(bool paused) {
+  if (paused == player.paused || !player.musicOpen)
+    return;
+  // The music stops where it has been heard and resumes from there: the
+  // decoder, which runs a buffer ahead, goes back to that frame.
+  currentTime();
+  std::int64_t held = player.lastReadingFrames;
+  if (player.looping && player.trackFrames > 0)
+    held %= player.trackFrames;
+  beginPlayback(held, paused);
+}
+
+bool paused() {
+  return player.paused;
 }
 
 void stop() {
   stopStreaming();
   closeTrack();
+  player.paused = false;
+  player.trackFrames = 0;
+  resetClock(0);
 }
 
 int decodeInto(std::uint8_t* destination, int length) {

@@ -16,18 +16,41 @@ namespace MusicPlayer {
 bool initSound(WindowHandle window);
 
 // Opens the data file `name` (archive first, then the data directory) as the
-// track, and seeks to `startSeconds` when that is not 0. The clock then starts
-// at `startSeconds`. False when the file is missing or not Ogg Vorbis.
+// track, and seeks to `startSeconds` (clamped to the track) when that is more
+// than 0. The clock then starts there. False when the file is missing or not Ogg Vorbis.
 bool openMusic(const char* name, float startSeconds);
 
 // Starts the worker: it fills the buffer, starts playback and then refills
-// every refill period. Returns at once.
+// every refill period; it serves every later pause, resume and seek too.
+// Returns at once.
 void startStreaming();
 
-// Seconds of music heard, plus the start offset; 0 while nothing plays.
-// What is heard trails the buffer's play cursor by the output latency that
-// the sound device reports, and by the calibration.
+// Seconds into the track of the music heard: the start position (or the last
+// seek's) until the device plays, then moving on with what is heard. What is
+// heard trails the buffer's play cursor by the output latency that the sound
+// device reports, and by the calibration. Never goes back, except after a
+// seek and, when looping, at the end of the track (back to 0); holds while
+// paused.
 float currentTime();
+
+// The track's length in seconds; 0 when no track is open or it is unknown.
+float trackLength();
+
+// Moves playback to `seconds` into the track (clamped to it): the playback
+// so far is dropped, the decoder goes there and the device starts afresh, so
+// the clock reads exactly `seconds` until the new sound is heard and then
+// follows it. While paused, only the position moves. False when no track is
+// open, or the device could not be opened again (the clock then holds).
+bool seek(float seconds);
+
+// Pausing closes the device, so the sound stops at once, and holds the clock
+// at what was heard; resuming starts the music again from exactly there.
+void setPaused(bool paused);
+bool paused();
+
+// When on, the end of the track is followed without a gap by its start, and
+// the clock goes round with it.
+void setLooping(bool on);
 
 // The listener's own correction for a latency that no device reports
 // (wireless headphones, some displays' sound): sound that reaches the ears
@@ -35,7 +58,8 @@ float currentTime();
 // clock back by as much. Set before playback starts.
 void setCalibration(std::chrono::milliseconds lateBy);
 
-// Stops the worker, releases the sound device and closes the track. Safe in
+// Stops the worker (waiting until it has noticed, without joining it: it runs
+// detached), releases the sound device and closes the track. Safe in
 // every state and more than once.
 void stop();
 

@@ -75,6 +75,25 @@ void runFrames(bool (*frame)(void* context), void (*finish)(void* context), void
 // True when Escape is down now or was pressed at any time since the last call.
 bool escapePressed();
 
+// The keys that steer playback: Space, Left, Right and Home.
+enum class ControlKey { PauseResume, Back, Forward, ToStart };
+
+// Control keys pressed, oldest first; a key held down counts again at each
+// of the system's key repeats. Presses beyond the capacity are dropped.
+struct ControlPresses {
+  static constexpr int kCapacity = 16;
+  ControlKey keys[kCapacity] = {};
+  int count = 0;
+
+  void add(ControlKey key) {
+    if (count < kCapacity)
+      keys[count++] = key;
+  }
+};
+
+// The control keys pressed since the last call, as the message pump saw them.
+ControlPresses controlKeysPressed();
+
 // Shows text in a modal box with an OK button and the system's default
 // caption, and writes it to standard error (a console may be all there is).
 void showErrorBox(const char* text);

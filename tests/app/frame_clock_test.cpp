@@ -18,6 +18,18 @@ void takeAtLeast(double seconds) {
   }
 }
 
+TEST(FrameClock, GoesBackOnlyAfterARestart) {
+  FrameClock frames;
+  EXPECT_EQ(frames.showTime(30.0f), 30.0f);
+  frames.presented();
+  EXPECT_EQ(frames.showTime(5.0f), 30.0f); // held
+  frames.presented();
+  frames.restart();
+  const float afterSeek = frames.showTime(5.0f);
+  EXPECT_GE(afterSeek, 5.0f);
+  EXPECT_LT(afterSeek, 5.2f); // at most the frame delay ahead
+}
+
 TEST(FrameClock, DrawsForTheClockPlusTheSmoothedFrameDelayAndNeverGoesBack) {
   EXPECT_EQ(FrameClock{}.showTime(1.0f), 1.0f); // no delay measured yet
 

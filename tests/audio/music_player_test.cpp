@@ -48,6 +48,7 @@ protected:
   void TearDown() override {
     manualDevice().setStepping(false);
     MusicPlayer::setCalibration(std::chrono::milliseconds(0));
+    MusicPlayer::setLooping(false);
     MusicPlayer::stop();
     MusicPlayer::setRefillPeriod(100ms);
   }
@@ -92,30 +93,44 @@ protected:
     }
   }
 
+  // Runs `action` (a seek, a pause or a resume, which ends the worker) with
+  // the worker let go, then steps again: a new playback is left with its
+  // first fill playing and the worker waiting to refill.
+  void withWorkerLetGo(const std::function<void()>& action) {
+    manualDevice().setStepping(false);
+    action();
+    manualDevice().setStepping(true);
+    if (!MusicPlayer::paused()) {
+      ASSERT_TRUE(manualDevice().waitForWorkerAtRefill(kWait));
+      ASSERT_TRUE(manualDevice().isPlaying());
+    }
+  }
+
   DataDirectory data;
   std::uint64_t heard = 0;
 };
 
-TEST_F(MusicPlayerTest, ClockIsZeroUntilPlaybackThenStartsAtTheOffset) {
+TEST_F(MusicPlayerTest, ClockReadsTheStartUntilPlaybackThenCountsFromIt) {
   openTrack(fourSecondTrack(), 1.5f);
-  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_EQ(MusicPlayer::currentTime(), 1.5f);
 
   // A buffer that cannot be locked: nothing is written, nothing plays, and
   // the worker tries again each period.
   manualDevice().failLocks(ManualDevice::kFailForever);
   MusicPlayer::startStreaming();
   ASSERT_TRUE(manualDevice().waitForLockAttempts(3, kWait));
-  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_EQ(MusicPlayer::currentTime(), 1.5f);
   EXPECT_EQ(manualDevice().counts().plays, 0);
   const auto ring = manualDevice().contents();
   EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](std::uint8_t b) { return b == 0; }));
 
-  // The player marks itself playing just after it starts the device, so the
-  // first reading that is not 0 is the one to check; the cursor has not moved.
+  // Once playing, the clock counts from the start position; the cursor has
+  // not moved yet.
   manualDevice().failLocks(0);
-  ASSERT_TRUE(waitUntil([] { return MusicPlayer::currentTime() != 0.0f; }));
-  EXPECT_TRUE(manualDevice().isPlaying());
+  ASSERT_TRUE(waitUntil([] { return manualDevice().isPlaying(); }));
   EXPECT_EQ(MusicPlayer::currentTime(), 1.5f);
+  manualDevice().advanceCursor(kQuarterSecond);
+  EXPECT_NEAR(MusicPlayer::currentTime(), 1.75, 2e-6);
 
   MusicPlayer::stop();
   EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
@@ -383,3 +398,130 @@ TEST_F(MusicPlayerTest, BufferThatNeverComesBackDoesNotHoldUpStop) {
 }
 
 } // namespace
+
+// A seek drops the playback and begins a new one at the position: the clock
+// reads exactly that position until the new sound is heard and then counts
+// on from it, back as well as forward, and the buffer holds the track from
+// there.
+TEST_F(MusicPlayerTest, SeekBeginsAfreshAtThePositionAndTheClockFollows) {
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  startStepping(fourSecondTrack());
+  playAndRefill(kQuarterSecond);
+  playAndRefill(kQuarterSecond);
+
+  for (const float position : {2.0f, 1.0f}) {
+    withWorkerLetGo([&] { EXPECT_TRUE(MusicPlayer::seek(position)); });
+    EXPECT_EQ(MusicPlayer::currentTime(), position);
+    EXPECT_EQ(manualDevice().cursor(), 0u);
+    heard = static_cast<std::uint64_t>(position * kSampleRate) * kBytesPerFrame;
+    expectBufferAheadIs(reference.pcm);
+    for (int step = 0; step < 5; ++step) {
+      playAndRefill(kQuarterSecond);
+      expectBufferAheadIs(reference.pcm);
+    }
+  }
+}
+
+TEST_F(MusicPlayerTest, SeekIsClampedToTheTrack) {
+  startStepping(fourSecondTrack());
+  ASSERT_NEAR(MusicPlayer::trackLength(), 4.0, 0.01);
+  withWorkerLetGo([] { MusicPlayer::seek(100.0f); });
+  EXPECT_EQ(MusicPlayer::currentTime(), MusicPlayer::trackLength());
+  const auto ring = manualDevice().contents();
+  EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](std::uint8_t b) { return b == 0; }));
+
+  withWorkerLetGo([] { MusicPlayer::seek(-3.0f); });
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  heard = 0;
+  expectBufferAheadIs(decodeTrack(fourSecondTrack()).pcm);
+}
+
+// A pause closes the device, so nothing more is heard, and holds the clock;
+// a seek while paused only moves the position; a resume plays on from
+// exactly what was heard (or the new position).
+TEST_F(MusicPlayerTest, PauseHoldsTheClockAndResumesWhereTheMusicWasHeard) {
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  startStepping(fourSecondTrack());
+  for (int step = 0; step < 3; ++step)
+    playAndRefill(kQuarterSecond);
+
+  withWorkerLetGo([] { MusicPlayer::setPaused(true); });
+  EXPECT_TRUE(MusicPlayer::paused());
+  EXPECT_FALSE(manualDevice().bufferExists());
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.75f);
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.75f);
+
+  withWorkerLetGo([] { MusicPlayer::setPaused(false); });
+  EXPECT_FALSE(MusicPlayer::paused());
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.75f);
+  expectBufferAheadIs(reference.pcm);
+  playAndRefill(kQuarterSecond);
+  expectBufferAheadIs(reference.pcm);
+
+  withWorkerLetGo([] {
+    MusicPlayer::setPaused(true);
+    EXPECT_TRUE(MusicPlayer::seek(3.0f));
+  });
+  EXPECT_EQ(MusicPlayer::currentTime(), 3.0f);
+  EXPECT_FALSE(manualDevice().bufferExists());
+  withWorkerLetGo([] { MusicPlayer::setPaused(false); });
+  EXPECT_EQ(MusicPlayer::currentTime(), 3.0f);
+  heard = 3 * kBytesPerSecond;
+  expectBufferAheadIs(reference.pcm);
+}
+
+// A held clock must account for the latency: what is heard, not what the
+// cursor has passed, is where the music resumes.
+TEST_F(MusicPlayerTest, PauseHoldsWhatWasHeardBehindTheLatency) {
+  constexpr std::uint32_t kLatency = 4 * 4410; // 100 ms
+  manualDevice().setOutputLatency(kLatency);
+  const DecodedTrack reference = decodeTrack(fourSecondTrack());
+  startStepping(fourSecondTrack());
+  manualDevice().advanceCursor(2 * kQuarterSecond);
+  EXPECT_NEAR(MusicPlayer::currentTime(), 0.4, 2e-6);
+  withWorkerLetGo([] { MusicPlayer::setPaused(true); });
+  EXPECT_NEAR(MusicPlayer::currentTime(), 0.4, 2e-6);
+  withWorkerLetGo([] { MusicPlayer::setPaused(false); });
+  heard = (kBytesPerSecond * 2 / 5);
+  expectBufferAheadIs(reference.pcm);
+}
+
+// Looping: the track's end is followed at once by its start in the buffer,
+// and the clock goes round with what is heard.
+TEST_F(MusicPlayerTest, LoopingGoesRoundWithoutAGapAndTheClockWithIt) {
+  const auto track = encodeTestTrack(0.5);
+  const DecodedTrack reference = decodeTrack(track);
+  const std::uint64_t trackBytes = reference.pcm.size();
+  const double length = secondsHeard(trackBytes);
+  MusicPlayer::setLooping(true);
+  startStepping(track);
+  EXPECT_NEAR(MusicPlayer::trackLength(), length, 1e-6);
+
+  constexpr std::uint32_t kStep = 4 * 13230; // 0.3 s
+  for (int step = 0; step < 8; ++step) {
+    manualDevice().advanceCursor(kStep);
+    heard += kStep;
+    EXPECT_NEAR(MusicPlayer::currentTime(), secondsHeard(heard % trackBytes), 2e-6);
+    ASSERT_TRUE(manualDevice().runRefills(1, kWait));
+    const std::vector<std::uint8_t> ring = manualDevice().contents();
+    const std::uint32_t cursor = manualDevice().cursor();
+    for (std::uint32_t i = 0; i < kSoundBufferBytes - 4096; ++i) {
+      if (ring[(cursor + i) % kSoundBufferBytes] != reference.pcm[(heard + i) % trackBytes]) {
+        ADD_FAILURE() << "byte " << i << " ahead of the cursor differs, " << heard << " heard";
+        return;
+      }
+    }
+  }
+
+  // A seek to the end is a seek to the start.
+  withWorkerLetGo([] { MusicPlayer::seek(100.0f); });
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+}
+
+TEST_F(MusicPlayerTest, ControlsWithoutATrackDoNothing) {
+  EXPECT_FALSE(MusicPlayer::seek(1.0f));
+  MusicPlayer::setPaused(true);
+  EXPECT_FALSE(MusicPlayer::paused());
+  EXPECT_EQ(MusicPlayer::currentTime(), 0.0f);
+  EXPECT_EQ(MusicPlayer::trackLength(), 0.0f);
+}

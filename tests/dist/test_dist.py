@@ -59,7 +59,8 @@ class ZipTest(unittest.TestCase):
                 z.extractall(folder)
             with open(os.path.join(folder, "README.txt"), encoding="ascii") as f:
                 readme = f.read()
-            for needed in ("Escape", "VIRIZ_AUDIO_OFFSET_MS", "Windows"):
+            for needed in ("Escape", "Space", "Home", "--start-at", "--loop", "VIRIZ_AUDIO_OFFSET_MS",
+                           "Windows"):
                 self.assertIn(needed, readme)
             wine = headless.WinePrefix(os.path.join(tmp, "prefix"))
             run_show(self, "windows", os.path.join(folder, "viriz.exe"), folder, wine)

@@ -100,10 +100,16 @@ CASES = {
     "windows-pipewire-new": ("windows", "pipewire", "new"),
     "windows-pipewire-warm": ("windows", "pipewire", "warm"),
 }
+# The same measurement after a seek: the show starts at SEEK_FROM and Right
+# moves it 5 s on as soon as its window is up, so that every event comes
+# after a playback begun afresh at the new position.
+SEEK_FROM = 1.0
+SEEK_STEP = 5.0
+SEEK_CASES = {f"{case}-seek": setup for case, setup in CASES.items()}
 SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire}
 
 
-def make_data_set(directory):
+def make_data_set(directory, seconds=TRACK_SECONDS):
     """A data set for the measurement in directory: data.dat with a noise
     track, and data/ with a white logo, white credits, a black environment
     texture and a small mesh (fast frames: the frame period bounds how late
@@ -117,7 +123,7 @@ def make_data_set(directory):
     shutil.copy(FIXTURE_MESH, os.path.join(data, "viriz.mesh"))
 
     wav = os.path.join(directory, "noise.wav")
-    noise = numpy.random.default_rng(1234).integers(-9000, 9001, (int(TRACK_SECONDS * RATE), 2),
+    noise = numpy.random.default_rng(1234).integers(-9000, 9001, (int(seconds * RATE), 2),
                                                     dtype="<i2")
     with wave.open(wav, "wb") as out:
         out.setnchannels(2)
@@ -402,11 +408,39 @@ def freeze(pid):
         os.kill(pid, signal.SIGCONT)
 
 
+def seek_when_up(demo, xvfb, window, recorder, reference):
+    """Presses Right until the sound is heard from past SEEK_FROM + SEEK_STEP
+    (the press may come before the program reads keys); fails when the
+    show went further than one press takes it."""
+    lowest = int((SEEK_FROM + SEEK_STEP - 0.5) * RATE)
+    highest = int((SEEK_FROM + 2 * SEEK_STEP - 0.5) * RATE)
+
+    def heard_after_the_seek():
+        if not recorder.reads:
+            return None
+        recording = frames_of(bytes(recorder.data))
+        at = recorder.recorded_until() - 0.2
+        frame = int((at - recorder.start_time()) * RATE) - PROBE // 2
+        if frame < 0 or frame + PROBE > len(recording):
+            return None
+        start = best_match(reference[:highest + RATE],
+                           recording[frame:frame + PROBE].astype(numpy.float64))
+        return None if start is None else start / RATE
+
+    xvfb.press_until("Right", window, lambda: (heard_after_the_seek() or 0) * RATE >= lowest,
+                     60)
+    heard = heard_after_the_seek()
+    if heard is None or heard * RATE > highest:
+        raise AssertionError(f"the show went to {heard} s, not past "
+                             f"{SEEK_FROM + SEEK_STEP} s")
+
+
 def measure(case, workdir, extra_env=None):
-    """Runs one case (a key of CASES) once on the measurement data set made in
-    workdir, until the last event has shown and been heard. Returns
-    {group: Figure} for each of GROUPS."""
-    platform, server, prefix = CASES[case]
+    """Runs one case (a key of CASES or SEEK_CASES) once on the measurement
+    data set made in workdir, until the last event has shown and been heard.
+    Returns {group: Figure} for each of GROUPS."""
+    seeking = case in SEEK_CASES
+    platform, server, prefix = SEEK_CASES[case] if seeking else CASES[case]
     reference = make_data_set(workdir)
     with headless.Xvfb("640x480x24") as xvfb, \
             SERVERS[server](os.path.join(workdir, "sound")) as sound:
@@ -419,11 +453,14 @@ def measure(case, workdir, extra_env=None):
             headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
                               "the recorders to deliver sound")
             env = dict(sound.env, **(extra_env or {}))
-            demo = Demo(platform, xvfb, workdir=workdir, extra_env=env, wine=wine)
+            args = ["--start-at", str(SEEK_FROM)] if seeking else []
+            demo = Demo(platform, xvfb, workdir=workdir, extra_env=env, wine=wine, args=args)
             demo.start()
             try:
                 # In a new prefix Wine makes the prefix before the program starts.
                 window = demo.window(timeout=240)
+                if seeking:
+                    seek_when_up(demo, xvfb, window, fast, reference)
                 with PixelWatch(xvfb.display) as watch:
                     logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(),
                                                  240, 0.05, "the logo to show and go")
@@ -502,17 +539,18 @@ def main():
     import argparse
     groups = {"linux": [c for c in CASES if c.startswith("linux")],
               "windows": [c for c in CASES if c.startswith("windows")]}
+    every = dict(CASES, **SEEK_CASES)
     parser = argparse.ArgumentParser(
         description="Prints how far the picture is ahead of the sound (ms, positive: picture "
         "first) early in the show, late in it and after a 300 ms freeze, by the 5 ms and the "
         "40 ms recorder, per run and case, and each case's medians.")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("cases", nargs="*", metavar="CASE",
-                        help=f"any of {', '.join(CASES)}, or linux or windows for each of "
-                        "theirs (default: every case)")
+                        help=f"any of {', '.join(every)}, or linux or windows for each of "
+                        "theirs without a seek (default: every case without a seek)")
     args = parser.parse_args()
     for name in args.cases:
-        if name not in CASES and name not in groups:
+        if name not in every and name not in groups:
             parser.error(f"unknown case '{name}'")
     cases = [c for name in args.cases or CASES for c in groups.get(name, [name])]
     for case in cases:

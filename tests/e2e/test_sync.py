@@ -50,6 +50,11 @@ class LinuxPipeWireSyncTest(SyncBehaviour, unittest.TestCase):
     case = "linux-pipewire"
 
 
+class LinuxPulseSeekSyncTest(SyncBehaviour, unittest.TestCase):
+    """The same after a seek: Right pressed once the show has started."""
+    case = "linux-pulse-seek"
+
+
 class WindowsPulseNewPrefixSyncTest(SyncBehaviour, unittest.TestCase):
     held_to_the_bound = False
     case = "windows-pulse-new"

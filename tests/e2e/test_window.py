@@ -124,7 +124,8 @@ class WindowBehaviour:
             demo.start()
             code, out, err = demo.finish()
             self.assertEqual(code, 0, err)
-            for text in ("--windowed", "--fullscreen-desktop", "--help", "Escape", "closing"):
+            for text in ("--windowed", "--fullscreen-desktop", "--start-at", "--loop", "--help",
+                         "Space", "Left", "Right", "Home", "Escape", "closing"):
                 self.assertIn(text, out)
 
             refused = Demo(self.platform, demo.xvfb, wine=demo.wine, extra_env=demo.extra_env,
@@ -139,6 +140,18 @@ class WindowBehaviour:
             self.assertIn("unknown option '--fullscreen'", err)
             self.assertIn("--fullscreen-desktop", err)  # the usage follows
             self.assertIsNone(demo.xvfb.window_named("test"))
+
+            # A start that is not a number of seconds is refused the same way.
+            for bad in (["--start-at"], ["--start-at", "-3"], ["--start-at", "ten"]):
+                refused = Demo(self.platform, demo.xvfb, wine=demo.wine,
+                               extra_env=demo.extra_env, args=bad)
+                try:
+                    refused.start()
+                    code, out, err = refused.finish()
+                finally:
+                    refused.stop()
+                self.assertEqual(code, 2, bad)
+                self.assertIn("--start-at needs a number of seconds", err)
 
 
 class LinuxWindowTest(WindowBehaviour, unittest.TestCase):

@@ -1,6 +1,7 @@
 // What the page calls besides main: a still frame of the show at a given
-// time, drawn the way the capture tool draws it on the desktop, and the music
-// clock for the page's status.
+// time, drawn the way the capture tool draws it on the desktop, the music
+// clock and the track's length for the page's timeline, and the timeline's
+// seek.
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
@@ -56,4 +57,20 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds) {
 // Seconds of music heard, as the frames are drawn for them.
 extern "C" EMSCRIPTEN_KEEPALIVE float vizMusicTime() {
   return MusicPlayer::currentTime();
+}
+
+// The track's length in seconds; 0 before the show has started.
+extern "C" EMSCRIPTEN_KEEPALIVE float vizTrackLength() {
+  return MusicPlayer::trackLength();
+}
+
+// 1 while the show is paused (Space).
+extern "C" EMSCRIPTEN_KEEPALIVE int vizPaused() {
+  return MusicPlayer::paused() ? 1 : 0;
+}
+
+// Moves the running show to `seconds` (clamped to the track), as the keys
+// do: the frame loop sees the clock jump and draws from there.
+extern "C" EMSCRIPTEN_KEEPALIVE void vizSeek(float seconds) {
+  MusicPlayer::seek(seconds);
 }

@@ -283,6 +283,8 @@ EM_JS(void, closeAudioContext, (int handle), {
   audio.processor.onaudioprocess = null;
   audio.processor.disconnect();
   audio.context.close();
+  // Every pause and seek makes a new context: the closed one is let go.
+  Module.vizAudio[handle - 1] = null;
 });
 
 } // namespace
@@ -336,7 +338,10 @@ void SoundBuffer::playLooping() {
   // The worker starts playback; the context lives on the main thread.
   MAIN_THREAD_ASYNC_EM_ASM(
       {
+        // A context closed since (a seek, a pause) stays closed.
         const audio = Module.vizAudio[$0 - 1];
+        if (!audio)
+          return;
         audio.processor.connect(audio.context.destination);
         audio.context.resume();
       },

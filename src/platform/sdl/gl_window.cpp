@@ -22,6 +22,8 @@ struct Messages {
   bool quitPosted = false;
   // Escape pressed since the last poll.
   bool escapeLatched = false;
+  // Control keys pressed since the last poll.
+  ControlPresses controls;
   // The picture size of a window that fills the desktop (zero when there is
   // none): a window manager may still resize it, and the viewport follows.
   int fittedWidth = 0;
@@ -261,8 +263,25 @@ bool pumpMessages() {
                     messages.fittedHeight);
       break;
     case SDL_KEYDOWN:
-      if (event.key.keysym.scancode == SDL_SCANCODE_ESCAPE)
+      switch (event.key.keysym.scancode) {
+      case SDL_SCANCODE_ESCAPE:
         messages.escapeLatched = true;
+        break;
+      case SDL_SCANCODE_SPACE:
+        messages.controls.add(ControlKey::PauseResume);
+        break;
+      case SDL_SCANCODE_LEFT:
+        messages.controls.add(ControlKey::Back);
+        break;
+      case SDL_SCANCODE_RIGHT:
+        messages.controls.add(ControlKey::Forward);
+        break;
+      case SDL_SCANCODE_HOME:
+        messages.controls.add(ControlKey::ToStart);
+        break;
+      default:
+        break;
+      }
       break;
     }
   }
@@ -275,6 +294,12 @@ bool escapePressed() {
   const Uint8* keys = SDL_GetKeyboardState(nullptr);
   bool pressed = messages.escapeLatched || (keys && keys[SDL_SCANCODE_ESCAPE]);
   messages.escapeLatched = false;
+  return pressed;
+}
+
+ControlPresses controlKeysPressed() {
+  const ControlPresses pressed = messages.controls;
+  messages.controls = ControlPresses();
   return pressed;
 }
 

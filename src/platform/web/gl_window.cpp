@@ -21,6 +21,7 @@ namespace {
 struct Messages {
   bool quitPosted = false;    // the page is going away
   bool escapeLatched = false; // Escape pressed since the last poll
+  ControlPresses controls;    // control keys pressed since the last poll
 };
 Messages messages;
 
@@ -117,13 +118,35 @@ WindowHandle GlWindow::handle() const {
 // A page gets no signals: closing it arrives as an event (see vizPageHidden).
 void handleQuitSignals() {}
 
+static void keyPressed(SDL_Keycode key) {
+  switch (key) {
+  case SDLK_ESCAPE:
+    messages.escapeLatched = true;
+    break;
+  case SDLK_SPACE:
+    messages.controls.add(ControlKey::PauseResume);
+    break;
+  case SDLK_LEFT:
+    messages.controls.add(ControlKey::Back);
+    break;
+  case SDLK_RIGHT:
+    messages.controls.add(ControlKey::Forward);
+    break;
+  case SDLK_HOME:
+    messages.controls.add(ControlKey::ToStart);
+    break;
+  default:
+    break;
+  }
+}
+
 bool pumpMessages() {
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
     if (event.type == SDL_QUIT)
       messages.quitPosted = true;
-    else if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)
-      messages.escapeLatched = true;
+    else if (event.type == SDL_KEYDOWN)
+      keyPressed(event.key.keysym.sym);
   }
   bool quit = messages.quitPosted;
   messages.quitPosted = false;
@@ -133,6 +156,12 @@ bool pumpMessages() {
 bool escapePressed() {
   bool pressed = messages.escapeLatched;
   messages.escapeLatched = false;
+  return pressed;
+}
+
+ControlPresses controlKeysPressed() {
+  const ControlPresses pressed = messages.controls;
+  messages.controls = ControlPresses();
   return pressed;
 }
 

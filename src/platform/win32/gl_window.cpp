@@ -191,16 +191,50 @@ LRESULT CALLBACK GlWindow::State::windowProc(HWND window, UINT message, WPARAM w
 // termination requests to turn into a quit message.
 void handleQuitSignals() {}
 
+namespace {
+
+// Control keys pressed since the last poll. Only the main thread touches it.
+ControlPresses controlsPressed;
+
+void keyPressed(WPARAM key) {
+  switch (key) {
+  case VK_SPACE:
+    controlsPressed.add(ControlKey::PauseResume);
+    break;
+  case VK_LEFT:
+    controlsPressed.add(ControlKey::Back);
+    break;
+  case VK_RIGHT:
+    controlsPressed.add(ControlKey::Forward);
+    break;
+  case VK_HOME:
+    controlsPressed.add(ControlKey::ToStart);
+    break;
+  default:
+    break;
+  }
+}
+
+} // namespace
+
 bool pumpMessages() {
   bool quit = false;
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_KEYDOWN)
+      keyPressed(message.wParam);
     TranslateMessage(&message);
     DispatchMessageA(&message);
     if (message.message == WM_QUIT)
       quit = true;
   }
   return quit;
+}
+
+ControlPresses controlKeysPressed() {
+  const ControlPresses pressed = controlsPressed;
+  controlsPressed = ControlPresses();
+  return pressed;
 }
 
 bool escapePressed() {
