@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --windowed            a 640x480 window on the desktop; the display mode stays\n"
     "  --fullscreen-desktop  the whole screen at its current mode, the 640x480\n"
     "                        picture scaled to fit between black bars\n"
+    "  --reduced-flashing    the credits lit steadily instead of flashing\n"
     "  --help                this text\n"
     "\n"
     "keys:\n"
@@ -42,6 +43,7 @@ enum class Screen { SwitchMode, Windowed, FillDesktop };
 struct Options {
   Screen screen = Screen::SwitchMode;
   bool help = false;
+  bool reducedFlashing = false;
   std::string error; // set when the command line cannot be read
 };
 
@@ -52,6 +54,10 @@ Options readOptions(int argc, char** argv) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       options.help = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--reduced-flashing") == 0) {
+      options.reducedFlashing = true;
       continue;
     }
     Screen screen;
@@ -161,6 +167,7 @@ int main(int argc, char** argv) {
         new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
                      options.screen == Screen::FillDesktop);
     program->show = std::make_unique<Show>();
+    program->show->flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;
     startShow(*program->show, program->window->handle());
   });
   if (started)

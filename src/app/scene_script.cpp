@@ -40,11 +40,15 @@ void planCamera(float t, FramePlan& plan) {
   }
 }
 
-// Credits are dark for two beats, then flash four times a beat for two,
-// each flash ramping up with the square of the beat quarter's fraction.
-float creditsBrightness(float t) {
+// Credits are dark for two beats, then lit for two. As composed they flash
+// four times a beat while lit, each flash ramping up with the square of the
+// beat quarter's fraction; reduced, they stay at full brightness instead: one
+// change each way every two beats, well under three flashes a second.
+float creditsBrightness(float t, Flashing flashing) {
   if (static_cast<long long>(t * 0.5f) % 2 == 0)
     return 0.0f;
+  if (flashing == Flashing::Reduced)
+    return 1.0f;
   float fraction = std::fmod(4.0f * t, 1.0f);
   return fraction * fraction;
 }
@@ -93,21 +97,21 @@ void drawOverlay(Show& show, const FramePlan& plan) {
 
 } // namespace
 
-FramePlan planFrame(float t) {
+FramePlan planFrame(float t, Flashing flashing) {
   FramePlan plan{};
   planCamera(t, plan);
   if (t > 32.0f)
     plan.overlay = t < 160.0f ? Overlay::Logo : Overlay::Credits;
   else
     plan.overlay = Overlay::None;
-  plan.creditsBrightness = plan.overlay == Overlay::Credits ? creditsBrightness(t) : 0.0f;
+  plan.creditsBrightness = plan.overlay == Overlay::Credits ? creditsBrightness(t, flashing) : 0.0f;
   plan.additiveBlending = t > 32.0f;
   return plan;
 }
 
 void drawFrame(Show& show, float seconds) {
   const float t = beatTimeOf(seconds);
-  const FramePlan plan = planFrame(t);
+  const FramePlan plan = planFrame(t, show.flashing);
 
   // Set here rather than left over from earlier frames, so that a frame
   // depends on its time alone.
