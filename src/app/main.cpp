@@ -30,7 +30,7 @@ const char kUsage[] =
     "  --windowed            a 640x480 window on the desktop; the display mode stays\n"
     "  --fullscreen-desktop  the whole screen at its current mode, the 640x480\n"
     "                        picture scaled to fit between black bars\n"
-    "  --reduced-flashing    the credits lit steadily instead of flashing\n"
+    "  --reduced-flashing    steady credits and a gentler swing: no strobing\n"
     "  --help                this text\n"
     "\n"
     "keys:\n"

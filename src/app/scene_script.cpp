@@ -15,12 +15,23 @@ namespace {
 constexpr float kAspect = 1.3333334f;
 constexpr float kNearDistance = 1.0f;
 constexpr float kRingSharpness = 10.0f;
+// With reduced flashing the camera swings at one gentle pace (radians a beat)
+// until the credits, its colour ring five times as fast.
+constexpr float kGentleSwingPace = 0.15f;
 
 // Before beat 96 the camera swings slowly along the Y axis, from 96 to 160
 // five times as fast, and from 160 it orbits, jumping half a turn's worth of
-// angle every four beats.
-void planCamera(float t, FramePlan& plan) {
-  if (t < 96.0f) {
+// angle every four beats. With reduced flashing the swing keeps the gentle
+// pace throughout: faster, the mesh's thin bright edges sweep over each spot
+// of the screen more than three times a second (all through the fast swing,
+// and where the slow one passes closest to the mesh).
+void planCamera(float t, Flashing flashing, FramePlan& plan) {
+  if (t < 160.0f && flashing == Flashing::Reduced) {
+    plan.fov = 60.0f + 10.0f * std::sin(kGentleSwingPace * t);
+    plan.cameraPosition = {3.0f, 300.0f * std::sin(kGentleSwingPace * t), 0.0f};
+    plan.roll = kGentleSwingPace * t;
+    plan.colourPhase = 5.0f * kGentleSwingPace * t;
+  } else if (t < 96.0f) {
     plan.fov = 60.0f + 10.0f * std::sin(0.2f * t);
     plan.cameraPosition = {3.0f, 300.0f * std::sin(0.2f * t), 0.0f};
     plan.roll = 0.2f * t;
@@ -99,7 +110,7 @@ void drawOverlay(Show& show, const FramePlan& plan) {
 
 FramePlan planFrame(float t, Flashing flashing) {
   FramePlan plan{};
-  planCamera(t, plan);
+  planCamera(t, flashing, plan);
   if (t > 32.0f)
     plan.overlay = t < 160.0f ? Overlay::Logo : Overlay::Credits;
   else

@@ -11,9 +11,9 @@ inline float beatTimeOf(float seconds) {
 
 enum class Overlay { None, Logo, Credits };
 
-// How the credits light up through each lit half: as composed, pulsing four
-// times a beat, or reduced, at a steady brightness for viewers sensitive to
-// flashing lights.
+// How much the show flashes: as composed, or reduced for viewers sensitive to
+// flashing lights (the credits lit steadily through each lit half instead of
+// pulsing four times a beat, and the swing before them at a gentle pace).
 enum class Flashing { AsComposed, Reduced };
 
 // Everything a frame draws that depends on the beat time alone.

@@ -80,6 +80,7 @@ TEST(FlashAnalysis, FailsOnlyWhenMoreThanAQuarterOfAFieldFlashes) {
 
   const FlashSummary small = flashing(5.0, 0, 255, fifth).summary();
   EXPECT_TRUE(small.passes);
+  EXPECT_NEAR(small.largestShareOverLimit, 0.20, 0.005);
   EXPECT_NEAR(small.worstShareOverLimit, 0.0, 1e-9) << "no second fails, so none is the worst";
   EXPECT_EQ(small.worstFlashes, 0);
 

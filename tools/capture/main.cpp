@@ -24,7 +24,7 @@ const char kUsage[] =
     "                 and the music of that stretch as music.wav\n"
     "  --video FILE   also mux the sequence and the music into FILE with ffmpeg\n"
     "  --data DIR     where data.dat and data/ are (default: this program's folder)\n"
-    "  --reduced-flashing  the show's reduced-flashing mode (the credits lit steadily)\n";
+    "  --reduced-flashing  the show's reduced-flashing mode\n";
 
 struct Options {
   std::string dataDir;

@@ -171,6 +171,7 @@ FlashSummary FlashAnalysis::summary() const {
   for (std::size_t i = 0; i < secondsSoFar.size(); ++i) {
     const SecondOfFlashes& second = secondsSoFar[i];
     const double end = static_cast<double>(i + 1) / rate;
+    summary.largestShareOverLimit = std::max(summary.largestShareOverLimit, second.shareOverLimit);
     if (second.flashes > summary.worstFlashes) {
       summary.worstFlashes = second.flashes;
       summary.worstSecondStart = std::max(0.0, end - 1.0);

@@ -43,6 +43,9 @@ struct FlashSummary {
   double worstSecondStart = 0.0; // the first second with the most flashes
   double worstShareOverLimit = 0.0;
   double secondsOverLimit = 0.0; // how many of the seconds (at one a picture) fail
+  // The largest share of a field flashing more often than allowed, in any
+  // second: how close a passing sequence comes to failing.
+  double largestShareOverLimit = 0.0;
   std::vector<FailingStretch> failingStretches;
   // The largest share of a field in saturated red (red at least 80 % of the
   // linear light) in any picture; a red flash needs more than the allowed

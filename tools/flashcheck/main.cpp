@@ -91,6 +91,8 @@ void printSummary(const FlashSummary& summary, const FlashLimits& limits, double
     separator = ", ";
   }
   std::printf("%s\n", summary.failingStretches.empty() ? "" : ")");
+  std::printf("largest share of a field flashing more than %d times in a second: %.1f %%\n",
+              limits.mostFlashesPerSecond, 100.0 * summary.largestShareOverLimit);
   std::printf("saturated red: at most %.1f %% of a field (red flashes need over %.0f %%)\n",
               100.0 * summary.largestSaturatedRedShare, 100.0 * limits.largestShareOfField);
   std::printf("%s\n", summary.passes ? "passes" : "fails");
