@@ -22,9 +22,9 @@ constexpr float kGentleSwingPace = 0.15f;
 // Before beat 96 the camera swings slowly along the Y axis, from 96 to 160
 // five times as fast, and from 160 it orbits, jumping half a turn's worth of
 // angle every four beats. With reduced flashing the swing keeps the gentle
-// pace throughout: faster, the mesh's thin bright edges sweep over each spot
-// of the screen more than three times a second (all through the fast swing,
-// and where the slow one passes closest to the mesh).
+// pace throughout: faster, its colour ring and the mesh's bright edges sweep
+// over much of the screen more than three times a second (all through the
+// fast swing, and where the slow one passes closest to the mesh).
 void planCamera(float t, Flashing flashing, FramePlan& plan) {
   if (t < 160.0f && flashing == Flashing::Reduced) {
     plan.fov = 60.0f + 10.0f * std::sin(kGentleSwingPace * t);

@@ -40,7 +40,7 @@ FlashAnalysis analyse(double seconds,
 // The rectangle switching between two greys `hertz` times a second (one
 // flash each time), starting at the lower grey.
 FlashAnalysis flashing(double hertz, std::uint8_t low, std::uint8_t high, Rect rect,
-                       double seconds = 3.0) {
+                       double seconds = 2.0) {
   const std::vector<std::uint8_t> dark = picture(0, low, rect);
   const std::vector<std::uint8_t> bright = picture(0, high, rect);
   return analyse(seconds, [&](int frame) {
