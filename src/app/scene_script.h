@@ -32,6 +32,6 @@ struct FramePlan {
 FramePlan planFrame(float beatTime, Flashing flashing = Flashing::AsComposed);
 
 // Draws one frame of the show, as the show's flashing mode asks, for a music
-// clock in seconds into the back buffer. Leaves the matrix mode at modelview and the projection
-// stack as found.
+// clock in seconds into the back buffer. Leaves the matrix mode at modelview
+// and the projection stack as found.
 void drawFrame(Show& show, float seconds);
