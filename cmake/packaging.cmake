@@ -18,8 +18,9 @@ set(CPACK_PACKAGE_NAME viriz)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "viriz developers <viriz@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time audiovisual demo")
+# CPack starts every line after the summary with a space; "." is an empty line.
 set(CPACK_PACKAGE_DESCRIPTION
-  "A mesh that moves, glows and changes its colours in step with its own\n music, drawn with OpenGL in real time for about a minute and a quarter.\n Escape ends it.")
+  "A mesh that moves, glows and changes its colours in step with its own\nmusic, drawn with OpenGL in real time for about a minute and a quarter.\nEscape ends it.\n.\nWarning: the show contains flashing lights. Start it with\nviriz --reduced-flashing for a version with reduced flashing.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -33,6 +33,7 @@ const char kUsage[] =
     "                        picture scaled to fit between black bars\n"
     "  --start-at SECONDS    starts the show that far in (past the end: at the end)\n"
     "  --loop                starts the show again each time the music ends\n"
+    "  --reduced-flashing    steady credits and a gentler swing: no strobing\n"
     "  --help                this text\n"
     "\n"
     "keys:\n"
@@ -50,6 +51,7 @@ struct Options {
   float startAt = 0.0f; // seconds into the show
   bool loop = false;
   bool help = false;
+  bool reducedFlashing = false;
   std::string error; // set when the command line cannot be read
 };
 
@@ -72,6 +74,10 @@ Options readOptions(int argc, char** argv) {
         return options;
       }
       ++i;
+      continue;
+    }
+    if (std::strcmp(arg, "--reduced-flashing") == 0) {
+      options.reducedFlashing = true;
       continue;
     }
     Screen screen;
@@ -212,6 +218,7 @@ int main(int argc, char** argv) {
                      options.screen == Screen::FillDesktop);
     program->show = std::make_unique<Show>();
     MusicPlayer::setLooping(options.loop);
+    program->show->flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;
     startShow(*program->show, program->window->handle(), options.startAt);
   });
   if (started)

@@ -15,12 +15,23 @@ namespace {
 constexpr float kAspect = 1.3333334f;
 constexpr float kNearDistance = 1.0f;
 constexpr float kRingSharpness = 10.0f;
+// With reduced flashing the camera swings at one gentle pace (radians a beat)
+// until the credits, its colour ring five times as fast.
+constexpr float kGentleSwingPace = 0.15f;
 
 // Before beat 96 the camera swings slowly along the Y axis, from 96 to 160
 // five times as fast, and from 160 it orbits, jumping half a turn's worth of
-// angle every four beats.
-void planCamera(float t, FramePlan& plan) {
-  if (t < 96.0f) {
+// angle every four beats. With reduced flashing the swing keeps the gentle
+// pace throughout: faster, its colour ring and the mesh's bright edges sweep
+// over much of the screen more than three times a second (all through the
+// fast swing, and where the slow one passes closest to the mesh).
+void planCamera(float t, Flashing flashing, FramePlan& plan) {
+  if (t < 160.0f && flashing == Flashing::Reduced) {
+    plan.fov = 60.0f + 10.0f * std::sin(kGentleSwingPace * t);
+    plan.cameraPosition = {3.0f, 300.0f * std::sin(kGentleSwingPace * t), 0.0f};
+    plan.roll = kGentleSwingPace * t;
+    plan.colourPhase = 5.0f * kGentleSwingPace * t;
+  } else if (t < 96.0f) {
     plan.fov = 60.0f + 10.0f * std::sin(0.2f * t);
     plan.cameraPosition = {3.0f, 300.0f * std::sin(0.2f * t), 0.0f};
     plan.roll = 0.2f * t;
@@ -40,11 +51,15 @@ void planCamera(float t, FramePlan& plan) {
   }
 }
 
-// Credits are dark for two beats, then flash four times a beat for two,
-// each flash ramping up with the square of the beat quarter's fraction.
-float creditsBrightness(float t) {
+// Credits are dark for two beats, then lit for two. As composed they flash
+// four times a beat while lit, each flash ramping up with the square of the
+// beat quarter's fraction; reduced, they stay at full brightness instead: one
+// change each way every two beats, well under three flashes a second.
+float creditsBrightness(float t, Flashing flashing) {
   if (static_cast<long long>(t * 0.5f) % 2 == 0)
     return 0.0f;
+  if (flashing == Flashing::Reduced)
+    return 1.0f;
   float fraction = std::fmod(4.0f * t, 1.0f);
   return fraction * fraction;
 }
@@ -93,21 +108,21 @@ void drawOverlay(Show& show, const FramePlan& plan) {
 
 } // namespace
 
-FramePlan planFrame(float t) {
+FramePlan planFrame(float t, Flashing flashing) {
   FramePlan plan{};
-  planCamera(t, plan);
+  planCamera(t, flashing, plan);
   if (t > 32.0f)
     plan.overlay = t < 160.0f ? Overlay::Logo : Overlay::Credits;
   else
     plan.overlay = Overlay::None;
-  plan.creditsBrightness = plan.overlay == Overlay::Credits ? creditsBrightness(t) : 0.0f;
+  plan.creditsBrightness = plan.overlay == Overlay::Credits ? creditsBrightness(t, flashing) : 0.0f;
   plan.additiveBlending = t > 32.0f;
   return plan;
 }
 
 void drawFrame(Show& show, float seconds) {
   const float t = beatTimeOf(seconds);
-  const FramePlan plan = planFrame(t);
+  const FramePlan plan = planFrame(t, show.flashing);
 
   // Set here rather than left over from earlier frames, so that a frame
   // depends on its time alone.

@@ -11,6 +11,11 @@ inline float beatTimeOf(float seconds) {
 
 enum class Overlay { None, Logo, Credits };
 
+// How much the show flashes: as composed, or reduced for viewers sensitive to
+// flashing lights (the credits lit steadily through each lit half instead of
+// pulsing four times a beat, and the swing before them at a gentle pace).
+enum class Flashing { AsComposed, Reduced };
+
 // Everything a frame draws that depends on the beat time alone.
 struct FramePlan {
   float fov;           // vertical field of view, degrees
@@ -24,8 +29,9 @@ struct FramePlan {
   bool additiveBlending;
 };
 
-FramePlan planFrame(float beatTime);
+FramePlan planFrame(float beatTime, Flashing flashing = Flashing::AsComposed);
 
-// Draws one frame of the show for a music clock in seconds into the back
-// buffer. Leaves the matrix mode at modelview and the projection stack as found.
+// Draws one frame of the show, as the show's flashing mode asks, for a music
+// clock in seconds into the back buffer. Leaves the matrix mode at modelview
+// and the projection stack as found.
 void drawFrame(Show& show, float seconds);

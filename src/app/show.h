@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/key_track.h"
+#include "app/scene_script.h"
 #include "platform/gl_window.h"
 
 #include <chrono>
@@ -16,6 +17,8 @@ struct Show {
   Texture* logoTexture = nullptr;
   Texture* creditsTexture = nullptr;
   KeyTrack fadeTrack;
+  // Chosen on the command line (or the page's address) before the first frame.
+  Flashing flashing = Flashing::AsComposed;
 };
 
 // The whole start-up: sound on the window ("fuck!" when there is none), the

@@ -88,6 +88,35 @@ TEST(ScenePlan, CreditsDarkForTwoBeatsThenFlashing) {
   EXPECT_FLOAT_EQ(planFrame(100.0f).creditsBrightness, 0.0f);
 }
 
+TEST(ScenePlan, ReducedFlashingSwingsGentlyAndLightsTheCreditsSteadily) {
+  for (float t = 0.0f; t < 300.0f; t += 0.173f) {
+    const FramePlan composed = planFrame(t);
+    const FramePlan reduced = planFrame(t, Flashing::Reduced);
+    EXPECT_EQ(reduced.overlay, composed.overlay) << t;
+    EXPECT_EQ(reduced.additiveBlending, composed.additiveBlending) << t;
+    if (t < 160.0f) {
+      // One swing at 0.15 radians a beat, its ring five times as fast.
+      EXPECT_NEAR(reduced.fov, 60.0f + 10.0f * std::sin(0.15f * t), 1e-4f) << t;
+      expectVec(reduced.cameraPosition, {3.0f, 300.0f * std::sin(0.15f * t), 0.0f});
+      EXPECT_NEAR(reduced.roll, 0.15f * t, 1e-4f) << t;
+      EXPECT_NEAR(reduced.colourPhase, 0.75f * t, 1e-3f) << t;
+    } else {
+      EXPECT_EQ(reduced.fov, composed.fov) << t;
+      EXPECT_EQ(reduced.cameraPosition.x, composed.cameraPosition.x) << t;
+      EXPECT_EQ(reduced.cameraPosition.y, composed.cameraPosition.y) << t;
+      EXPECT_EQ(reduced.cameraPosition.z, composed.cameraPosition.z) << t;
+      EXPECT_EQ(reduced.roll, composed.roll) << t;
+      EXPECT_EQ(reduced.colourPhase, composed.colourPhase) << t;
+    }
+    // Lit halves: beats 162 to 164, 166 to 168 and so on.
+    const bool lit = t >= 160.0f && static_cast<long long>(t * 0.5f) % 2 == 1;
+    EXPECT_EQ(reduced.creditsBrightness, lit ? 1.0f : 0.0f) << t;
+    if (!lit) {
+      EXPECT_EQ(composed.creditsBrightness, 0.0f) << t;
+    }
+  }
+}
+
 TEST(ScenePlan, FieldOfViewStaysWithin50And70Until160) {
   for (float t = 0.0f; t < 160.0f; t += 0.37f) {
     float fov = planFrame(t).fov;

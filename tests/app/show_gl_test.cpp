@@ -94,6 +94,48 @@ TEST_F(ShowGl, CreditsFlashBrightensTheFrame) {
   EXPECT_GT(flashSum, darkSum);
 }
 
+// The reduced-flashing show for one test case, whatever the case ends with.
+struct ReducedFlashing {
+  explicit ReducedFlashing(Show& show) : show(show) { show.flashing = Flashing::Reduced; }
+  ~ReducedFlashing() { show.flashing = Flashing::AsComposed; }
+  Show& show;
+};
+
+long brightness(const std::vector<std::uint8_t>& rgb) {
+  long sum = 0;
+  for (std::uint8_t value : rgb)
+    sum += value;
+  return sum;
+}
+
+TEST_F(ShowGl, ReducedFlashingChangesOnlyTheSwingAndTheCreditsLitHalves) {
+  // At the start (where both swings begin) and in the credits' dark halves
+  // (beats 160 to 162 and 164 to 166) the frames are the same, byte for
+  // byte; along the swing they differ, and in the credits' lit halves (162
+  // to 164) the credits shine steadily, at least as bright as a flash.
+  const float sameTimes[] = {0.0f, 48.15f, 49.5f};
+  const float swingTimes[] = {6.0f, 20.0f, 30.0f, 40.0f};
+  const float litTimes[] = {48.67f, 48.9f, 49.1f};
+  std::vector<std::vector<std::uint8_t>> asComposed;
+  for (const auto& times : {std::vector<float>(std::begin(sameTimes), std::end(sameTimes)),
+                            std::vector<float>(std::begin(swingTimes), std::end(swingTimes)),
+                            std::vector<float>(std::begin(litTimes), std::end(litTimes))})
+    for (float seconds : times)
+      asComposed.push_back(capture->render(seconds));
+
+  ReducedFlashing reduced(capture->show());
+  size_t i = 0;
+  for (float seconds : sameTimes)
+    EXPECT_TRUE(capture->render(seconds) == asComposed[i++]) << seconds;
+  for (float seconds : swingTimes)
+    EXPECT_FALSE(capture->render(seconds) == asComposed[i++]) << seconds;
+  for (float seconds : litTimes) {
+    const std::vector<std::uint8_t> frame = capture->render(seconds);
+    EXPECT_FALSE(frame == asComposed[i]) << seconds;
+    EXPECT_GE(brightness(frame), brightness(asComposed[i++])) << seconds;
+  }
+}
+
 struct Image {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb;

@@ -60,7 +60,7 @@ class ZipTest(unittest.TestCase):
             with open(os.path.join(folder, "README.txt"), encoding="ascii") as f:
                 readme = f.read()
             for needed in ("Escape", "Space", "Home", "--start-at", "--loop", "VIRIZ_AUDIO_OFFSET_MS",
-                           "Windows"):
+                           "Windows", "flashing lights", "viriz.exe --reduced-flashing"):
                 self.assertIn(needed, readme)
             wine = headless.WinePrefix(os.path.join(tmp, "prefix"))
             run_show(self, "windows", os.path.join(folder, "viriz.exe"), folder, wine)
@@ -85,6 +85,12 @@ class PackageTest(unittest.TestCase):
             elsewhere = os.path.join(tmp, "elsewhere")
             os.makedirs(elsewhere)
             run_show(self, "linux", os.path.join(root, "usr/games/viriz"), elsewhere)
+
+    def test_description_warns_of_flashing_lights_and_names_the_gentler_mode(self):
+        description = subprocess.run(["dpkg-deb", "--field", self.package, "Description"],
+                                     check=True, capture_output=True, text=True).stdout
+        self.assertIn("flashing lights", description)
+        self.assertIn("viriz --reduced-flashing", description)
 
     def test_declares_its_libraries_and_passes_lintian(self):
         info = subprocess.run(["dpkg-deb", "--field", self.package, "Depends"], check=True,

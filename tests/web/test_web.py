@@ -37,17 +37,28 @@ class ShowTest(unittest.TestCase):
             page.wait_for(lit, webshow.START_TIMEOUT, 0.5, "the mesh on the canvas")
             self.assertEqual(webshow.console_errors(page), [])
 
+    def test_start_notice_warns_of_flashing_lights_and_links_the_gentler_show(self):
+        with webshow.serve() as base, cdp.Browser() as browser:
+            page = webshow.open_page(browser, base)
+            webshow.wait_for_state(page, "ready")
+            notice = page.evaluate("document.getElementById('flash-notice').innerText")
+            self.assertIn("flashing lights", notice)
+            link = page.evaluate("document.querySelector('#flash-notice a').href")
+            self.assertTrue(link.endswith("?reduced-flashing"), link)
+
 
 class FrameTest(unittest.TestCase):
     def test_frames_at_fixed_times_match_the_linux_capture(self):
         # The logo over the slow swing, the fast section, and the credits
-        # (lit) over the orbit.
-        for seconds in (20, 40, 50):
-            with self.subTest(at=seconds), tempfile.TemporaryDirectory(
-                    prefix="viriz-web-frame-") as tmp, webshow.serve() as base, \
-                    cdp.Browser() as browser:
-                linux = png.read_file(webshow.capture_frame(seconds, tmp))
-                page = webshow.open_page(browser, f"{base}?at={seconds}")
+        # (lit) over the orbit; and two of them with reduced flashing.
+        for seconds, reduced in ((20, False), (40, False), (50, False), (40, True), (50, True)):
+            with self.subTest(at=seconds, reduced_flashing=reduced), \
+                    tempfile.TemporaryDirectory(prefix="viriz-web-frame-") as tmp, \
+                    webshow.serve() as base, cdp.Browser() as browser:
+                options = ["--reduced-flashing"] if reduced else []
+                linux = png.read_file(webshow.capture_frame(seconds, tmp, options))
+                query = f"?at={seconds}" + ("&reduced-flashing" if reduced else "")
+                page = webshow.open_page(browser, base + query)
                 webshow.wait_for_state(page, "still")
                 shot = webshow.canvas_shot(page)
                 web = png.read(shot)

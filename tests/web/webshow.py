@@ -125,12 +125,13 @@ def canvas_shot(page):
     return page.screenshot({"x": x, "y": y, "width": width, "height": height})
 
 
-def capture_frame(seconds, out_dir):
-    """The Linux build's frame at a show time (viriz-capture), as PNG path."""
+def capture_frame(seconds, out_dir, options=()):
+    """The Linux build's frame at a show time (viriz-capture, with `options`),
+    as PNG path."""
     env = dict(os.environ)
     env.pop("DISPLAY", None)
-    subprocess.run([os.path.join(LINUX_BIN, "viriz-capture"), "--at", str(seconds), "--out",
-                    out_dir], check=True, capture_output=True, env=env, timeout=300)
+    subprocess.run([os.path.join(LINUX_BIN, "viriz-capture"), *options, "--at", str(seconds),
+                    "--out", out_dir], check=True, capture_output=True, env=env, timeout=300)
     names = [n for n in os.listdir(out_dir) if n.endswith(".png")]
     if len(names) != 1:
         raise RuntimeError(f"viriz-capture wrote {names}")

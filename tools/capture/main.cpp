@@ -13,8 +13,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: viriz-capture [--data DIR] --at SECONDS... --out DIR\n"
-    "       viriz-capture [--data DIR] --fps N --from S --to S --out DIR [--video FILE.mp4]\n"
+    "usage: viriz-capture [--data DIR] [--reduced-flashing] --at SECONDS... --out DIR\n"
+    "       viriz-capture [--data DIR] [--reduced-flashing] --fps N --from S --to S --out DIR\n"
+    "                     [--video FILE.mp4]\n"
     "\n"
     "Renders the show offscreen at 640x480 through the demo's own start-up and\n"
     "scene script, driven by the given times instead of the music.\n"
@@ -22,7 +23,8 @@ const char kUsage[] =
     "  --fps N        a frame sequence frame-000000.png... from --from to --to seconds,\n"
     "                 and the music of that stretch as music.wav\n"
     "  --video FILE   also mux the sequence and the music into FILE with ffmpeg\n"
-    "  --data DIR     where data.dat and data/ are (default: this program's folder)\n";
+    "  --data DIR     where data.dat and data/ are (default: this program's folder)\n"
+    "  --reduced-flashing  the show's reduced-flashing mode\n";
 
 struct Options {
   std::string dataDir;
@@ -30,6 +32,7 @@ struct Options {
   std::vector<double> times;
   double fps = 0.0, from = 0.0, to = 0.0;
   std::string video;
+  bool reducedFlashing = false;
 };
 
 bool parseNumber(const char* text, double& value) {
@@ -63,6 +66,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
       options.dataDir = argv[++i];
     } else if (arg == "--video" && i + 1 < argc) {
       options.video = argv[++i];
+    } else if (arg == "--reduced-flashing") {
+      options.reducedFlashing = true;
     } else {
       return false;
     }
@@ -82,6 +87,7 @@ std::string quoted(const std::string& text) {
 
 int capture(const Options& options, const std::filesystem::path& out) {
   FrameCapture capture(options.dataDir);
+  capture.show().flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;
   if (!options.times.empty()) {
     for (double at : options.times) {
       std::filesystem::path path = out / frameNameForTime(at);

@@ -22,8 +22,9 @@ struct Still {
   Still() { loadShow(show); }
 };
 
-void drawStill(float seconds) {
+void drawStill(float seconds, Flashing flashing) {
   static Still still;
+  still.show.flashing = flashing;
   // In a run from the start, blending is on from the first overlay frame on
   // (beat 32), and the mesh is then drawn additively too.
   if (beatTimeOf(seconds) > 32.0f) {
@@ -38,11 +39,12 @@ void drawStill(float seconds) {
 
 } // namespace
 
-// Draws the frame for `seconds` of show time, without sound; 1 when drawn,
-// 0 when a failure was shown instead.
-extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds) {
+// Draws the frame for `seconds` of show time, without sound, with reduced
+// flashing when `reducedFlashing` is not 0; 1 when drawn, 0 when a failure was
+// shown instead.
+extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds, int reducedFlashing) {
   try {
-    drawStill(seconds);
+    drawStill(seconds, reducedFlashing != 0 ? Flashing::Reduced : Flashing::AsComposed);
     return 1;
   } catch (const std::string& text) {
     showErrorBox(text.c_str());
