@@ -1,5 +1,7 @@
 #include "app/data_folder.h"
 
+#include "app/show_files.h"
+
 #include "archive/data_file.h"
 #include "platform/program_folder.h"
 
@@ -9,10 +11,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A folder holds the show when it has the archive or the mesh: an unrelated
+// "data" folder (a home folder often has one) must not hide the installed data.
 bool holdsData(const fs::path& folder) {
   std::error_code error;
   return fs::is_regular_file(folder / kDataArchiveName, error) ||
-         fs::is_directory(folder / "data", error);
+         fs::is_regular_file(folder / kMeshPath, error);
 }
 
 } // namespace

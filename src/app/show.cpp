@@ -1,5 +1,7 @@
 #include "app/show.h"
 
+#include "app/show_files.h"
+
 #include "assets/mesh.h"
 #include "assets/resource_cache.h"
 #include "assets/texture.h"
@@ -19,12 +21,12 @@ void loadShow(Show& show) {
   glDepthFunc(GL_LEQUAL);
   glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 
-  Mesh* mesh = meshCache.get("data/viriz.mesh");
+  Mesh* mesh = meshCache.get(kMeshPath);
   show.sceneObject = new SceneObject(mesh, nullptr);
 
-  show.environmentTexture = textureCache.get("data/tex.png");
-  show.logoTexture = textureCache.get("data/logo.png");
-  show.creditsTexture = textureCache.get("data/creds.png");
+  show.environmentTexture = textureCache.get(kEnvironmentPicturePath);
+  show.logoTexture = textureCache.get(kLogoPicturePath);
+  show.creditsTexture = textureCache.get(kCreditsPicturePath);
 
   // One beat long: bright at the beat, dark in between.
   show.fadeTrack.addKey({0.0f, 1.0f});

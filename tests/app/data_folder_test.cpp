@@ -19,7 +19,10 @@ protected:
       fs::create_directories(tree / folder);
   }
   void addArchive(const fs::path& folder) { std::ofstream(folder / "data.dat") << "x"; }
-  void addDataDirectory(const fs::path& folder) { fs::create_directories(folder / "data"); }
+  void addMesh(const fs::path& folder) {
+    fs::create_directories(folder / "data");
+    std::ofstream(folder / "data" / "viriz.mesh") << "x";
+  }
 
   TempDir tree;
   fs::path work = tree / "work";
@@ -33,15 +36,25 @@ TEST_F(DataFolderTest, TheCurrentFolderWinsWhenItHasEitherPartOfTheData) {
   addArchive(work);
   EXPECT_EQ(findDataFolder(work, program), work);
   fs::remove(work / "data.dat");
-  addDataDirectory(work);
+  addMesh(work);
   EXPECT_EQ(findDataFolder(work, program), work);
+}
+
+TEST_F(DataFolderTest, AnUnrelatedDataFolderDoesNotHideTheInstalledData) {
+  addArchive(package);
+  fs::create_directories(work / "data" / "photos");
+  std::ofstream(work / "data" / "notes.txt") << "x";
+  EXPECT_EQ(findDataFolder(work, program), package);
+  // A folder named like the mesh is not the mesh either.
+  fs::create_directories(program / "data" / "viriz.mesh");
+  EXPECT_EQ(findDataFolder(work, program), package);
 }
 
 TEST_F(DataFolderTest, ThenTheProgramsFolderThenThePackagesDataFolder) {
   addArchive(package);
-  addDataDirectory(program);
+  addMesh(program);
   EXPECT_EQ(findDataFolder(work, program), program);
-  fs::remove(program / "data");
+  fs::remove_all(program / "data");
   EXPECT_EQ(findDataFolder(work, program), package);
   // A program folder given with a trailing separator, as the system gives it.
   EXPECT_EQ(findDataFolder(work, program.string() + "/"), package);

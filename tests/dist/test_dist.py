@@ -81,9 +81,10 @@ class PackageTest(unittest.TestCase):
                          "usr/share/icons/hicolor/64x64/apps/viriz.png",
                          "usr/share/doc/viriz/copyright"):
                 self.assertTrue(os.path.exists(os.path.join(root, path)), path)
-            # Started from a folder without data: it must find its own.
+            # Started from a folder whose "data" folder is not the show's (a
+            # home folder often has one): it must still find its own.
             elsewhere = os.path.join(tmp, "elsewhere")
-            os.makedirs(elsewhere)
+            os.makedirs(os.path.join(elsewhere, "data"))
             run_show(self, "linux", os.path.join(root, "usr/games/viriz"), elsewhere)
 
     def test_description_warns_of_flashing_lights_and_names_the_gentler_mode(self):
