@@ -125,9 +125,23 @@ class ControlsBehaviour:
 
     def wait_for_position(self, recording, reference, low, high, what):
         """Waits until the music heard lies between `low` and `high` seconds."""
-        headless.wait_for(
-            lambda: low <= (latest_position(recording, reference, low - 1, high + 1) or -1) <= high,
-            60, 0.2, what)
+        seen = []
+
+        def within():
+            seen.append(latest_position(recording, reference, low - 1, high + 1))
+            return seen[-1] is not None and low <= seen[-1] <= high
+        try:
+            headless.wait_for(within, 60, 0.2, what)
+        except TimeoutError:
+            # Where the sound stopped tells a seek that went elsewhere from one
+            # that never sounded.
+            frames = recording_frames(recording)
+            sounding_at = numpy.flatnonzero(frames.any(axis=1))
+            last = int(sounding_at[-1]) if len(sounding_at) > PROBE else PROBE
+            there = track_position(reference, frames[last - PROBE:last])
+            raise AssertionError(f"{what}: wanted {low:.2f}-{high:.2f} s, heard {seen[-5:]}; "
+                                 f"of {len(frames) / RATE:.2f} s recorded, the last sound at "
+                                 f"{last / RATE:.2f} s was the track's {there}")
 
     def test_pause_holds_picture_and_sound_and_resume_goes_on_where_the_music_stopped(self):
         reference = self.data_set(TRACK_SECONDS)
@@ -180,15 +194,27 @@ class ControlsBehaviour:
     def test_arrows_and_home_move_the_music(self):
         reference = self.data_set(TRACK_SECONDS)
 
+        # Each move lands relative to what was heard just before the key; the
+        # music goes on while a busy machine delivers the key, hence the room
+        # above.
+        def heard(recording):
+            return headless.wait_for(
+                lambda: latest_position(recording, reference, 0.0, TRACK_SECONDS), 30, 0.1,
+                "the music heard")
+
         def steps(demo, xvfb, window, recording):
-            self.wait_for_position(recording, reference, 10.0, 12.0, "the music from 10 s")
+            self.wait_for_position(recording, reference, 10.0, 13.0, "the music from 10 s")
+            before = heard(recording)
             xvfb.key("Right", window)
-            self.wait_for_position(recording, reference, 15.0, 18.0, "the music 5 s on")
+            self.wait_for_position(recording, reference, before + 4.8, before + 8.0,
+                                   "the music 5 s on")
+            before = heard(recording)
             xvfb.key("Left", window)
             xvfb.key("Left", window)
-            self.wait_for_position(recording, reference, 5.0, 8.5, "the music 10 s back")
+            self.wait_for_position(recording, reference, before - 10.2, before - 7.0,
+                                   "the music 10 s back")
             xvfb.key("Home", window)
-            self.wait_for_position(recording, reference, 0.0, 2.5, "the music from the start")
+            self.wait_for_position(recording, reference, 0.0, 3.0, "the music from the start")
 
         self.run_demo(["--start-at", "10"], steps)
 
