@@ -78,10 +78,10 @@ struct SoundBuffer::State {
   RingPlayback ring;
 
   // Guards the progress below, which the audio callback updates; taken
-  // before the ring's own lock. Progress since the last positioning, in bytes of
-  // ring.bytesTaken(): where the newest chunk begins, the context time it was
-  // scheduled for, when (sharedNowMs() time) it is heard, and when it would
-  // have been heard right after the chunk before.
+  // before the ring's own lock. Progress since the last positioning, in bytes
+  // of ring.bytesTaken(): where the newest chunk begins, the context time it
+  // was scheduled for, when (sharedNowMs() time) it is heard, and when it
+  // would have been heard right after the chunk before.
   std::mutex mutex;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
