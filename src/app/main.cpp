@@ -4,6 +4,7 @@
 // with 2.
 #include "app/data_folder.h"
 #include "app/frame_clock.h"
+#include "app/guarded.h"
 #include "app/playback_controls.h"
 #include "app/scene_script.h"
 #include "app/show.h"
@@ -14,7 +15,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <string>
 
@@ -43,11 +43,8 @@ const char kUsage[] =
     "  Escape                ends the show\n"
     "  closing the window (Alt+F4) ends it too\n";
 
-// How the show meets the display.
-enum class Screen { SwitchMode, Windowed, FillDesktop };
-
 struct Options {
-  Screen screen = Screen::SwitchMode;
+  ScreenFill screen = ScreenFill::SwitchMode;
   float startAt = 0.0f; // seconds into the show
   bool loop = false;
   bool help = false;
@@ -80,11 +77,11 @@ Options readOptions(int argc, char** argv) {
       options.reducedFlashing = true;
       continue;
     }
-    Screen screen;
+    ScreenFill screen;
     if (std::strcmp(arg, "--windowed") == 0) {
-      screen = Screen::Windowed;
+      screen = ScreenFill::Window;
     } else if (std::strcmp(arg, "--fullscreen-desktop") == 0) {
-      screen = Screen::FillDesktop;
+      screen = ScreenFill::FillDesktop;
     } else {
       options.error = std::string("unknown option '") + arg + "'";
       return options;
@@ -102,14 +99,23 @@ Options readOptions(int argc, char** argv) {
 // What the frames and the shutdown share, from start-up to the end of the
 // program: the frame loop may run after main has returned (in the browser).
 struct Program {
-  GlWindow* window = nullptr;
-  // Made after the window and released before it on a failure.
+  std::unique_ptr<GlWindow> window;
   std::unique_ptr<Show> show;
   FrameClock frameClock;
   // The last music clock reading: the clock goes back only when the music
   // jumps (a seek, a loop), and the time drawn then goes back with it.
   float lastHeard = 0.0f;
   float lastDrawn = 0.0f; // the show time of the last frame
+
+  // The one teardown, at the end and on a failure: the window goes first (the
+  // display mode and the cursor come back, so that an error box cannot end up
+  // behind a fullscreen window), then the fade track, then the music. Safe to
+  // run again: a second run only repeats the music's release step.
+  void release() {
+    window.reset();
+    show.reset();
+    releaseShow();
+  }
 };
 
 // Carries out the control keys pressed since the last frame. A pause is taken
@@ -128,33 +134,14 @@ void applyControls() {
     MusicPlayer::setPaused(false);
 }
 
-// A failure: the fade track goes, the music stops, the desktop comes back
-// (display mode, cursor) so that the box cannot end up behind a fullscreen
-// window, then the text is shown.
-void reportFailure(Program& program, const char* text) {
-  program.show.reset();
-  releaseShow();
-  delete program.window;
-  program.window = nullptr;
-  showErrorBox(text);
-}
-
-// The program's one error handling, around start-up and around each frame:
-// runs `step` and reports what it throws. False after a failure.
-template <typename Step> bool guarded(Program& program, Step step) {
-  try {
-    step();
-    return true;
-  } catch (const char* text) {
-    reportFailure(program, text);
-  } catch (std::string text) {
-    reportFailure(program, text.c_str());
-  } catch (const std::exception& error) {
-    reportFailure(program, error.what());
-  } catch (...) {
-    reportFailure(program, "Unknown internal error");
-  }
-  return false;
+// The error handling around start-up and around each frame: runs `step`, and
+// after a failure releases everything and shows the text. False after a
+// failure.
+template <typename Step> bool guardedStep(Program& program, Step step) {
+  return guarded(step, [&program](const char* text) {
+    program.release();
+    showErrorBox(text);
+  });
 }
 
 // One frame; false once Escape or a quit message has been seen, or after a
@@ -163,7 +150,7 @@ template <typename Step> bool guarded(Program& program, Step step) {
 bool drawNextFrame(void* context) {
   auto& program = *static_cast<Program*>(context);
   bool quit = false;
-  const bool drawn = guarded(program, [&] {
+  const bool drawn = guardedStep(program, [&] {
     const float heard = MusicPlayer::currentTime();
     if (heard < program.lastHeard)
       program.frameClock.restart();
@@ -186,14 +173,9 @@ bool drawNextFrame(void* context) {
   return drawn && !quit;
 }
 
-// The shutdown: the window goes first, then the fade track, then the music.
-// After a failure only the music's release step is left to run (once more).
 void endProgram(void* context) {
   const std::unique_ptr<Program> program(static_cast<Program*>(context));
-  delete program->window;
-  program->window = nullptr;
-  program->show.reset();
-  releaseShow();
+  program->release();
 }
 
 } // namespace
@@ -212,10 +194,9 @@ int main(int argc, char** argv) {
 
   enterDataFolder();
   auto* program = new Program;
-  const bool started = guarded(*program, [program, &options] {
+  const bool started = guardedStep(*program, [program, &options] {
     program->window =
-        new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
-                     options.screen == Screen::FillDesktop);
+        std::make_unique<GlWindow>(WindowDescription{"test", 640, 480, options.screen});
     program->show = std::make_unique<Show>();
     MusicPlayer::setLooping(options.loop);
     program->show->flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;

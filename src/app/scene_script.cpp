@@ -155,8 +155,8 @@ void drawFrame(Show& show, float seconds) {
   glEnable(GL_CULL_FACE);
   show.environmentTexture->bind();
   glEnable(GL_TEXTURE_2D);
-  // The coordinates follow the modelview matrix, so the camera must be on it.
-  updateEnvTexCoords(*mesh);
+  // The modelview matrix is the camera alone: it was loaded with the identity.
+  updateEnvTexCoords(*mesh, camera);
   show.sceneObject->draw();
 
   if (plan.overlay != Overlay::None)

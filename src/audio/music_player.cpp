@@ -160,13 +160,12 @@ std::int64_t appliedLatencyFrames() {
 
 // Fills the whole buffer from the current position of the track and starts
 // looping playback at byte 0. False, with nothing written or played, when the
-// buffer cannot be locked; a lost buffer is restored for the next attempt.
+// buffer cannot be locked (a backend that can lose its buffer has tried to
+// restore it already).
 bool fillAndPlay() {
   LockedRegions regions;
-  if (!player.streamBuffer.lockEntireBuffer(regions)) {
-    player.streamBuffer.restore();
+  if (!player.streamBuffer.lockEntireBuffer(regions))
     return false;
-  }
   std::uint64_t written = decodeInto(regions.first, static_cast<int>(regions.firstBytes));
   if (regions.second)
     written += decodeInto(regions.second, static_cast<int>(regions.secondBytes));
@@ -181,6 +180,8 @@ bool fillAndPlay() {
 
 // Locks a refill range. A lost buffer is restored and played again before each
 // new attempt; gives up after kLockAttempts or as soon as a stop is requested.
+// Lock, restore, play and lock again are the player's own refill steps, fixed
+// for every device, so they stay here rather than in the DirectSound backend.
 bool lockForRefill(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
   for (int attempt = 1;; ++attempt) {
     if (player.streamBuffer.lock(offset, bytes, regions))

@@ -3,6 +3,7 @@
 #include "platform/window_handle.h"
 
 #include <cstdint>
+#include <memory>
 
 // Output format of the music: 44100 frames per second, 2 channels of signed
 // 16-bit little-endian samples.
@@ -31,10 +32,12 @@ struct LockedRegions {
 // browser) always locks, never reports a loss, and restores trivially. Exactly
 // one backend implements this class in each build: DirectSound on Windows
 // (dsound/), the sound server's stream or SDL2 on Linux (linux/), Web Audio in
-// the browser (web/), and the hand-driven device in the tests.
+// the browser (web/), and the hand-driven device in the tests. The Linux and
+// browser backends share their ring and its locking (ring_sound_buffer.h) and
+// add only opening, starting and their estimate of the cursor.
 class SoundBuffer {
 public:
-  SoundBuffer() = default;
+  SoundBuffer();
   ~SoundBuffer();
   SoundBuffer(const SoundBuffer&) = delete;
   SoundBuffer& operator=(const SoundBuffer&) = delete;
@@ -50,7 +53,8 @@ public:
   // exist, the arguments are out of range or the buffer was lost (the owner
   // calls restore() and tries again).
   bool lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions);
-  // Locks the whole buffer, as one region starting at byte 0.
+  // Locks the whole buffer, as one region starting at byte 0; a buffer lost
+  // since it was made is restored first.
   bool lockEntireBuffer(LockedRegions& regions);
   // Hands the regions of the last lock back to the device.
   void unlock(const LockedRegions& regions);
@@ -80,5 +84,6 @@ public:
   struct State;
 
 private:
-  State* state = nullptr;
+  // Freed with the object; null until create() and after release().
+  std::unique_ptr<State> state;
 };

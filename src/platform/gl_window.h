@@ -20,17 +20,38 @@ struct PictureArea {
 };
 PictureArea fitPicture(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight);
 
+// How the window meets the screen.
+enum class ScreenFill {
+  // The display switches to the window's size and colour depth, the window
+  // covers it and the cursor is hidden.
+  SwitchMode,
+  // A window with a caption on the desktop; the display mode stays.
+  Window,
+  // A borderless window covering the desktop at its current mode, the
+  // width x height picture drawn scaled into its fitPicture area (the
+  // viewport; a black clear leaves black bars); the cursor is hidden.
+  FillDesktop,
+};
+
+// What the window is to be: the caller names the title, the size and the fill;
+// the rest has the values every caller wants.
+struct WindowDescription {
+  const char* title = "";
+  int width = 0; // the client area, and the display mode's size with SwitchMode
+  int height = 0;
+  ScreenFill fill = ScreenFill::Window;
+  int colourBits = 32; // of the display mode and the pixel format
+  int depthBits = 16;
+  // Negative: the size and colour depth above; zero or more: taken from that
+  // display mode of the primary display instead.
+  int displayMode = -1;
+};
+
 class GlWindow {
 public:
-  // Creates the window, switches the display when fullscreen and makes a GL
-  // context current on the calling thread. A negative displayMode uses the
-  // given size and colour depth; zero or more takes them from that display
-  // mode of the primary display. Throws a std::string on failure.
-  // fillDesktop (only when not fullscreen): a borderless window covering the
-  // desktop at its current mode, the width x height picture drawn scaled into
-  // its fitPicture area (the viewport; a black clear leaves black bars).
-  GlWindow(const char* title, int width, int height, int colourBits, int depthBits, int displayMode,
-           bool fullscreen, bool fillDesktop = false);
+  // Creates the window, switches the display for SwitchMode and makes a GL
+  // context current on the calling thread. Throws a std::string on failure.
+  explicit GlWindow(const WindowDescription& description);
   // Gives the display its mode back, then releases the context and the window.
   ~GlWindow();
   GlWindow(const GlWindow&) = delete;

@@ -5,7 +5,6 @@
 // for sqrt). Arrays are only resized when their count changes: a steady frame
 // allocates nothing.
 
-#include <GL/gl.h>
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -14,12 +13,6 @@
 #include <limits>
 
 #include "scene/mesh_effects.h"
-
-void updateEnvTexCoords(Mesh& mesh) {
-  Matrix4 modelview;
-  glGetFloatv(GL_MODELVIEW_MATRIX, modelview.m);
-  updateEnvTexCoords(mesh, modelview);
-}
 
 namespace {
 

@@ -7,10 +7,8 @@
 // keep its arrays' storage from frame to frame: a steady frame allocates nothing.
 
 // Gives every triangle corner the texture coordinate ((x + 1) / 2, (y + 1) / 2)
-// of its normal as the current GL modelview matrix turns it, renormalised: a
-// view-dependent environment map. Needs a current GL context.
-void updateEnvTexCoords(Mesh& mesh);
-// The same with the modelview matrix given.
+// of its normal as `modelview` (the matrix the mesh is drawn with) turns it,
+// renormalised: a view-dependent environment map.
 void updateEnvTexCoords(Mesh& mesh, const Matrix4& modelview);
 
 // Gives every vertex the grey level 1 - |sharpness * (radial - centre)|, in

@@ -120,7 +120,7 @@ TEST_F(AssetsGlTest, RendersTheTexturedColouredMeshUnderTheCamera) {
   glEnable(GL_CULL_FACE); // the square must face the camera to be seen
   environment->bind();
   glEnable(GL_TEXTURE_2D);
-  updateEnvTexCoords(*mesh);
+  updateEnvTexCoords(*mesh, camera);
   glMatrixMode(GL_PROJECTION);
   object.draw();
 

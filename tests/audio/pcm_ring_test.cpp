@@ -1,4 +1,8 @@
 #include "audio/pcm_ring.h"
+#include "audio/ring_playback.h"
+
+#include <cstdint>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +26,46 @@ TEST(PcmRingTest, RejectsBadRangesSecondLocksAndForeignUnlocks) {
   EXPECT_TRUE(ring.unlock(regions));
   EXPECT_EQ(ring.contents()[0], 9);
   EXPECT_FALSE(ring.unlock(regions));
+}
+
+// The ring shared by the Linux and browser outputs: silence until playing,
+// a read position that starts on a whole frame and wraps, and a cursor that
+// never runs ahead of what the output has taken.
+TEST(RingPlaybackTest, TakesFromThePositionWrapsAndHoldsTheCursorToWhatWasTaken) {
+  RingPlayback ring;
+  const std::uint32_t start = kSoundBufferBytes - 2 * kBytesPerFrame;
+  LockedRegions regions;
+  ASSERT_TRUE(ring.lock(start, 4 * kBytesPerFrame, regions));
+  ASSERT_EQ(regions.firstBytes, 2 * kBytesPerFrame);
+  ASSERT_NE(regions.second, nullptr);
+  for (std::uint32_t i = 0; i < regions.firstBytes; ++i)
+    regions.first[i] = static_cast<std::uint8_t>(1 + i);
+  for (std::uint32_t i = 0; i < regions.secondBytes; ++i)
+    regions.second[i] = static_cast<std::uint8_t>(1 + regions.firstBytes + i);
+  ring.unlock(regions);
+
+  // Positioned off a frame boundary: the read position goes down to one.
+  ring.setPlayPosition(start + 3);
+  std::vector<std::uint8_t> chunk(4 * kBytesPerFrame, 0xee);
+  EXPECT_FALSE(ring.isPlaying());
+  EXPECT_EQ(ring.take(chunk.data(), 4 * kBytesPerFrame), 0u);
+  EXPECT_EQ(chunk, std::vector<std::uint8_t>(4 * kBytesPerFrame, 0));
+  EXPECT_EQ(ring.cursorAfter(1000), start);
+
+  EXPECT_TRUE(ring.startPlaying());
+  EXPECT_FALSE(ring.startPlaying());
+  EXPECT_EQ(ring.take(chunk.data(), 4 * kBytesPerFrame), 4 * kBytesPerFrame);
+  for (std::uint32_t i = 0; i < chunk.size(); ++i)
+    EXPECT_EQ(chunk[i], 1 + i) << i;
+  EXPECT_EQ(ring.bytesTaken(), 4 * kBytesPerFrame);
+  EXPECT_EQ(ring.cursorAfter(kBytesPerFrame), kSoundBufferBytes - kBytesPerFrame);
+  EXPECT_EQ(ring.cursorAfter(1000), 2 * kBytesPerFrame);
+
+  // A new position starts the count again.
+  ring.setPlayPosition(0);
+  EXPECT_EQ(ring.bytesTaken(), 0u);
+  EXPECT_EQ(ring.cursorAfter(1000), 0u);
+  EXPECT_TRUE(ring.isPlaying());
 }
 
 } // namespace

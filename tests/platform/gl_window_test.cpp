@@ -16,9 +16,9 @@ protected:
   void SetUp() override { setenv("SDL_VIDEODRIVER", "offscreen", 1); }
 };
 
-std::string constructionError(int width, int height, bool fullscreen, bool fillDesktop = false) {
+std::string constructionError(int width, int height, ScreenFill fill) {
   try {
-    GlWindow window("test", width, height, 32, 16, -1, fullscreen, fillDesktop);
+    GlWindow window(WindowDescription{"test", width, height, fill});
   } catch (const std::string& text) {
     return text;
   }
@@ -26,7 +26,7 @@ std::string constructionError(int width, int height, bool fullscreen, bool fillD
 }
 
 TEST_F(GlWindowTest, WindowedHasCurrentContextAndExactClientSize) {
-  GlWindow window("test", 320, 200, 32, 16, -1, false);
+  GlWindow window(WindowDescription{"test", 320, 200});
   EXPECT_EQ(window.clientWidth(), 320);
   EXPECT_EQ(window.clientHeight(), 200);
   ASSERT_NE(glGetString(GL_VERSION), nullptr);
@@ -44,7 +44,7 @@ TEST_F(GlWindowTest, WindowedHasCurrentContextAndExactClientSize) {
 }
 
 TEST_F(GlWindowTest, ClearColourReadsBack) {
-  GlWindow window("test", 64, 48, 32, 16, -1, false);
+  GlWindow window(WindowDescription{"test", 64, 48});
   glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glFinish();
@@ -57,17 +57,17 @@ TEST_F(GlWindowTest, ClearColourReadsBack) {
 }
 
 TEST_F(GlWindowTest, FullscreenWithoutThatModeFails) {
-  EXPECT_EQ(constructionError(640, 480, true), "Failed to change display settings");
-  EXPECT_EQ(constructionError(640, 480, false), "");
-  // Filling the desktop needs no mode, but a fullscreen request still wins.
-  EXPECT_EQ(constructionError(640, 480, false, true), "");
-  EXPECT_EQ(constructionError(640, 480, true, true), "Failed to change display settings");
+  EXPECT_EQ(constructionError(640, 480, ScreenFill::SwitchMode),
+            "Failed to change display settings");
+  EXPECT_EQ(constructionError(640, 480, ScreenFill::Window), "");
+  // Filling the desktop needs no mode.
+  EXPECT_EQ(constructionError(640, 480, ScreenFill::FillDesktop), "");
 }
 
 // The offscreen display is 1024x768: a picture of another shape shows in the
 // middle of the whole display, between bars.
 TEST_F(GlWindowTest, FillingTheDesktopDrawsThePictureScaledIntoItsMiddle) {
-  GlWindow window("test", 320, 480, 32, 16, -1, false, true);
+  GlWindow window(WindowDescription{"test", 320, 480, ScreenFill::FillDesktop});
   EXPECT_EQ(window.clientWidth(), 320);
   EXPECT_EQ(window.clientHeight(), 480);
   GLint viewport[4] = {};
@@ -139,7 +139,7 @@ TEST(FitPicture, EmptySizesGiveTheWholeArea) {
 
 TEST_F(GlWindowTest, WindowCanBeMadeAgainAfterDestruction) {
   for (int i = 0; i < 2; ++i) {
-    GlWindow window("test", 32, 32, 32, 16, -1, false);
+    GlWindow window(WindowDescription{"test", 32, 32});
     EXPECT_NE(glGetString(GL_RENDERER), nullptr);
   }
 }
@@ -147,7 +147,7 @@ TEST_F(GlWindowTest, WindowCanBeMadeAgainAfterDestruction) {
 // A close request reaches the program as one quit, and the window stays until
 // it is destroyed; Escape is a separate matter.
 TEST_F(GlWindowTest, CloseRequestQuitsOnceAndKeepsTheWindow) {
-  GlWindow window("test", 32, 32, 32, 16, -1, false);
+  GlWindow window(WindowDescription{"test", 32, 32});
   while (pumpMessages()) {
   }
   SDL_Event close{};

@@ -134,6 +134,8 @@ std::uint32_t ManualDevice::readCursor() {
 // pointer only marks that create() ran.
 struct SoundBuffer::State {};
 
+SoundBuffer::SoundBuffer() = default;
+
 SoundBuffer::~SoundBuffer() {
   release();
 }
@@ -144,7 +146,7 @@ bool SoundBuffer::create(WindowHandle) {
   const std::lock_guard guard(device.mutex);
   if (device.deviceMissing)
     return false;
-  state = new State;
+  state = std::make_unique<State>();
   device.exists = true;
   device.playing = false;
   device.playCursor = 0;
@@ -230,6 +232,5 @@ void SoundBuffer::release() {
     device.exists = false;
     device.playing = false;
   }
-  delete state;
-  state = nullptr;
+  state.reset();
 }

@@ -18,7 +18,9 @@ FrameCapture::FrameCapture(const std::string& dataDir) {
   // SDL would turn SIGTERM and SIGINT into events that a capture never reads:
   // a long capture must stay stoppable.
   setenv("SDL_NO_SIGNAL_HANDLERS", "1", 1);
-  window = std::make_unique<GlWindow>("capture", kWidth, kHeight, 32, 24, -1, false);
+  WindowDescription description{"capture", kWidth, kHeight};
+  description.depthBits = 24;
+  window = std::make_unique<GlWindow>(description);
   loadShow(theShow);
 }
 

@@ -2,6 +2,7 @@
 // time, drawn the way the capture tool draws it on the desktop, the music
 // clock and the track's length for the page's timeline, and the timeline's
 // seek.
+#include "app/guarded.h"
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
@@ -10,14 +11,11 @@
 #include <GL/gl.h>
 #include <emscripten.h>
 
-#include <exception>
-#include <string>
-
 namespace {
 
 // The canvas and the show's assets for still frames, made on the first one.
 struct Still {
-  GlWindow window{"test", 640, 480, 32, 16, -1, false};
+  GlWindow window{WindowDescription{"test", 640, 480}};
   Show show;
   Still() { loadShow(show); }
 };
@@ -43,17 +41,8 @@ void drawStill(float seconds, Flashing flashing) {
 // flashing when `reducedFlashing` is not 0; 1 when drawn, 0 when a failure was
 // shown instead.
 extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds, int reducedFlashing) {
-  try {
-    drawStill(seconds, reducedFlashing != 0 ? Flashing::Reduced : Flashing::AsComposed);
-    return 1;
-  } catch (const std::string& text) {
-    showErrorBox(text.c_str());
-  } catch (const std::exception& error) {
-    showErrorBox(error.what());
-  } catch (...) {
-    showErrorBox("Unknown internal error");
-  }
-  return 0;
+  const Flashing flashing = reducedFlashing != 0 ? Flashing::Reduced : Flashing::AsComposed;
+  return guarded([&] { drawStill(seconds, flashing); }, showErrorBox) ? 1 : 0;
 }
 
 // Seconds of music heard, as the frames are drawn for them.

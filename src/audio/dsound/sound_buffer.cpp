@@ -163,13 +163,15 @@ void startLog(SoundBuffer::State* state, bool underWine) {
 
 } // namespace
 
+SoundBuffer::SoundBuffer() = default;
+
 SoundBuffer::~SoundBuffer() {
   release();
 }
 
 bool SoundBuffer::create(WindowHandle window) {
   release();
-  state = new State;
+  state = std::make_unique<State>();
   state->library = LoadLibraryA("dsound.dll");
   if (!state->library)
     return false;
@@ -210,7 +212,7 @@ bool SoundBuffer::create(WindowHandle window) {
     const auto frames = reportedOutputLatency() * kSampleRate / 10'000'000;
     state->outputLatency = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
   }
-  startLog(state, underWine);
+  startLog(state.get(), underWine);
   return true;
 }
 
@@ -237,6 +239,9 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
   return true;
 }
 
+// A buffer lost before the first fill (another program took the device) is
+// restored here and locked once more, so the player's first fill only has to
+// try again next period when even that fails.
 bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
   if (!state || !state->streamBuffer)
     return false;
@@ -244,8 +249,14 @@ bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
   void* second = nullptr;
   DWORD firstBytes = 0;
   DWORD secondBytes = 0;
-  if (state->streamBuffer->Lock(0, kSoundBufferBytes, &first, &firstBytes, &second, &secondBytes,
-                                DSBLOCK_ENTIREBUFFER) != DS_OK) {
+  const auto lockWhole = [&] {
+    return state->streamBuffer->Lock(0, kSoundBufferBytes, &first, &firstBytes, &second,
+                                     &secondBytes, DSBLOCK_ENTIREBUFFER);
+  };
+  HRESULT result = lockWhole();
+  if (result == DSERR_BUFFERLOST && restore())
+    result = lockWhole();
+  if (result != DS_OK) {
     state->log.line("lock failed");
     return false;
   }
@@ -310,8 +321,7 @@ void SoundBuffer::release() {
   releaseInterface(state->directSound);
   if (state->library)
     FreeLibrary(state->library);
-  delete state;
-  state = nullptr;
+  state.reset();
 }
 
 // On Windows the play cursor is what the device plays. Under Wine it is

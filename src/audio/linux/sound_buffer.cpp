@@ -2,11 +2,9 @@
 // server's own stream when a PulseAudio-protocol server answers (PulseAudio,
 // or PipeWire's pulse server), else through SDL2's audio callback. Setting
 // SDL_AUDIODRIVER hands the choice of driver to SDL.
-#include "audio/sound_buffer.h"
-
 #include "audio/linux/pulse_stream.h"
 #include "audio/linux/sdl_stream.h"
-#include "audio/ring_playback.h"
+#include "audio/ring_sound_buffer.h"
 
 #include <cstdlib>
 
@@ -18,13 +16,44 @@ struct SoundBuffer::State {
   bool open = false;
 };
 
+RingPlayback* RingOutput::openRing(SoundBuffer::State* state) {
+  return state && state->open ? &state->ring : nullptr;
+}
+
+void RingOutput::start(SoundBuffer::State& state) {
+  if (state.onPulse)
+    state.pulse.start();
+  else
+    state.sdl.start();
+}
+
+void RingOutput::positioned(SoundBuffer::State& state) {
+  if (state.onPulse)
+    state.pulse.positioned();
+  else
+    state.sdl.positioned();
+}
+
+// On the server's stream the cursor is what is heard; until the server has
+// reported the stream's timing once, nothing has been heard.
+std::uint64_t RingOutput::playedBytes(SoundBuffer::State& state) {
+  std::uint64_t played = 0;
+  if (state.onPulse)
+    state.pulse.heardBytes(played);
+  else
+    played = state.sdl.playedBytes();
+  return played;
+}
+
+SoundBuffer::SoundBuffer() = default;
+
 SoundBuffer::~SoundBuffer() {
   release();
 }
 
 bool SoundBuffer::create(WindowHandle) {
   release();
-  state = new State;
+  state = std::make_unique<State>();
   if (!std::getenv("SDL_AUDIODRIVER")) {
     state->onPulse = state->pulse.open(state->ring);
     if (!state->onPulse)
@@ -34,66 +63,12 @@ bool SoundBuffer::create(WindowHandle) {
   return state->open;
 }
 
-bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
-  return state && state->open && state->ring.lock(offset, bytes, regions);
-}
-
-bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
-  return lock(0, kSoundBufferBytes, regions);
-}
-
-void SoundBuffer::unlock(const LockedRegions& regions) {
-  if (state && state->open)
-    state->ring.unlock(regions);
-}
-
-void SoundBuffer::setPlayPosition(std::uint32_t offset) {
-  if (!state || !state->open)
-    return;
-  state->ring.setPlayPosition(offset);
-  if (state->onPulse)
-    state->pulse.positioned();
-  else
-    state->sdl.positioned();
-}
-
-void SoundBuffer::playLooping() {
-  if (!state || !state->open || !state->ring.startPlaying())
-    return;
-  if (state->onPulse)
-    state->pulse.start();
-  else
-    state->sdl.start();
-}
-
-// On the server's stream the cursor is what is heard; until the server has
-// reported the stream's timing once, nothing has been heard.
-bool SoundBuffer::playCursor(std::uint32_t& cursor) {
-  if (!state || !state->open)
-    return false;
-  std::uint64_t played = 0;
-  if (!state->ring.isPlaying())
-    played = 0;
-  else if (state->onPulse)
-    state->pulse.heardBytes(played);
-  else
-    played = state->sdl.playedBytes();
-  cursor = state->ring.cursorAfter(played);
-  return true;
-}
-
-// A software ring is never lost.
-bool SoundBuffer::restore() {
-  return state && state->open;
-}
-
 void SoundBuffer::release() {
   if (!state)
     return;
   state->pulse.close();
   state->sdl.close();
-  delete state;
-  state = nullptr;
+  state.reset();
 }
 
 // The server's stream time already leaves out what the sink still holds. On

@@ -1,7 +1,7 @@
 // SoundBuffer in the browser: a ring of one second that a Web Audio script
 // processor plays round and round. The processor's callback runs on the
-// page's main thread between frames; the music worker writes the ring from
-// its own thread, so both go through the mutex as on SDL2.
+// page's main thread between frames and takes the music from a RingPlayback,
+// which the music worker writes from its own thread, as on Linux.
 //
 // What is heard comes from the callback, which reads the audio context each
 // time it runs (every chunk, about 93 ms) and times the chunk it hands over by
@@ -21,9 +21,7 @@
 // frozen) it stops at the end of the last chunk, and after a resume it stays
 // there until the next chunk is heard. A correction forwards is caught up
 // gradually, so that the clock never jumps.
-#include "audio/sound_buffer.h"
-
-#include "audio/pcm_ring.h"
+#include "audio/ring_sound_buffer.h"
 
 #include <emscripten.h>
 
@@ -77,18 +75,14 @@ struct SoundBuffer::State {
   // newest callback read it: written on the main thread, read by the worker.
   std::atomic<std::uint32_t> latencyBytes{0};
 
-  // Guards everything below; the audio callback takes it too.
-  std::mutex mutex;
-  PcmRing ring;
-  std::uint32_t readPosition = 0; // next ring byte the callback hands over
-  std::uint32_t playStart = 0;    // ring offset where the cursor stood at the last reset
-  bool playing = false;
+  RingPlayback ring;
 
-  // Progress since the last reset, in bytes: what the callbacks have taken,
-  // where the newest chunk begins, the context time it was scheduled for,
-  // when (sharedNowMs() time) it is heard, and when it would have been heard
-  // right after the chunk before.
-  std::uint64_t bytesTaken = 0;
+  // Guards the progress below, which the audio callback updates; taken
+  // before the ring's own lock. Progress since the last positioning, in bytes
+  // of ring.bytesTaken(): where the newest chunk begins, the context time it
+  // was scheduled for, when (sharedNowMs() time) it is heard, and when it
+  // would have been heard right after the chunk before.
+  std::mutex mutex;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
   double newestChunkHeardAt = 0.0;
@@ -105,10 +99,7 @@ struct SoundBuffer::State {
   std::vector<std::int16_t> pcm = std::vector<std::int16_t>(2 * kChunkFrames);
   std::vector<float> channels = std::vector<float>(2 * kChunkFrames);
 
-  void resetProgress(std::uint32_t position) {
-    readPosition = position;
-    playStart = position;
-    bytesTaken = 0;
+  void resetProgress() {
     newestChunkStart = 0;
     started = false;
     positionReported = 0.0;
@@ -130,7 +121,7 @@ struct SoundBuffer::State {
       const double estimate = heard + latencyBytes;
       const double caughtUp =
           positionReported + std::max(0.0, now - reportedAt) * kBytesPerMs * (1.0 + kCatchUp);
-      const double most = std::min(caughtUp, static_cast<double>(bytesTaken));
+      const double most = std::min(caughtUp, static_cast<double>(ring.bytesTaken()));
       positionReported = std::clamp(estimate, positionReported, std::max(positionReported, most));
     }
     reportedAt = now;
@@ -141,7 +132,7 @@ struct SoundBuffer::State {
   // context time `playbackTime` and heard at `heardAtMs` (sharedNowMs() time).
   // False (and nothing taken) while not playing.
   bool takeChunk(int frames, double playbackTime, double heardAtMs) {
-    if (!playing)
+    if (!ring.isPlaying())
       return false;
     // A browser whose page thread was held up runs the callbacks it missed
     // one after the other once the thread is free, all with the same
@@ -151,12 +142,12 @@ struct SoundBuffer::State {
     // still for the gap instead of jumping over chunks nobody heard.
     if (started && playbackTime <= newestChunkPlaybackTime)
       return true;
-    const auto bytes = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
-    ring.read(reinterpret_cast<std::uint8_t*>(pcm.data()), bytes, readPosition);
+    const std::uint64_t taken = ring.bytesTaken();
+    ring.take(reinterpret_cast<std::uint8_t*>(pcm.data()),
+              static_cast<std::uint32_t>(frames) * kBytesPerFrame);
     const double due =
-        started
-            ? newestChunkHeardAt + static_cast<double>(bytesTaken - newestChunkStart) / kBytesPerMs
-            : heardAtMs;
+        started ? newestChunkHeardAt + static_cast<double>(taken - newestChunkStart) / kBytesPerMs
+                : heardAtMs;
     newestChunkHeardAt = std::abs(heardAtMs - due) < kResyncMs
                              ? due + kStartCorrection * (heardAtMs - due)
                              : heardAtMs;
@@ -168,9 +159,8 @@ struct SoundBuffer::State {
     // where the output did.
     newestChunkDueAt = heardAtMs - due < kChunkMs ? due : heardAtMs;
     started = true;
-    newestChunkStart = bytesTaken;
+    newestChunkStart = taken;
     newestChunkPlaybackTime = playbackTime;
-    bytesTaken += bytes;
     for (int frame = 0; frame < frames; ++frame) {
       channels[frame] = pcm[2 * frame] / 32768.0f;
       channels[kChunkFrames + frame] = pcm[2 * frame + 1] / 32768.0f;
@@ -289,53 +279,12 @@ EM_JS(void, closeAudioContext, (int handle), {
 
 } // namespace
 
-SoundBuffer::~SoundBuffer() {
-  release();
+RingPlayback* RingOutput::openRing(SoundBuffer::State* state) {
+  return state && state->context != 0 ? &state->ring : nullptr;
 }
 
-bool SoundBuffer::create(WindowHandle) {
-  release();
-  state = new State;
-  state->context = openAudioContext(state, static_cast<int>(kSampleRate), kChunkFrames);
-  if (state->context == 0)
-    return false;
-  state->latencyBytes = bytesOfSeconds(audioContextLatencySeconds(state->context));
-  return true;
-}
-
-bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
-  if (!state || state->context == 0)
-    return false;
-  const std::lock_guard guard(state->mutex);
-  return state->ring.lock(offset, bytes, regions);
-}
-
-bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
-  return lock(0, kSoundBufferBytes, regions);
-}
-
-void SoundBuffer::unlock(const LockedRegions& regions) {
-  if (!state)
-    return;
-  const std::lock_guard guard(state->mutex);
-  state->ring.unlock(regions);
-}
-
-void SoundBuffer::setPlayPosition(std::uint32_t offset) {
-  if (!state || offset >= kSoundBufferBytes)
-    return;
-  const std::lock_guard guard(state->mutex);
-  state->resetProgress(offset - offset % kBytesPerFrame);
-}
-
-void SoundBuffer::playLooping() {
-  if (!state || state->context == 0)
-    return;
-  const std::lock_guard guard(state->mutex);
-  if (state->playing)
-    return;
-  state->playing = true;
-  // The worker starts playback; the context lives on the main thread.
+// The worker starts playback; the context lives on the main thread.
+void RingOutput::start(SoundBuffer::State& state) {
   MAIN_THREAD_ASYNC_EM_ASM(
       {
         // A context closed since (a seek, a pause) stays closed.
@@ -345,21 +294,33 @@ void SoundBuffer::playLooping() {
         audio.processor.connect(audio.context.destination);
         audio.context.resume();
       },
-      state->context);
+      state.context);
 }
 
-bool SoundBuffer::playCursor(std::uint32_t& cursor) {
-  if (!state || state->context == 0)
+void RingOutput::positioned(SoundBuffer::State& state) {
+  const std::lock_guard guard(state.mutex);
+  state.resetProgress();
+}
+
+std::uint64_t RingOutput::playedBytes(SoundBuffer::State& state) {
+  const std::lock_guard guard(state.mutex);
+  return state.bytesPlayedNow();
+}
+
+SoundBuffer::SoundBuffer() = default;
+
+SoundBuffer::~SoundBuffer() {
+  release();
+}
+
+bool SoundBuffer::create(WindowHandle) {
+  release();
+  state = std::make_unique<State>();
+  state->context = openAudioContext(state.get(), static_cast<int>(kSampleRate), kChunkFrames);
+  if (state->context == 0)
     return false;
-  const std::lock_guard guard(state->mutex);
-  const std::uint64_t played = state->playing ? state->bytesPlayedNow() : 0;
-  cursor = static_cast<std::uint32_t>((state->playStart + played) % kSoundBufferBytes);
+  state->latencyBytes = bytesOfSeconds(audioContextLatencySeconds(state->context));
   return true;
-}
-
-// A software ring is never lost.
-bool SoundBuffer::restore() {
-  return state && state->context != 0;
 }
 
 void SoundBuffer::release() {
@@ -367,8 +328,7 @@ void SoundBuffer::release() {
     return;
   if (state->context != 0)
     closeAudioContext(state->context);
-  delete state;
-  state = nullptr;
+  state.reset();
 }
 
 // What the newest callback read from the context (before the first one, what

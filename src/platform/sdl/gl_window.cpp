@@ -166,18 +166,19 @@ struct GlWindow::State {
   SDL_GLContext glContext = nullptr;
 };
 
-GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
-                   int displayMode, bool fullscreen, bool fillDesktop)
-    : state(new State) {
-  state->fullscreen = fullscreen;
-  state->fillDesktop = fillDesktop && !fullscreen;
+GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
+  state->fullscreen = description.fill == ScreenFill::SwitchMode;
+  state->fillDesktop = description.fill == ScreenFill::FillDesktop;
+  int width = description.width;
+  int height = description.height;
+  int colourBits = description.colourBits;
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     throw std::string("Failed to Register window class");
 
-  if (displayMode >= 0) {
+  if (description.displayMode >= 0) {
     SDL_DisplayMode mode;
-    if (SDL_GetDisplayMode(0, displayMode, &mode) == 0) {
+    if (SDL_GetDisplayMode(0, description.displayMode, &mode) == 0) {
       colourBits = static_cast<int>(SDL_BITSPERPIXEL(mode.format));
       width = mode.w;
       height = mode.h;
@@ -187,13 +188,13 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
   this->height = height;
 
   PixelFormatRequest format;
-  format.depthBits = depthBits;
+  format.depthBits = description.depthBits;
   if (!requestPixelFormat(format))
     throw std::string("Failed to choose pixelformat");
 
-  state->window = createWindow(title, width, height, state->fillDesktop);
+  state->window = createWindow(description.title, width, height, state->fillDesktop);
 
-  if (fullscreen) {
+  if (state->fullscreen) {
     if (!switchToMode(state->window, width, height, colourBits))
       throw std::string("Failed to change display settings");
     SDL_ShowCursor(SDL_DISABLE);

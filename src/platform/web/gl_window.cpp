@@ -85,18 +85,18 @@ struct GlWindow::State {
   SDL_Surface* surface = nullptr;
 };
 
-GlWindow::GlWindow(const char*, int width, int height, int colourBits, int depthBits, int, bool,
-                   bool)
-    : state(new State) {
+// The canvas has the page's size and place: only the size, the colour depth
+// and the depth buffer of the description count.
+GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0)
     throw std::string("Failed to Register window class");
-  this->width = width;
-  this->height = height;
+  width = description.width;
+  height = description.height;
   if (SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) != 0 ||
-      SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits) != 0 ||
+      SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, description.depthBits) != 0 ||
       SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8) != 0)
     throw std::string("Failed to choose pixelformat");
-  state->surface = SDL_SetVideoMode(width, height, colourBits, SDL_OPENGL);
+  state->surface = SDL_SetVideoMode(width, height, description.colourBits, SDL_OPENGL);
   if (!state->surface)
     throw std::string("Failed to create OpenGL context");
   clampVertexColours();

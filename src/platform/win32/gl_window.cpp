@@ -56,23 +56,24 @@ PIXELFORMATDESCRIPTOR pixelFormat(int colourBits, int depthBits) {
 
 } // namespace
 
-GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int depthBits,
-                   int displayMode, bool fullscreen, bool fillDesktop)
-    : state(new State) {
-  state->title = title;
-  state->fullscreen = fullscreen;
-  state->fillDesktop = fillDesktop && !fullscreen;
+GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
+  state->title = description.title;
+  state->fullscreen = description.fill == ScreenFill::SwitchMode;
+  state->fillDesktop = description.fill == ScreenFill::FillDesktop;
+  int width = description.width;
+  int height = description.height;
+  int colourBits = description.colourBits;
   DEVMODEA mode;
   std::memset(&mode, 0, sizeof mode);
   mode.dmSize = sizeof mode;
-  if (displayMode < 0) {
+  if (description.displayMode < 0) {
     mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
     mode.dmBitsPerPel = colourBits;
     mode.dmPelsWidth = width;
     mode.dmPelsHeight = height;
   } else {
     mode.dmDriverExtra = 0;
-    EnumDisplaySettingsA(nullptr, static_cast<DWORD>(displayMode), &mode);
+    EnumDisplaySettingsA(nullptr, static_cast<DWORD>(description.displayMode), &mode);
     colourBits = static_cast<int>(mode.dmBitsPerPel);
     width = static_cast<int>(mode.dmPelsWidth);
     height = static_cast<int>(mode.dmPelsHeight);
@@ -82,7 +83,7 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
 
   state->window = state->createWindow(width, height);
 
-  if (fullscreen) {
+  if (state->fullscreen) {
     if (ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL)
       throw std::string("Failed to change display settings");
     ShowCursor(FALSE);
@@ -90,7 +91,7 @@ GlWindow::GlWindow(const char* title, int width, int height, int colourBits, int
   if (state->fillDesktop)
     ShowCursor(FALSE);
 
-  state->createContext(state->window, pixelFormat(colourBits, depthBits));
+  state->createContext(state->window, pixelFormat(colourBits, description.depthBits));
   if (state->fillDesktop)
     viewPicture(state->window, width, height);
 }
