@@ -16,147 +16,34 @@
 #include "archive/crc32.h"
 #include "archive/unpacker.h"
 #include "pack/archive_writer.h"
+#include "sample_data.h"
+#include "temp_dir.h"
 
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+using samples::makeBinary;
+using samples::makePcm;
+using samples::makeText;
+
 constexpr size_t CorpusSize = 16 << 20;
 
-// Text-like: words of a Zipf-like vocabulary, punctuation, numbers, lines.
-std::vector<uint8_t> makeText(size_t size) {
-  std::mt19937 random(20);
-  std::vector<std::string> vocabulary;
-  for (int i = 0; i < 2000; ++i) {
-    std::string word;
-    const int length = 2 + static_cast<int>(random() % 8);
-    for (int j = 0; j < length; ++j)
-      word += static_cast<char>('a' + random() % 26);
-    vocabulary.push_back(word);
-  }
-  std::vector<uint8_t> text;
-  text.reserve(size + 64);
-  size_t column = 0;
-  while (text.size() < size) {
-    // Rank r is drawn with probability about 1/r.
-    const double u = std::uniform_real_distribution<double>(0, 1)(random);
-    const size_t rank = static_cast<size_t>(std::pow(vocabulary.size(), u)) - 1;
-    const std::string& word = vocabulary[rank % vocabulary.size()];
-    text.insert(text.end(), word.begin(), word.end());
-    column += word.size() + 1;
-    const uint32_t r = random() % 100;
-    if (r < 6)
-      text.push_back(',');
-    else if (r < 9)
-      text.push_back('.');
-    else if (r < 10)
-      for (char c : std::to_string(random() % 10000))
-        text.push_back(static_cast<uint8_t>(c));
-    text.push_back(column > 72 ? '\n' : ' ');
-    if (column > 72)
-      column = 0;
-  }
-  text.resize(size);
-  return text;
-}
-
-// Binary: tables of records, machine-code-like runs, strings and some noise.
-std::vector<uint8_t> makeBinary(size_t size) {
-  std::mt19937 random(21);
-  std::vector<uint8_t> data;
-  data.reserve(size + 4096);
-  uint32_t counter = 0;
-  const auto put32 = [&](uint32_t v) {
-    for (int b = 0; b < 4; ++b)
-      data.push_back(static_cast<uint8_t>(v >> (8 * b)));
-  };
-  while (data.size() < size) {
-    switch (random() % 4) {
-    case 0:
-      for (int i = 0; i < 128; ++i) {
-        put32(counter++);
-        put32(0x00400000u + static_cast<uint32_t>(random() % 64) * 16);
-        put32(static_cast<uint32_t>(random() % 5));
-      }
-      break;
-    case 1: {
-      static const uint8_t opcodes[] = {0x8B, 0x89, 0xE8, 0x48, 0x83, 0xC3, 0x55,
-                                        0x5D, 0x0F, 0x84, 0x85, 0x74, 0x75, 0xFF};
-      for (int i = 0; i < 600; ++i) {
-        data.push_back(opcodes[random() % std::size(opcodes)]);
-        if (random() % 3 == 0)
-          data.push_back(static_cast<uint8_t>(0x40 + random() % 8));
-        if (random() % 4 == 0)
-          put32(0x00401000u + static_cast<uint32_t>(random() % 4096));
-      }
-      break;
-    }
-    case 2:
-      for (const char* s : {"GetProcAddress", "LoadLibraryA", "kernel32.dll", "error %d\n"})
-        for (const char* c = s; *c || (data.push_back(0), false); ++c)
-          data.push_back(static_cast<uint8_t>(*c));
-      break;
-    default:
-      for (int i = 0; i < 256; ++i)
-        data.push_back(static_cast<uint8_t>(random()));
-    }
-  }
-  data.resize(size);
-  return data;
-}
-
-// 16-bit stereo PCM: two tones and a little noise.
-std::vector<uint8_t> makePcm(size_t size) {
-  std::mt19937 random(22);
-  std::vector<uint8_t> data;
-  data.reserve(size + 4);
-  for (double t = 0; data.size() < size; t += 1.0 / 44100) {
-    for (int channel = 0; channel < 2; ++channel) {
-      const double value = 0.4 * std::sin(2 * M_PI * (220 + 110 * channel) * t) +
-                           0.2 * std::sin(2 * M_PI * 1375 * t) +
-                           static_cast<double>(random() % 200) / 100000.0;
-      const int16_t sample = static_cast<int16_t>(value * 30000);
-      data.push_back(static_cast<uint8_t>(sample));
-      data.push_back(static_cast<uint8_t>(sample >> 8));
-    }
-  }
-  data.resize(size);
-  return data;
-}
-
-// A temporary folder for the archives, removed at exit.
-class Scratch {
-public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "viriz-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::filesystem::path path;
-};
-
-Scratch& scratch() {
-  static Scratch folder;
+// The archives' folder, removed at exit.
+TempDir& scratch() {
+  static TempDir folder("viriz-bench-");
   return folder;
 }
 
@@ -180,7 +67,7 @@ Corpus buildCorpus(const std::string& label, std::vector<uint8_t> data,
                    const pack::PackOptions& options) {
   Corpus corpus;
   corpus.data = std::move(data);
-  corpus.archive = (scratch().path / (label + ".rar")).string();
+  corpus.archive = (scratch() / (label + ".rar")).string();
   std::FILE* file = std::fopen(corpus.archive.c_str(), "wb");
   if (file == nullptr)
     throw std::runtime_error("cannot create " + corpus.archive);
@@ -191,10 +78,8 @@ Corpus buildCorpus(const std::string& label, std::vector<uint8_t> data,
   corpus.packedSize = std::filesystem::file_size(corpus.archive);
 
   // The one entry's data follow the marker, the archive header and its file header.
-  std::vector<uint8_t> archive(corpus.packedSize);
-  file = std::fopen(corpus.archive.c_str(), "rb");
-  if (file == nullptr || std::fread(archive.data(), 1, archive.size(), file) != archive.size() ||
-      std::fclose(file) != 0)
+  const std::vector<uint8_t> archive = readFile(corpus.archive);
+  if (archive.size() != corpus.packedSize)
     throw std::runtime_error("cannot read " + corpus.archive);
   const size_t headerStart = kMarkerSize + kArchiveHeaderSize;
   const FileHeader header = parseFileHeader(archive.data() + headerStart);

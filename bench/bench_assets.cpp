@@ -13,6 +13,7 @@
 #include "assets/mesh_loader.h"
 #include "mesh/mesh_writer.h"
 #include "scene/mesh_effects.h"
+#include "temp_dir.h"
 
 // Every allocation through operator new is counted, so a benchmark can show
 // that its steady state allocates nothing.
@@ -72,9 +73,9 @@ MeshData wavySheet() {
   return data;
 }
 
-std::string writeBenchMesh() {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / "viriz-bench-sheet.mesh").string();
+// The sheet as a mesh file in dir.
+std::string writeBenchMesh(const TempDir& dir) {
+  const std::string path = dir.file("sheet.mesh");
   if (!writeMeshFile(path.c_str(), wavySheet())) {
     std::abort();
   }
@@ -82,9 +83,9 @@ std::string writeBenchMesh() {
 }
 
 void BM_FrameEffects(benchmark::State& state) {
-  const std::string path = writeBenchMesh();
+  const TempDir dir("viriz-bench-");
+  const std::string path = writeBenchMesh(dir);
   Mesh mesh = *loadMesh(path);
-  std::filesystem::remove(path);
 
   float t = 0;
   Matrix4 camera;
@@ -145,20 +146,21 @@ void BM_FrameEffectsFloor(benchmark::State& state) {
 BENCHMARK(BM_FrameEffectsFloor)->Unit(benchmark::kMillisecond);
 
 void BM_MeshLoad(benchmark::State& state) {
-  const std::string path = writeBenchMesh();
+  const TempDir dir("viriz-bench-");
+  const std::string path = writeBenchMesh(dir);
   for (auto _ : state) {
     std::unique_ptr<Mesh> mesh = loadMesh(path);
     benchmark::DoNotOptimize(mesh->drawPositions.data());
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(std::filesystem::file_size(path)));
-  std::filesystem::remove(path);
 }
 BENCHMARK(BM_MeshLoad)->Unit(benchmark::kMillisecond);
 
 // The same file read into a new buffer and nothing else, to compare the
 // loader with.
 void BM_MeshFileReadOnly(benchmark::State& state) {
-  const std::string path = writeBenchMesh();
+  const TempDir dir("viriz-bench-");
+  const std::string path = writeBenchMesh(dir);
   const size_t size = std::filesystem::file_size(path);
   for (auto _ : state) {
     std::vector<char> buffer(size);
@@ -167,7 +169,6 @@ void BM_MeshFileReadOnly(benchmark::State& state) {
     std::fclose(file);
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
-  std::filesystem::remove(path);
 }
 BENCHMARK(BM_MeshFileReadOnly)->Unit(benchmark::kMillisecond);
 

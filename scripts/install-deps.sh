@@ -14,6 +14,8 @@ packages=(
   # headless display, GL, sound and tools used by the tests
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils
   pulseaudio pulseaudio-utils vorbis-tools unar sox python3 python3-numpy ffmpeg stress-ng
+  # the Python tests' images (Pillow) and the browser tests' DevTools connection
+  python3-pil python3-websocket
   # PipeWire beside PulseAudio (the sync tests run each privately): the graph,
   # its session manager, its modules (the PulseAudio-protocol server among
   # them) and the D-Bus session daemon the session manager needs. Not

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -10,6 +11,31 @@ void expectVec(Vec3 actual, Vec3 expected) {
   EXPECT_NEAR(actual.x, expected.x, 1e-3f);
   EXPECT_NEAR(actual.y, expected.y, 1e-3f);
   EXPECT_NEAR(actual.z, expected.z, 1e-3f);
+}
+
+float distance(Vec3 a, Vec3 b) {
+  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
+                   (a.z - b.z) * (a.z - b.z));
+}
+
+// The swing's angle: the roll, which grows at the swing's pace.
+float swingPace(float t, Flashing flashing = Flashing::AsComposed) {
+  return (planFrame(t + 0.01f, flashing).roll - planFrame(t, flashing).roll) / 0.01f;
+}
+
+// Walks [from, to) in small steps and expects the camera never to move further
+// in a step than a swing of `pace` radians a beat at radius 300 allows.
+void expectSmoothPath(float from, float to, float pace, Flashing flashing) {
+  const float step = 0.01f;
+  FramePlan last = planFrame(from, flashing);
+  for (float t = from + step; t < to; t += step) {
+    const FramePlan plan = planFrame(t, flashing);
+    EXPECT_LE(distance(plan.cameraPosition, last.cameraPosition), 300.0f * pace * step * 1.05f)
+        << t;
+    EXPECT_NEAR(plan.roll - last.roll, pace * step, 1e-3f) << t;
+    EXPECT_NEAR(plan.fov, last.fov, 10.0f * pace * step * 1.05f) << t;
+    last = plan;
+  }
 }
 
 TEST(ScenePlan, BeatTimeIsTenThirdsOfTheSeconds) {
@@ -40,39 +66,69 @@ TEST(ScenePlan, OverlayAndAdditiveBlendingStartStrictlyAfterBeat32) {
     EXPECT_TRUE(planFrame(t).additiveBlending) << t;
 }
 
-TEST(ScenePlan, SlowSwingBefore96) {
-  FramePlan plan = planFrame(95.99f);
-  EXPECT_NEAR(plan.fov, 60.0f + 10.0f * std::sin(0.2f * 95.99f), 1e-4f);
-  expectVec(plan.cameraPosition, {3.0f, 300.0f * std::sin(0.2f * 95.99f), 0.0f});
-  EXPECT_NEAR(plan.roll, 0.2f * 95.99f, 1e-4f);
-  EXPECT_NEAR(plan.colourPhase, 95.99f, 1e-4f);
-}
-
-TEST(ScenePlan, FastSwingFrom96To160) {
-  for (float t : {96.0f, 159.99f}) {
-    FramePlan plan = planFrame(t);
-    EXPECT_NEAR(plan.fov, 60.0f + 10.0f * std::sin(t), 1e-4f) << t;
-    expectVec(plan.cameraPosition, {3.0f, 300.0f * std::sin(t), 0.0f});
-    EXPECT_NEAR(plan.roll, t, 1e-4f);
-    EXPECT_NEAR(plan.colourPhase, 5.0f * t, 1e-3f);
+// Until beat 160 the camera swings along a line 3 units beside the mesh, up to
+// 300 units out on either side, the field of view swinging with it between 50
+// and 70 degrees.
+TEST(ScenePlan, TheSwingRunsAlongALineBesideTheMeshWithTheViewWidening) {
+  for (Flashing flashing : {Flashing::AsComposed, Flashing::Reduced}) {
+    for (float t = 0.0f; t < 160.0f; t += 0.37f) {
+      const FramePlan plan = planFrame(t, flashing);
+      EXPECT_FLOAT_EQ(plan.cameraPosition.x, 3.0f) << t;
+      EXPECT_FLOAT_EQ(plan.cameraPosition.z, 0.0f) << t;
+      EXPECT_LE(std::fabs(plan.cameraPosition.y), 300.0f + 1e-3f) << t;
+      EXPECT_GE(plan.fov, 50.0f - 1e-4f) << t;
+      EXPECT_LE(plan.fov, 70.0f + 1e-4f) << t;
+      // Widest where the camera is furthest out, on either side; the ring of
+      // brightness turns five times as fast as the swing.
+      EXPECT_NEAR((plan.fov - 60.0f) / 10.0f, plan.cameraPosition.y / 300.0f, 1e-4f) << t;
+      EXPECT_NEAR(plan.colourPhase, 5.0f * plan.roll, 2e-3f) << t;
+    }
   }
+  // It reaches both ends of the line within a period of the slow swing.
+  float lowest = 0, highest = 0;
+  for (float t = 0.0f; t < 32.0f; t += 0.05f) {
+    lowest = std::min(lowest, planFrame(t).cameraPosition.y);
+    highest = std::max(highest, planFrame(t).cameraPosition.y);
+  }
+  EXPECT_LT(lowest, -299.0f);
+  EXPECT_GT(highest, 299.0f);
 }
 
-TEST(ScenePlan, OrbitFrom160WithAJumpEveryFourBeats) {
-  // 160 to 164: int(t / 4) is 40, even: no jump.
-  FramePlan plan = planFrame(161.0f);
-  EXPECT_FLOAT_EQ(plan.fov, 90.0f);
-  expectVec(plan.cameraPosition,
-            {100.0f * std::sin(0.2f * 161.0f), 10.0f, 100.0f * std::cos(0.2f * 161.0f)});
-  EXPECT_NEAR(plan.roll, 0.2f * 161.0f, 1e-4f);
-  EXPECT_NEAR(plan.colourPhase, 0.3f * 161.0f, 1e-4f);
+// The swing's pace: 0.2 radians a beat, 1 from beat 96 (the middle section
+// starts exactly there), and 0.15 throughout with reduced flashing.
+TEST(ScenePlan, TheSwingKeepsItsPaceAndMovesSmoothlyWithinEachSection) {
+  EXPECT_NEAR(swingPace(10.0f), 0.2f, 1e-3f);
+  EXPECT_NEAR(swingPace(100.0f), 1.0f, 1e-3f);
+  EXPECT_NEAR(swingPace(10.0f, Flashing::Reduced), 0.15f, 1e-3f);
+  EXPECT_NEAR(swingPace(100.0f, Flashing::Reduced), 0.15f, 1e-3f);
+  EXPECT_NEAR(planFrame(96.0f).colourPhase, 480.0f, 1e-3f);
 
-  // 164 to 168: x and the roll are those of t + 2; z follows t itself.
-  for (float t : {164.5f, 167.9f}) {
-    plan = planFrame(t);
-    expectVec(plan.cameraPosition,
-              {100.0f * std::sin(0.2f * (t + 2.0f)), 10.0f, 100.0f * std::cos(0.2f * t)});
-    EXPECT_NEAR(plan.roll, 0.2f * (t + 2.0f), 1e-4f) << t;
+  expectSmoothPath(0.0f, 96.0f, 0.2f, Flashing::AsComposed);
+  expectSmoothPath(96.0f, 160.0f, 1.0f, Flashing::AsComposed);
+  // With reduced flashing there is one swing: no jump at beat 96.
+  expectSmoothPath(0.0f, 160.0f, 0.15f, Flashing::Reduced);
+}
+
+// From beat 160 the camera circles 10 units above the mesh's plane, 100 units
+// from its axis at a fifth of a radian a beat, with a 90 degree view; every
+// other four beats its roll (and sideways position) runs two beats ahead, so
+// it jumps at every multiple of four while the depth (z) moves on smoothly.
+TEST(ScenePlan, TheOrbitCirclesAtAHundredAndJumpsEveryFourBeats) {
+  for (float t = 160.0f; t < 164.0f; t += 0.1f) {
+    const FramePlan plan = planFrame(t);
+    EXPECT_FLOAT_EQ(plan.fov, 90.0f) << t;
+    EXPECT_FLOAT_EQ(plan.cameraPosition.y, 10.0f) << t;
+    EXPECT_NEAR(std::hypot(plan.cameraPosition.x, plan.cameraPosition.z), 100.0f, 1e-2f) << t;
+  }
+  EXPECT_NEAR(swingPace(161.0f), 0.2f, 1e-3f);
+  EXPECT_NEAR(planFrame(161.0f).colourPhase, 0.3f * 161.0f, 1e-3f);
+
+  for (float boundary : {164.0f, 168.0f, 172.0f}) {
+    const FramePlan before = planFrame(boundary - 0.001f);
+    const FramePlan after = planFrame(boundary);
+    EXPECT_NEAR(after.cameraPosition.z, before.cameraPosition.z, 0.05f) << boundary;
+    // Two beats ahead at a fifth of a radian a beat, or back again.
+    EXPECT_NEAR(std::fabs(after.roll - before.roll), 0.4f, 1e-3f) << boundary;
   }
 }
 
@@ -94,13 +150,9 @@ TEST(ScenePlan, ReducedFlashingSwingsGentlyAndLightsTheCreditsSteadily) {
     const FramePlan reduced = planFrame(t, Flashing::Reduced);
     EXPECT_EQ(reduced.overlay, composed.overlay) << t;
     EXPECT_EQ(reduced.additiveBlending, composed.additiveBlending) << t;
-    if (t < 160.0f) {
-      // One swing at 0.15 radians a beat, its ring five times as fast.
-      EXPECT_NEAR(reduced.fov, 60.0f + 10.0f * std::sin(0.15f * t), 1e-4f) << t;
-      expectVec(reduced.cameraPosition, {3.0f, 300.0f * std::sin(0.15f * t), 0.0f});
-      EXPECT_NEAR(reduced.roll, 0.15f * t, 1e-4f) << t;
-      EXPECT_NEAR(reduced.colourPhase, 0.75f * t, 1e-3f) << t;
-    } else {
+    // The swing's reduced pace is checked with the other swings; the orbit
+    // is the same.
+    if (t >= 160.0f) {
       EXPECT_EQ(reduced.fov, composed.fov) << t;
       EXPECT_EQ(reduced.cameraPosition.x, composed.cameraPosition.x) << t;
       EXPECT_EQ(reduced.cameraPosition.y, composed.cameraPosition.y) << t;
@@ -114,14 +166,6 @@ TEST(ScenePlan, ReducedFlashingSwingsGentlyAndLightsTheCreditsSteadily) {
     if (!lit) {
       EXPECT_EQ(composed.creditsBrightness, 0.0f) << t;
     }
-  }
-}
-
-TEST(ScenePlan, FieldOfViewStaysWithin50And70Until160) {
-  for (float t = 0.0f; t < 160.0f; t += 0.37f) {
-    float fov = planFrame(t).fov;
-    EXPECT_GE(fov, 50.0f - 1e-4f);
-    EXPECT_LE(fov, 70.0f + 1e-4f);
   }
 }
 

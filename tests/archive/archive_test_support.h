@@ -29,16 +29,6 @@ inline Bytes bytesOf(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
 
-inline Bytes readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::filesystem::path& path, const Bytes& data) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
 inline uint32_t crcOf(const Bytes& data) {
   return ~crc32Update(0xFFFFFFFFu, data.data(), data.size());
 }

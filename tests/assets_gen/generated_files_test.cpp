@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <sys/wait.h>
@@ -41,11 +40,6 @@ std::string quoted(const std::string& text) {
 
 int generateInto(const TempDir& dir) {
   return runTool(quoted(dir.path().string()));
-}
-
-std::vector<char> readBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::set<std::string> filesUnder(const std::filesystem::path& root) {
@@ -103,9 +97,9 @@ TEST(GeneratedFiles, SameBytesOnEveryRun) {
   EXPECT_EQ(filesUnder(first.path()),
             std::set<std::string>(kWrittenFiles.begin(), kWrittenFiles.end()));
   for (const std::string& name : kWrittenFiles) {
-    std::vector<char> bytes = readBytes(first.path() / name);
+    const std::vector<uint8_t> bytes = readFile(first.path() / name);
     EXPECT_FALSE(bytes.empty()) << name;
-    EXPECT_TRUE(bytes == readBytes(second.path() / name)) << name << " differs between runs";
+    EXPECT_TRUE(bytes == readFile(second.path() / name)) << name << " differs between runs";
   }
 }
 
@@ -162,7 +156,7 @@ TEST(GeneratedFiles, BuildPacksTheMusicIntoTheArchive) {
                         quoted((bin / "data.dat").string()) + " kelvo.ogg -p kvernsteik -o " +
                         quoted(dir.file("extracted.ogg"));
   ASSERT_EQ(std::system(extract.c_str()), 0);
-  EXPECT_TRUE(readBytes(dir.file("extracted.ogg")) == readBytes(dir.file("kelvo.ogg")))
+  EXPECT_TRUE(readFile(dir.file("extracted.ogg")) == readFile(dir.file("kelvo.ogg")))
       << "the archive holds the current music";
 }
 

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace {
@@ -77,8 +75,7 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
 
   // The device plays silence until playback starts; from there on it must
   // have played the decoded track byte for byte.
-  std::ifstream file(played, std::ios::binary);
-  const std::vector<std::uint8_t> recording{std::istreambuf_iterator<char>(file), {}};
+  const std::vector<std::uint8_t> recording = readFile(played);
   const long start = findBytes(recording, reference.pcm.data(), 8192);
   ASSERT_GE(start, 0) << "the track's beginning was never played";
   const auto compared = static_cast<std::size_t>(kPlaySeconds * kBytesPerSecond);

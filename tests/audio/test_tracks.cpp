@@ -7,10 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace {
 
@@ -105,15 +102,11 @@ std::vector<std::uint8_t> damageOnePage(std::vector<std::uint8_t> track) {
 }
 
 DecodedTrack decodeTrack(const std::vector<std::uint8_t>& track) {
-  const std::string path = std::filesystem::temp_directory_path() /
-                           ("viriz-audio-ref-" + std::to_string(::getpid()) + ".ogg");
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(track.data()), static_cast<long>(track.size()));
+  const TempDir dir("viriz-audio-ref-");
+  const std::string path = dir.write("track.ogg", track);
   OggVorbis_File file;
-  if (ov_fopen(path.c_str(), &file) != 0) {
-    std::filesystem::remove(path);
+  if (ov_fopen(path.c_str(), &file) != 0)
     throw std::runtime_error("reference decoder cannot open the track");
-  }
   DecodedTrack decoded;
   char buffer[4096];
   for (;;) {
@@ -127,28 +120,20 @@ DecodedTrack decodeTrack(const std::vector<std::uint8_t>& track) {
       decoded.pcm.insert(decoded.pcm.end(), buffer, buffer + got);
   }
   ov_clear(&file);
-  std::filesystem::remove(path);
   return decoded;
 }
 
 DataDirectory::DataDirectory() : previous(std::filesystem::current_path()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "viriz-audio-XXXXXX").string();
-  if (!mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp failed");
-  root = pattern;
   std::filesystem::create_directory(root / "data");
-  std::filesystem::current_path(root);
+  std::filesystem::current_path(root.path());
 }
 
 DataDirectory::~DataDirectory() {
   std::filesystem::current_path(previous);
-  std::error_code ignored;
-  std::filesystem::remove_all(root, ignored);
 }
 
 void DataDirectory::addFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-  std::ofstream(root / "data" / name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  writeFile(root / "data" / name, bytes);
 }
 
 long findBytes(const std::vector<std::uint8_t>& haystack, const std::uint8_t* needle,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "temp_dir.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -34,11 +36,11 @@ public:
   DataDirectory& operator=(const DataDirectory&) = delete;
 
   void addFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
-  const std::filesystem::path& path() const { return root; }
+  const std::filesystem::path& path() const { return root.path(); }
 
 private:
   std::filesystem::path previous;
-  std::filesystem::path root;
+  TempDir root{"viriz-audio-"};
 };
 
 // Offset of `needle` inside `haystack`, or -1.

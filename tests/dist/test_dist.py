@@ -3,7 +3,6 @@ empty folder and run under a new Wine prefix, the Debian package unpacked
 (not installed) and run from there, and the video checked against the show."""
 
 import array
-import contextlib
 import glob
 import json
 import math
@@ -15,7 +14,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from demo import LINUX_BIN, Demo, headless  # noqa: E402  (also puts tests/support on the path)
+from demo import LINUX_BIN, demo_context, headless  # noqa: E402  (also puts tests/support on the path)
 
 DIST = os.environ.get("VIRIZ_DIST", os.path.join(headless.REPO, "dist"))
 PASSWORD = "kvernsteik"
@@ -31,17 +30,10 @@ def release_file(pattern):
 def run_show(test, platform, program, workdir, wine=None):
     """Starts the program, waits for the mesh on the screen, presses Escape
     and expects exit code 0."""
-    with contextlib.ExitStack() as stack:
-        xvfb = stack.enter_context(headless.Xvfb("640x480x24"))
-        pulse = stack.enter_context(headless.PulseAudio(stack.enter_context(headless.temp_dir())))
-        if wine:
-            stack.enter_context(wine)
-        demo = Demo(platform, xvfb, workdir=workdir, wine=wine, extra_env=pulse.env,
-                    program=program)
-        stack.callback(demo.stop)
+    with demo_context(platform, wine=wine, workdir=workdir, program=program) as demo:
         demo.start()
         window = demo.window()
-        xvfb.wait_for_lit(0.01)  # the mesh, not just a cleared frame
+        demo.xvfb.wait_for_lit(0.01)  # the mesh, not just a cleared frame
         demo.press_escape(window)
         code, _, err = demo.finish()
         test.assertEqual(code, 0, err)

@@ -17,7 +17,7 @@ import statistics
 import time
 
 import sync
-from demo import Demo, headless
+from demo import demo_context, headless
 
 ROUNDS = 5
 CPU_SECONDS = 5.0
@@ -53,44 +53,28 @@ def seek_time(xvfb, window, watch, keys, bright):
 def measure(platform, workdir):
     sync.make_data_set(workdir)
     figures = {"playing": [], "paused": []}
-    with headless.Xvfb("640x480x24") as xvfb, \
-            headless.PulseAudio(os.path.join(workdir, "pulse")) as pulse:
-        wine = headless.WinePrefix() if platform == "windows" else None
-        with (wine or _Nothing()), pulse.record(os.path.join(workdir, "rec.raw")):
-            demo = Demo(platform, xvfb, workdir=workdir, extra_env=pulse.env, wine=wine,
-                        args=["--start-at", "12"])
-            demo.start()
-            try:
-                window = demo.window(timeout=240)
-                pid = demo.program_process()
-                with sync.PixelWatch(xvfb.display) as watch:
-                    headless.wait_for(lambda: watch.changes and watch.changes[-1][1], 60, 0.01,
-                                      "the logo")
-                    playing = cpu_share(pid, CPU_SECONDS)
-                    # The window has the focus from here on.
-                    xvfb.run(["xdotool", "windowfocus", "--sync", str(window)], check=True,
-                             timeout=30)
-                    for state in ("playing", "paused"):
-                        if state == "paused":
-                            xvfb.key("space", window)
-                        for _ in range(ROUNDS):
-                            figures[state].append(seek_time(xvfb, window, watch, "Home", False))
-                            figures[state].append(
-                                seek_time(xvfb, window, watch, "Right Right", True))
-                    paused = cpu_share(pid, CPU_SECONDS)
-                demo.press_escape(window)
-                demo.finish()
-            finally:
-                demo.stop()
+    with demo_context(platform, workdir=workdir, args=["--start-at", "12"]) as demo, \
+            demo.sound.record(os.path.join(workdir, "rec.raw")):
+        xvfb = demo.xvfb
+        demo.start()
+        window = demo.window(timeout=240)
+        pid = demo.program_process()
+        with sync.PixelWatch(xvfb.display) as watch:
+            headless.wait_for(lambda: watch.changes and watch.changes[-1][1], 60, 0.01,
+                              "the logo")
+            playing = cpu_share(pid, CPU_SECONDS)
+            # The window has the focus from here on.
+            xvfb.run(["xdotool", "windowfocus", "--sync", str(window)], check=True, timeout=30)
+            for state in ("playing", "paused"):
+                if state == "paused":
+                    xvfb.key("space", window)
+                for _ in range(ROUNDS):
+                    figures[state].append(seek_time(xvfb, window, watch, "Home", False))
+                    figures[state].append(seek_time(xvfb, window, watch, "Right Right", True))
+            paused = cpu_share(pid, CPU_SECONDS)
+        demo.press_escape(window)
+        demo.finish()
     return figures, playing, paused
-
-
-class _Nothing:
-    def __enter__(self):
-        return None
-
-    def __exit__(self, *exc):
-        return False
 
 
 def main():

@@ -1,6 +1,9 @@
-"""Runs the demo program of either build under a private X server (and, for the
-Windows build, under Wine), so that one set of behavioural tests serves both."""
+"""Runs the demo program of either build (or another program of it) under a
+private X server and sound server (and, for the Windows build, under Wine), so
+that one set of behavioural tests serves both: every show test sets up through
+demo_context."""
 
+import contextlib
 import os
 import subprocess
 import sys
@@ -18,10 +21,12 @@ class Demo:
     """One run of the demo: start(), then talk to its window, then finish()."""
 
     def __init__(self, platform, xvfb, workdir=None, extra_env=None, wine=None, args=(),
-                 program=None):
+                 program=None, sound=None):
         self.platform = platform
-        self.program = program  # another copy of the program (an unpacked release)
+        # Another program: an unpacked release, or a Windows test program.
+        self.program = program
         self.xvfb = xvfb
+        self.sound = sound  # the sound server, whose env is in extra_env
         self.wine = wine
         self.workdir = workdir
         self.extra_env = extra_env or {}
@@ -45,6 +50,11 @@ class Demo:
         self.process = subprocess.Popen(self.command(), cwd=cwd, env=env, stdout=self.stdout,
                                         stderr=self.stderr, text=True)
         return self
+
+    def run(self, timeout=120):
+        """Runs the program to its end; returns (exit code, stdout, stderr)."""
+        self.start()
+        return self.finish(timeout)
 
     def window(self, timeout=60):
         return self.xvfb.find_window("test", timeout)
@@ -96,22 +106,19 @@ class Demo:
                 stream.close()
 
 
-def demo_context(platform, screen="640x480x24", **kwargs):
-    """Xvfb, a private PulseAudio (and Wine for the Windows build) around one
-    Demo; yields the Demo."""
-    import contextlib
-
-    @contextlib.contextmanager
-    def context():
-        with contextlib.ExitStack() as stack:
-            xvfb = stack.enter_context(headless.Xvfb(screen))
-            tmp = stack.enter_context(headless.temp_dir())
-            pulse = stack.enter_context(headless.PulseAudio(tmp))
-            wine = stack.enter_context(headless.WinePrefix()) if platform == "windows" else None
-            env = dict(pulse.env, **kwargs.pop("extra_env", {}))
-            demo = Demo(platform, xvfb, wine=wine, extra_env=env, **kwargs)
-            try:
-                yield demo
-            finally:
-                demo.stop()
-    return context()
+@contextlib.contextmanager
+def demo_context(platform, screen="640x480x24", sound=headless.PulseAudio, wine=None,
+                 extra_env=None, **kwargs):
+    """Xvfb, a private sound server (sound: headless.PulseAudio, headless.PipeWire
+    or None) and for the Windows build a Wine prefix (the reused one unless
+    wine gives another) around one Demo, which is stopped when the block ends;
+    yields the Demo, not yet started. Demo's own arguments pass through."""
+    with contextlib.ExitStack() as stack:
+        xvfb = stack.enter_context(headless.Xvfb(screen))
+        server = sound and stack.enter_context(sound(stack.enter_context(headless.temp_dir())))
+        if platform == "windows":
+            wine = stack.enter_context(wine or headless.WinePrefix())
+        env = dict(server.env if server else {}, **(extra_env or {}))
+        demo = Demo(platform, xvfb, wine=wine, extra_env=env, sound=server, **kwargs)
+        stack.callback(demo.stop)
+        yield demo

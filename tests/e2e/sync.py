@@ -49,7 +49,6 @@ Offset = (when the track's moment of an event was heard) - (when the frame
 for it was shown). Positive: the picture is ahead of the sound."""
 
 import collections
-import contextlib
 import ctypes
 import os
 import shutil
@@ -62,7 +61,7 @@ import wave
 
 import numpy
 
-from demo import LINUX_BIN, Demo, headless  # also puts tests/support on the path
+from demo import LINUX_BIN, demo_context, headless  # also puts tests/support on the path
 from audio_match import BYTES_PER_SECOND  # noqa: E402
 
 RATE = 44100
@@ -442,48 +441,40 @@ def measure(case, workdir, extra_env=None):
     seeking = case in SEEK_CASES
     platform, server, prefix = SEEK_CASES[case] if seeking else CASES[case]
     reference = make_data_set(workdir)
-    with headless.Xvfb("640x480x24") as xvfb, \
-            SERVERS[server](os.path.join(workdir, "sound")) as sound:
-        wine = None
-        if platform == "windows":
-            wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
-                if prefix == "new" else headless.WinePrefix()
-        with (wine or contextlib.nullcontext()), TimedRecorder(sound, 5) as fast, \
-                TimedRecorder(sound, 40) as slow:
-            headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
-                              "the recorders to deliver sound")
-            env = dict(sound.env, **(extra_env or {}))
-            args = ["--start-at", str(SEEK_FROM)] if seeking else []
-            demo = Demo(platform, xvfb, workdir=workdir, extra_env=env, wine=wine, args=args)
-            demo.start()
-            try:
-                # In a new prefix Wine makes the prefix before the program starts.
-                window = demo.window(timeout=240)
-                if seeking:
-                    seek_when_up(demo, xvfb, window, fast, reference)
-                with PixelWatch(xvfb.display) as watch:
-                    logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(),
-                                                 240, 0.05, "the logo to show and go")
-                    if demo.ended():
-                        raise AssertionError("the demo ended before the logo went")
-                    pid = demo.program_process()
-                    # 0.2 s into the dark beats that follow the credits'
-                    # first flashes (beats 164-166): 49.4 s.
-                    headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
-                                      "the dark beats after the first flashes")
-                    freeze(pid)
-                    # Until the sound reaches the next credits period, 1.2 s
-                    # after the last event: the picture, which follows the
-                    # sound, has shown that event by then.
-                    headless.wait_for(
-                        lambda: demo.ended() or fast.heard_lately(reference) >= SOUND_END, 120,
-                        0.25, f"the sound of {SOUND_END} s")
-                    if demo.ended():
-                        raise AssertionError("the demo ended before the last event")
-                demo.press_escape(window)
-                demo.finish()
-            finally:
-                demo.stop()
+    wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
+        if prefix == "new" else None
+    args = ["--start-at", str(SEEK_FROM)] if seeking else []
+    with demo_context(platform, sound=SERVERS[server], wine=wine, workdir=workdir,
+                      extra_env=extra_env, args=args) as demo, \
+            TimedRecorder(demo.sound, 5) as fast, TimedRecorder(demo.sound, 40) as slow:
+        xvfb = demo.xvfb
+        headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
+                          "the recorders to deliver sound")
+        demo.start()
+        # In a new prefix Wine makes the prefix before the program starts.
+        window = demo.window(timeout=240)
+        if seeking:
+            seek_when_up(demo, xvfb, window, fast, reference)
+        with PixelWatch(xvfb.display) as watch:
+            logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(), 240, 0.05,
+                                         "the logo to show and go")
+            if demo.ended():
+                raise AssertionError("the demo ended before the logo went")
+            pid = demo.program_process()
+            # 0.2 s into the dark beats that follow the credits' first flashes
+            # (beats 164-166): 49.4 s.
+            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
+                              "the dark beats after the first flashes")
+            freeze(pid)
+            # Until the sound reaches the next credits period, 1.2 s after the
+            # last event: the picture, which follows the sound, has shown that
+            # event by then.
+            headless.wait_for(lambda: demo.ended() or fast.heard_lately(reference) >= SOUND_END,
+                              120, 0.25, f"the sound of {SOUND_END} s")
+            if demo.ended():
+                raise AssertionError("the demo ended before the last event")
+        demo.press_escape(window)
+        demo.finish()
     recording = frames_of(bytes(fast.data))
     shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
         recording, reference, at, LOGO_END))

@@ -14,7 +14,7 @@ import unittest
 import numpy
 
 import sync
-from demo import LINUX_BIN, Demo, headless
+from demo import LINUX_BIN, demo_context, headless
 
 RATE = sync.RATE
 PROBE = sync.PROBE  # 20 ms
@@ -101,21 +101,14 @@ class ControlsBehaviour:
         recording the sink; steps(demo, xvfb, window, recording path) drives
         it. Then Escape must end it with 0. Returns the recording's frames."""
         recording = os.path.join(self.workdir, "rec.raw")
-        with headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(os.path.join(self.workdir, "pulse")) as pulse:
-            wine = headless.WinePrefix() if self.platform == "windows" else None
-            with (wine or _Nothing()), pulse.record(recording):
-                demo = Demo(self.platform, xvfb, workdir=self.workdir, extra_env=pulse.env,
-                            wine=wine, args=args)
-                demo.start()
-                try:
-                    window = demo.window()
-                    steps(demo, xvfb, window, recording)
-                    self.assertFalse(demo.ended(), "the demo ended by itself")
-                    demo.press_escape(window)
-                    code, _, err = demo.finish()
-                finally:
-                    demo.stop()
+        with demo_context(self.platform, workdir=self.workdir, args=args) as demo, \
+                demo.sound.record(recording):
+            demo.start()
+            window = demo.window()
+            steps(demo, demo.xvfb, window, recording)
+            self.assertFalse(demo.ended(), "the demo ended by itself")
+            demo.press_escape(window)
+            code, _, err = demo.finish()
         self.assertEqual(code, 0, err)
         return recording_frames(recording)
 
@@ -259,14 +252,6 @@ class ControlsBehaviour:
                 seams += 1
             at = begin + RATE
         self.assertGreaterEqual(seams, loops - 1)
-
-
-class _Nothing:
-    def __enter__(self):
-        return None
-
-    def __exit__(self, *exc):
-        return False
 
 
 class LinuxControlsTest(ControlsBehaviour, unittest.TestCase):

@@ -2,7 +2,6 @@
 private PulseAudio: the mesh appears at once, what is heard is the track,
 Escape ends it, and each start-up failure shows its text."""
 
-import contextlib
 import os
 import shutil
 import signal
@@ -10,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from demo import LINUX_BIN, Demo, headless  # also puts tests/support on the path
+from demo import LINUX_BIN, Demo, demo_context, headless  # also puts tests/support on the path
 from audio_match import BYTES_PER_SECOND, follow_track, glitches_allowed, locate  # noqa: E402
 
 PASSWORD = "kvernsteik"
@@ -30,6 +29,9 @@ class ShowBehaviour:
     def tearDown(self):
         self.tmp.cleanup()
 
+    def demo(self, **kwargs):
+        return demo_context(self.platform, workdir=self.data_dir, **kwargs)
+
     def decoded_track(self):
         """The track as the player should play it: extracted from the archive
         with our packer and decoded by oggdec (which equals ov_read)."""
@@ -46,24 +48,16 @@ class ShowBehaviour:
         stderr, recording bytes, lit share of the screen or None)."""
         recording = os.path.join(self.tmp.name, "rec.raw")
         lit = None
-        with headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(os.path.join(self.tmp.name, "pulse")) as pulse:
-            wine = headless.WinePrefix() if self.platform == "windows" else None
-            env = dict(pulse.env)
-            with (wine or contextlib.nullcontext()), pulse.record(recording):
-                demo = Demo(self.platform, xvfb, workdir=self.data_dir, extra_env=env, wine=wine)
-                demo.start()
-                try:
-                    window = demo.window()
-                    if picture:
-                        lit = xvfb.wait_for_lit(0.01)
-                    headless.wait_for(lambda: self.holds_track(recording, reference, seconds),
-                                      120, 0.25, f"{seconds} s of the track in the recording")
-                    self.assertFalse(demo.ended(), "the demo ended by itself")
-                    demo.press_escape(window)
-                    code, _, err = demo.finish()
-                finally:
-                    demo.stop()
+        with self.demo() as demo, demo.sound.record(recording):
+            demo.start()
+            window = demo.window()
+            if picture:
+                lit = demo.xvfb.wait_for_lit(0.01)
+            headless.wait_for(lambda: self.holds_track(recording, reference, seconds), 120, 0.25,
+                              f"{seconds} s of the track in the recording")
+            self.assertFalse(demo.ended(), "the demo ended by itself")
+            demo.press_escape(window)
+            code, _, err = demo.finish()
         with open(recording, "rb") as f:
             return code, err, f.read(), lit
 
@@ -71,22 +65,15 @@ class ShowBehaviour:
         """Runs the demo into a start-up failure: the box shows `text` once
         the show's window is gone, and answering it (by default, pressing
         OK) ends the program with exit code 0."""
-        with headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(os.path.join(self.tmp.name, "pulse")) as pulse:
-            wine = headless.WinePrefix() if self.platform == "windows" else None
-            env = dict(pulse.env) if with_sound else {"PULSE_SERVER": "unix:/nonexistent",
-                                                      "SDL_AUDIODRIVER": "pulseaudio"}
-            with (wine or contextlib.nullcontext()):
-                demo = Demo(self.platform, xvfb, workdir=self.data_dir, extra_env=env, wine=wine)
-                demo.start()
-                try:
-                    demo.find_error_box()
-                    self.assertIsNone(xvfb.window_named("test"),
-                                      "the error box shows over the fullscreen window")
-                    (answer or Demo.dismiss_error_box)(demo)
-                    code, _, err = demo.finish()
-                finally:
-                    demo.stop()
+        env = {} if with_sound else {"PULSE_SERVER": "unix:/nonexistent",
+                                     "SDL_AUDIODRIVER": "pulseaudio"}
+        with self.demo(extra_env=env, sound=headless.PulseAudio if with_sound else None) as demo:
+            demo.start()
+            demo.find_error_box()
+            self.assertIsNone(demo.xvfb.window_named("test"),
+                              "the error box shows over the fullscreen window")
+            (answer or Demo.dismiss_error_box)(demo)
+            code, _, err = demo.finish()
         self.assertEqual(code, 0)
         self.assertIn(text, err)
 
@@ -182,17 +169,12 @@ class LinuxShowTest(ShowBehaviour, unittest.TestCase):
 
         shutil.copy(os.path.join(LINUX_BIN, "data.dat"), self.data_dir)
         for number in (signal.SIGTERM, signal.SIGINT):
-            with headless.Xvfb("640x480x24") as xvfb, \
-                    headless.PulseAudio(os.path.join(self.tmp.name, "pulse")) as pulse:
-                demo = Demo(self.platform, xvfb, workdir=self.data_dir, extra_env=pulse.env)
+            with self.demo() as demo:
                 demo.start()
-                try:
-                    demo.window()
-                    xvfb.wait_for_lit(0.0)  # in the frame loop
-                    demo.process.send_signal(number)
-                    code, _, err = demo.finish()
-                finally:
-                    demo.stop()
+                demo.window()
+                demo.xvfb.wait_for_lit(0.0)  # in the frame loop
+                demo.process.send_signal(number)
+                code, _, err = demo.finish()
                 self.assertEqual(code, 0, f"{number.name}: {err}")
 
 

@@ -1,8 +1,9 @@
-// Helpers shared by the writer and tool tests: a temporary directory, test
-// data generators, and archive writing / reading shortcuts.
+// Helpers shared by the writer and tool tests: archive writing and reading
+// shortcuts, and running the tool.
 #pragma once
 
 #include "pack/archive_writer.h"
+#include "sample_data.h"
 #include "temp_dir.h"
 
 #include <cstdint>
@@ -17,11 +18,10 @@ struct Entry {
   std::vector<uint8_t> data;
 };
 
-// Deterministic inputs: words and lines, structured binary, and 16-bit PCM.
-std::vector<uint8_t> makeText(size_t size, uint32_t seed = 1);
-std::vector<uint8_t> makeBinary(size_t size, uint32_t seed = 2);
-std::vector<uint8_t> makePcm(size_t size, int channels, int bytesPerSample, uint32_t seed = 3);
-std::vector<uint8_t> makeNoise(size_t size, uint32_t seed = 4);
+using samples::makeBinary;
+using samples::makeNoise;
+using samples::makePcm;
+using samples::makeText;
 
 // Writes an archive of the given entries (names as stored) and returns its bytes.
 std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
@@ -31,9 +31,6 @@ std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
 // Extracts through the demo's reader; false when the reader refuses.
 bool extract(const std::filesystem::path& archive, const std::string& name,
              const std::string& password, std::vector<uint8_t>& data);
-
-std::vector<uint8_t> readFile(const std::filesystem::path& file);
-void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& data);
 
 } // namespace packtest
 

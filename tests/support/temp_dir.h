@@ -8,12 +8,24 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under the system's temp folder for one test, removed with
-// everything in it when the test ends.
+// A whole file's bytes (empty when it cannot be read), and a file written
+// from bytes.
+inline std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A fresh directory under the system's temp folder, removed with everything
+// in it when the object goes.
 class TempDir {
 public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "viriz-test-XXXXXX").string();
+  explicit TempDir(const std::string& prefix = "viriz-test-") {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
       throw std::runtime_error("mkdtemp failed");
     root = pattern;
@@ -31,8 +43,7 @@ public:
 
   // Writes a file into the directory and returns its path.
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::ofstream(file(name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(root / name, bytes);
     return file(name);
   }
 

@@ -1,7 +1,6 @@
-"""Headless Chromium driven through its DevTools protocol, with nothing but the
-standard library: a minimal WebSocket client (RFC 6455), the browser started
-from Debian's `chromium` with its own profile, and a page session to send
-commands to and collect events from.
+"""Headless Chromium driven through its DevTools protocol: Debian's chromium
+started with its own profile, one WebSocket to it (python3-websocket), and a
+page session to send commands to and collect events from.
 
     with Browser() as browser:
         page = browser.new_page()
@@ -13,20 +12,18 @@ browser's messages, so events are never lost while a test waits.
 """
 
 import base64
-import hashlib
 import itertools
 import json
 import os
 import select
 import shutil
 import signal
-import socket
-import struct
 import subprocess
 import tempfile
 import time
-import urllib.parse
 import urllib.request
+
+import websocket
 
 # Chromium's flags for a headless run that renders WebGL in software
 # (SwiftShader) and plays sound without a user gesture.
@@ -40,14 +37,6 @@ CHROMIUM_FLAGS = [
     "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
     "--disable-backgrounding-occluded-windows",
 ]
-
-_WS_GUID = b"258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
-_OP_CONTINUATION, _OP_TEXT, _OP_BINARY = 0x0, 0x1, 0x2
-_OP_CLOSE, _OP_PING, _OP_PONG = 0x8, 0x9, 0xA
-
-
-class ConnectionClosed(Exception):
-    pass
 
 
 def wait_for(predicate, timeout, interval=0.05, what="condition", pump=None):
@@ -65,144 +54,6 @@ def wait_for(predicate, timeout, interval=0.05, what="condition", pump=None):
         (pump or time.sleep)(min(interval, left))
 
 
-class WebSocket:
-    """A client WebSocket over a plain TCP socket: text messages out (masked,
-    as a client must), text or binary messages in (fragmented ones joined),
-    pings answered."""
-
-    def __init__(self, url, timeout=30):
-        parts = urllib.parse.urlsplit(url)
-        if parts.scheme != "ws":
-            raise ValueError(f"not a ws:// address: {url}")
-        path = parts.path or "/"
-        if parts.query:
-            path += "?" + parts.query
-        self.sock = socket.create_connection((parts.hostname, parts.port or 80), timeout)
-        self._buffer = bytearray()  # received, not yet taken
-        try:
-            self._handshake(parts.netloc, path)
-        except Exception:
-            self.sock.close()
-            raise
-
-    def _handshake(self, host, path):
-        key = base64.b64encode(os.urandom(16))
-        request = (f"GET {path} HTTP/1.1\r\nHost: {host}\r\nUpgrade: websocket\r\n"
-                   f"Connection: Upgrade\r\nSec-WebSocket-Key: {key.decode()}\r\n"
-                   "Sec-WebSocket-Version: 13\r\n\r\n")
-        self.sock.sendall(request.encode())
-        while b"\r\n\r\n" not in self._buffer:
-            self._fill()
-        end = self._buffer.index(b"\r\n\r\n")
-        lines = self._buffer[:end].decode("latin-1").split("\r\n")
-        del self._buffer[:end + 4]
-        if lines[0].split(" ")[1:2] != ["101"]:
-            raise ConnectionError(f"WebSocket handshake refused: {lines[0]}")
-        headers = {}
-        for line in lines[1:]:
-            name, _, value = line.partition(":")
-            headers[name.strip().lower()] = value.strip()
-        expected = base64.b64encode(hashlib.sha1(key + _WS_GUID).digest()).decode()
-        if headers.get("sec-websocket-accept") != expected:
-            raise ConnectionError("WebSocket handshake: wrong Sec-WebSocket-Accept")
-
-    def _fill(self):
-        chunk = self.sock.recv(1 << 16)
-        if not chunk:
-            raise ConnectionClosed("the server closed the connection")
-        self._buffer += chunk
-
-    def _take(self, count):
-        while len(self._buffer) < count:
-            self._fill()
-        data = bytes(self._buffer[:count])
-        del self._buffer[:count]
-        return data
-
-    def _send_frame(self, opcode, payload):
-        # FIN set, one frame a message; the length in 7, 16 or 64 bits; the
-        # payload masked with a fresh key.
-        length = len(payload)
-        if length < 126:
-            head = struct.pack("!BB", 0x80 | opcode, 0x80 | length)
-        elif length < 1 << 16:
-            head = struct.pack("!BBH", 0x80 | opcode, 0x80 | 126, length)
-        else:
-            head = struct.pack("!BBQ", 0x80 | opcode, 0x80 | 127, length)
-        mask = os.urandom(4)
-        self.sock.sendall(head + mask + _masked(payload, mask))
-
-    def send_text(self, text):
-        self._send_frame(_OP_TEXT, text.encode())
-
-    def _read_frame(self):
-        first, second = self._take(2)
-        fin, opcode = first & 0x80, first & 0x0F
-        length = second & 0x7F
-        if length == 126:
-            length = struct.unpack("!H", self._take(2))[0]
-        elif length == 127:
-            length = struct.unpack("!Q", self._take(8))[0]
-        mask = self._take(4) if second & 0x80 else None
-        payload = self._take(length)
-        return bool(fin), opcode, _masked(payload, mask) if mask else payload
-
-    def has_data(self, timeout):
-        """True when a message (or part of one) is ready to read within timeout seconds."""
-        if self._buffer:
-            return True
-        ready, _, _ = select.select([self.sock], [], [], max(0.0, timeout))
-        return bool(ready)
-
-    def receive(self):
-        """The next whole text or binary message (text decoded). Control
-        frames may come between the fragments of a message."""
-        parts, kind = [], None
-        while True:
-            fin, opcode, payload = self._read_frame()
-            if opcode == _OP_PING:
-                self._send_frame(_OP_PONG, payload)
-                continue
-            if opcode == _OP_PONG:
-                continue
-            if opcode == _OP_CLOSE:
-                self._closed_by_peer(payload)
-            if opcode in (_OP_TEXT, _OP_BINARY):
-                if kind is not None:
-                    raise ConnectionError("WebSocket: a new message inside a fragmented one")
-                kind = opcode
-            elif opcode != _OP_CONTINUATION or kind is None:
-                raise ConnectionError(f"WebSocket: unexpected opcode {opcode}")
-            parts.append(payload)
-            if fin:
-                data = b"".join(parts)
-                return data.decode() if kind == _OP_TEXT else data
-
-    def _closed_by_peer(self, payload):
-        try:
-            self._send_frame(_OP_CLOSE, payload[:2])
-        except OSError:
-            pass
-        raise ConnectionClosed("the server closed the WebSocket")
-
-    def close(self):
-        try:
-            self._send_frame(_OP_CLOSE, struct.pack("!H", 1000))
-        except OSError:
-            pass
-        self.sock.close()
-
-
-def _masked(payload, mask):
-    # XOR with the repeated 4-byte key, done on one big integer: fast for the
-    # megabytes of a screenshot as well as for a short command.
-    if not payload:
-        return payload
-    key = (mask * (len(payload) // 4 + 1))[:len(payload)]
-    value = int.from_bytes(payload, "big") ^ int.from_bytes(key, "big")
-    return value.to_bytes(len(payload), "big")
-
-
 class ProtocolError(Exception):
     pass
 
@@ -212,7 +63,9 @@ class Connection:
     events kept per session in arrival order."""
 
     def __init__(self, url):
-        self.ws = WebSocket(url)
+        # No Origin header: Chromium refuses DevTools clients that send one it
+        # was not told to allow.
+        self.ws = websocket.create_connection(url, timeout=30, suppress_origin=True)
         self._ids = itertools.count(1)
         self._replies = {}
         self.events = {}  # session id ("" for the browser) -> list of events
@@ -220,9 +73,14 @@ class Connection:
     def pump(self, timeout):
         """Waits up to timeout seconds for a message, then reads it and every
         one that has already arrived."""
+        # The client reads no further than the frame it returns, so whatever
+        # has not been taken yet is still in the socket.
         wait = timeout
-        while self.ws.has_data(wait):
-            message = json.loads(self.ws.receive())
+        while select.select([self.ws.sock], [], [], max(0.0, wait))[0]:
+            opcode, data = self.ws.recv_data()
+            if opcode == websocket.ABNF.OPCODE_CLOSE:
+                raise websocket.WebSocketConnectionClosedException("the browser closed it")
+            message = json.loads(data)
             if "id" in message:
                 self._replies[message["id"]] = message
             else:
@@ -235,7 +93,7 @@ class Connection:
         message = {"id": command_id, "method": method, "params": params or {}}
         if session:
             message["sessionId"] = session
-        self.ws.send_text(json.dumps(message))
+        self.ws.send(json.dumps(message))
         reply = wait_for(lambda: self._replies.pop(command_id, None), timeout, 0.5,
                          f"the reply to {method}", self.pump)
         if "error" in reply:
@@ -388,7 +246,7 @@ class Browser:
         if self.connection:
             try:
                 self.connection.call("Browser.close", timeout=10)
-            except (OSError, ConnectionClosed, ProtocolError, TimeoutError):
+            except (OSError, websocket.WebSocketException, ProtocolError, TimeoutError):
                 pass
             self.connection.close()
             self.connection = None

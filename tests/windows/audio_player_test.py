@@ -8,16 +8,13 @@ import random
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 import wave
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-import headless  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from demo import WINDOWS_BIN, demo_context, headless  # noqa: E402  (also puts tests/support on the path)
 from audio_match import BYTES_PER_SECOND, follow_track, glitches_allowed, locate  # noqa: E402
 
-WINDOWS_BIN = os.environ.get("VIRIZ_WINDOWS_BIN",
-                             os.path.join(headless.REPO, "build", "windows", "bin"))
 PROGRAM = os.path.join(WINDOWS_BIN, "audio_player_test.exe")
 
 
@@ -49,24 +46,13 @@ def make_track(workdir, seconds):
 
 @unittest.skipUnless(os.path.exists(PROGRAM), "the Windows build has no audio_player_test.exe")
 class WindowsMusicPlayerTest(unittest.TestCase):
-    def run_program(self, args, workdir, env, timeout=120):
-        """Runs the program to its end; returns (exit code, its output). The
-        output goes to files: Wine's helper processes inherit the standard
-        streams and outlive the program, so a pipe would never close."""
-        with tempfile.TemporaryFile("w+") as out:
-            result = subprocess.run(["wine", PROGRAM] + args, cwd=workdir, env=env,
-                                    timeout=timeout, stdout=out, stderr=subprocess.STDOUT,
-                                    text=True)
-            out.seek(0)
-            return result.returncode, out.read()
-
     def test_plays_the_decoded_track(self):
         play_seconds = 6
         compared = 5 * BYTES_PER_SECOND
-        with headless.temp_dir() as workdir, headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(workdir) as pulse, headless.WinePrefix() as wine:
+        with headless.temp_dir() as workdir, \
+                demo_context("windows", program=PROGRAM, args=["play", str(play_seconds)],
+                             workdir=workdir) as player:
             reference = make_track(workdir, play_seconds + 2)
-            env = dict(os.environ, **xvfb.env, **pulse.env, **wine.env)
             recording_path = os.path.join(workdir, "recording.raw")
             # The platform may cut the first milliseconds; from 0.1 s on the
             # recording must follow the track for five seconds, through several
@@ -80,11 +66,11 @@ class WindowsMusicPlayerTest(unittest.TestCase):
                 done = at is not None and len(recording) >= at + compared + BYTES_PER_SECOND // 2
                 return recording if done else None
 
-            with pulse.record(recording_path):
-                status, output = self.run_program(["play", str(play_seconds)], workdir, env)
+            with player.sound.record(recording_path):
+                status, out, err = player.run()
                 # What the program played last may still be on its way.
                 recording = headless.wait_for(recorded, 30, 0.1, "the track in the recording")
-            self.assertEqual(status, 0, output)
+            self.assertEqual(status, 0, out + err)
 
         rec_pos = locate(recording, reference, start)
         self.assertIsNotNone(rec_pos, "the track was not found in the recording")
@@ -92,13 +78,13 @@ class WindowsMusicPlayerTest(unittest.TestCase):
         self.assertLessEqual(glitches, glitches_allowed(compared / BYTES_PER_SECOND))
 
     def test_no_audio_server_fails_initialisation(self):
-        with headless.temp_dir() as workdir, headless.Xvfb("640x480x24") as xvfb, \
-                headless.WinePrefix() as wine:
-            env = dict(os.environ, **xvfb.env, **wine.env)
-            env["PULSE_SERVER"] = "unix:" + os.path.join(workdir, "no-such-server")
-            status, output = self.run_program(["no-device"], workdir, env)
-            self.assertEqual(status, 0, output)
-            self.assertIn("initSound failed", output)
+        with headless.temp_dir() as workdir:
+            nowhere = {"PULSE_SERVER": "unix:" + os.path.join(workdir, "no-such-server")}
+            with demo_context("windows", sound=None, extra_env=nowhere, program=PROGRAM,
+                              args=["no-device"], workdir=workdir) as player:
+                status, out, err = player.run()
+            self.assertEqual(status, 0, out + err)
+            self.assertIn("initSound failed", out + err)
 
 
 if __name__ == "__main__":

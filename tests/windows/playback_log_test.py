@@ -7,14 +7,10 @@ must not keep the music from playing."""
 
 import os
 import re
-import subprocess
-import sys
-import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-import headless  # noqa: E402
-from audio_player_test import PROGRAM as PLAYER, WINDOWS_BIN, make_track  # noqa: E402
+from audio_player_test import PROGRAM as PLAYER, WINDOWS_BIN, make_track
+from demo import demo_context, headless  # on the path through audio_player_test
 
 PROGRAM = os.path.join(WINDOWS_BIN, "playback_log_test.exe")
 BUFFER_BYTES = 176400
@@ -25,15 +21,14 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_program(args, workdir, env, timeout=180):
-    """Runs a Windows program to its end; returns (exit code, its output).
-    Output goes to a file: Wine's helper processes inherit the standard
-    streams and outlive the program, so a pipe would never close."""
-    with tempfile.TemporaryFile("w+") as out:
-        result = subprocess.run(["wine"] + args, cwd=workdir, env=env, timeout=timeout,
-                                stdout=out, stderr=subprocess.STDOUT, text=True)
-        out.seek(0)
-        return result.returncode, out.read()
+def run_program(program, args, workdir, log_path=None, sound=headless.PulseAudio):
+    """Runs a Windows program to its end, with VIRIZ_AUDIO_LOG naming
+    log_path when given; returns (exit code, its output)."""
+    env = {"VIRIZ_AUDIO_LOG": windows_path(log_path)} if log_path else {}
+    with demo_context("windows", sound=sound, extra_env=env, program=program, args=args,
+                      workdir=workdir) as demo:
+        status, out, err = demo.run(180)
+    return status, out + err
 
 
 def parse(log_text):
@@ -49,21 +44,17 @@ def parse(log_text):
 @unittest.skipUnless(os.path.exists(PROGRAM), "the Windows build has no playback_log_test.exe")
 class PlaybackLogTest(unittest.TestCase):
     def test_pure_parts(self):
-        with headless.temp_dir() as workdir, headless.WinePrefix() as wine:
-            env = dict(os.environ, **wine.env)
+        with headless.temp_dir() as workdir:
             scratch = os.path.join(workdir, "scratch.log")
-            status, output = run_program([PROGRAM, windows_path(scratch)], workdir, env)
+            status, output = run_program(PROGRAM, [windows_path(scratch)], workdir, sound=None)
             self.assertEqual(status, 0, output)
             self.assertIn("0 failures", output)
 
     def test_log_of_a_playback(self):
-        with headless.temp_dir() as workdir, headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(workdir) as pulse, headless.WinePrefix() as wine:
+        with headless.temp_dir() as workdir:
             make_track(workdir, 5)
-            env = dict(os.environ, **xvfb.env, **pulse.env, **wine.env)
             log_path = os.path.join(workdir, "audio.log")
-            env["VIRIZ_AUDIO_LOG"] = windows_path(log_path)
-            status, output = run_program([PLAYER, "play", "3"], workdir, env)
+            status, output = run_program(PLAYER, ["play", "3"], workdir, log_path)
             self.assertEqual(status, 0, output)
             with open(log_path) as f:
                 lines = parse(f.read())
@@ -107,12 +98,10 @@ class PlaybackLogTest(unittest.TestCase):
             self.assertTrue(any(f.startswith("position ") for f in clients[1:]))
 
     def test_a_log_that_cannot_be_opened_leaves_the_music_playing(self):
-        with headless.temp_dir() as workdir, headless.Xvfb("640x480x24") as xvfb, \
-                headless.PulseAudio(workdir) as pulse, headless.WinePrefix() as wine:
+        with headless.temp_dir() as workdir:
             make_track(workdir, 3)
-            env = dict(os.environ, **xvfb.env, **pulse.env, **wine.env)
-            env["VIRIZ_AUDIO_LOG"] = windows_path(os.path.join(workdir, "no-such-dir", "a.log"))
-            status, output = run_program([PLAYER, "play", "1"], workdir, env)
+            status, output = run_program(PLAYER, ["play", "1"], workdir,
+                                         os.path.join(workdir, "no-such-dir", "a.log"))
             self.assertEqual(status, 0, output)
 
 
