@@ -8,6 +8,7 @@
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
+#include "fixed_texts.h"
 #include "platform/gl_window.h"
 
 #include <GL/gl.h>
@@ -152,7 +153,7 @@ template <typename Step> bool guarded(Program& program, Step step) {
   } catch (const std::exception& error) {
     reportFailure(program, error.what());
   } catch (...) {
-    reportFailure(program, "Unknown internal error");
+    reportFailure(program, kUnknownInternalErrorText);
   }
   return false;
 }
@@ -214,7 +215,7 @@ int main(int argc, char** argv) {
   auto* program = new Program;
   const bool started = guarded(*program, [program, &options] {
     program->window =
-        new GlWindow("test", 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
+        new GlWindow(kWindowTitle, 640, 480, 32, 16, -1, options.screen == Screen::SwitchMode,
                      options.screen == Screen::FillDesktop);
     program->show = std::make_unique<Show>();
     MusicPlayer::setLooping(options.loop);

@@ -151,6 +151,10 @@ void DataDirectory::addFile(const std::string& name, const std::vector<std::uint
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
+DataFile* DataDirectory::open(const std::string& name) const {
+  return loadDataFile((root / "data" / name).c_str());
+}
+
 long findBytes(const std::vector<std::uint8_t>& haystack, const std::uint8_t* needle,
                std::size_t length) {
   const auto found = std::search(haystack.begin(), haystack.end(), needle, needle + length);

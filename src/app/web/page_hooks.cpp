@@ -5,6 +5,7 @@
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
+#include "fixed_texts.h"
 #include "platform/gl_window.h"
 
 #include <GL/gl.h>
@@ -17,7 +18,7 @@ namespace {
 
 // The canvas and the show's assets for still frames, made on the first one.
 struct Still {
-  GlWindow window{"test", 640, 480, 32, 16, -1, false};
+  GlWindow window{kWindowTitle, 640, 480, 32, 16, -1, false};
   Show show;
   Still() { loadShow(show); }
 };
@@ -51,7 +52,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vizRenderAt(float seconds, int reducedFlashi
   } catch (const std::exception& error) {
     showErrorBox(error.what());
   } catch (...) {
-    showErrorBox("Unknown internal error");
+    showErrorBox(kUnknownInternalErrorText);
   }
   return 0;
 }
