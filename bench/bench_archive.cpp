@@ -11,6 +11,7 @@
 // (uncompress checks its Adler-32). BM_LibdeflateDecompress does the same
 // with libdeflate, a whole-buffer inflate built for speed, on the same data
 // compressed by libdeflate at zlib's level.
+#include "app/data_password.h"
 #include "archive/archive_format.h"
 #include "archive/archive_reader.h"
 #include "archive/crc32.h"
@@ -61,7 +62,6 @@ struct Corpus {
 constexpr int DeflateLevel = 6;
 
 const char* const EntryName = "data.bin";
-const char* const Password = "kvernsteik";
 
 Corpus buildCorpus(const std::string& label, std::vector<uint8_t> data,
                    const pack::PackOptions& options) {
@@ -138,7 +138,7 @@ const Corpus& corpus(Content content) {
     label = "stored";
     data = makeBinary(CorpusSize);
     options.method = pack::Method::Store;
-    options.password = Password;
+    options.password = kDataArchivePassword;
     break;
   }
   return built.emplace(content, buildCorpus(label, std::move(data), options)).first->second;
@@ -146,15 +146,12 @@ const Corpus& corpus(Content content) {
 
 void extractLoop(benchmark::State& state, const Corpus& c, const char* password) {
   for (auto _ : state) {
-    uint8_t* out = nullptr;
-    int32_t size = 0;
-    if (extractArchiveEntry(&out, &size, EntryName, c.archive.c_str(), password) != 1 ||
-        static_cast<size_t>(size) != c.data.size()) {
+    const ExtractedEntry entry = extractArchiveEntry(EntryName, c.archive.c_str(), password);
+    if (!entry.ok() || static_cast<size_t>(entry.size) != c.data.size()) {
       state.SkipWithError("extraction failed");
       break;
     }
-    benchmark::DoNotOptimize(out);
-    std::free(out);
+    benchmark::DoNotOptimize(entry.data.get());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.data.size()));
   state.counters["packed_ratio"] =
@@ -247,7 +244,7 @@ void BM_ExtractAudio(benchmark::State& state) {
 }
 
 void BM_ExtractStoredEnciphered(benchmark::State& state) {
-  extractLoop(state, corpus(Content::StoredEnciphered), Password);
+  extractLoop(state, corpus(Content::StoredEnciphered), kDataArchivePassword);
 }
 
 BENCHMARK_CAPTURE(BM_ExtractCompressed, text, Content::Text)->Unit(benchmark::kMillisecond);

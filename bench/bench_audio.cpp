@@ -29,14 +29,14 @@ void BM_DecodeRefill(benchmark::State& state) {
   data.addFile("track.ogg", encodeTestTrack(kTrackSeconds));
   std::vector<std::uint8_t> scratch(kSoundBufferBytes);
   const auto refillsPerTrack = static_cast<int>(kTrackSeconds * 10) - 2;
-  MusicPlayer::openMusic("track.ogg", 0.0f);
+  MusicPlayer::openMusic(data.open("track.ogg"), 0.0f);
   int refills = 0;
   double decodingSeconds = 0.0;
   for (auto _ : state) {
     if (refills == refillsPerTrack) {
       state.PauseTiming();
       MusicPlayer::stop();
-      MusicPlayer::openMusic("track.ogg", 0.0f);
+      MusicPlayer::openMusic(data.open("track.ogg"), 0.0f);
       refills = 0;
       state.ResumeTiming();
     }
@@ -70,7 +70,7 @@ bool startPlaying(benchmark::State& state, Output output,
     }
   }
   data.addFile("track.ogg", encodeTestTrack(3.0));
-  if (!MusicPlayer::initSound(nullptr) || !MusicPlayer::openMusic("track.ogg", 0.0f)) {
+  if (!MusicPlayer::initSound(nullptr) || !MusicPlayer::openMusic(data.open("track.ogg"), 0.0f)) {
     state.SkipWithError("no audio device");
     return false;
   }

@@ -1,11 +1,12 @@
 // The show's start-up cost and frame rate with the default data set.
 #include <benchmark/benchmark.h>
 
+#include "app/data_folder.h"
 #include "app/scene_script.h"
-#include "archive/data_file.h"
 #include "assets/mesh_loader.h"
 #include "assets/texture.h"
 #include "audio/data_file_callbacks.h"
+#include "fixed_texts.h"
 #include "frame_capture.h"
 #include "scene/mesh_effects.h"
 #include "scene/scene_object.h"
@@ -26,7 +27,7 @@ const char kBinDir[] = VIRIZ_BINARY_DIR "/bin";
 void BM_StartupLoad(benchmark::State& state) {
   std::filesystem::current_path(kBinDir);
   for (auto _ : state) {
-    DataFile* track = openDataFile("kelvo.ogg");
+    DataFile* track = openDataFile(kMusicName);
     if (!track) {
       state.SkipWithError("no data.dat beside the programs");
       return;
@@ -37,10 +38,10 @@ void BM_StartupLoad(benchmark::State& state) {
       state.SkipWithError("the track does not open");
       return;
     }
-    std::unique_ptr<Mesh> mesh = loadMesh("data/viriz.mesh");
-    std::unique_ptr<Texture> environment = loadTexture("data/tex.png");
-    std::unique_ptr<Texture> logo = loadTexture("data/logo.png");
-    std::unique_ptr<Texture> credits = loadTexture("data/creds.png");
+    std::unique_ptr<Mesh> mesh = loadMesh(kMeshPath);
+    std::unique_ptr<Texture> environment = loadTexture(kEnvironmentPicturePath);
+    std::unique_ptr<Texture> logo = loadTexture(kLogoPicturePath);
+    std::unique_ptr<Texture> credits = loadTexture(kCreditsPicturePath);
     benchmark::DoNotOptimize(mesh.get());
     ov_clear(&decoder);
   }

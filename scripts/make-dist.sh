@@ -9,6 +9,8 @@ linux=$repo/build/linux
 windows=$repo/build/windows/bin
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$linux/CMakeCache.txt")
 [ -n "$version" ] || { echo "make-dist: no project version in $linux/CMakeCache.txt" >&2; exit 1; }
+password=$(sed -n 's/^VIRIZ_DATA_PASSWORD:INTERNAL=//p' "$linux/CMakeCache.txt")
+[ -n "$password" ] || { echo "make-dist: no data password in $linux/CMakeCache.txt" >&2; exit 1; }
 
 dist=$repo/dist
 work=$repo/build/dist
@@ -17,7 +19,7 @@ mkdir -p "$dist" "$work" "$linux/packaging"
 
 # The video first: its first frames also give the package's icon.
 echo "make-dist: capturing the show at 60 fps"
-"$linux/bin/viriz-pack" extract "$linux/bin/data.dat" kelvo.ogg -p kvernsteik -o "$work/kelvo.ogg"
+"$linux/bin/viriz-pack" extract "$linux/bin/data.dat" kelvo.ogg -p "$password" -o "$work/kelvo.ogg"
 seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/kelvo.ogg")
 "$linux/bin/viriz-capture" --data "$linux/bin" --fps 60 --from 0 --to "$seconds" \
   --out "$work/frames" --video "$dist/viriz-$version.mp4"

@@ -1,11 +1,13 @@
 #include "app/data_folder.h"
 
-#include "app/show_files.h"
-
-#include "archive/data_file.h"
+#include "app/data_password.h"
+#include "fixed_texts.h"
 #include "platform/program_folder.h"
 
+#include <cstring>
+#include <string>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -38,4 +40,13 @@ void enterDataFolder() {
   const fs::path folder = findDataFolder(current, programFolder());
   if (folder != current)
     fs::current_path(folder, error);
+}
+
+DataFile* openDataFile(const char* name) {
+  if (name == nullptr || strnlen(name, kMaxDataFileName + 1) > kMaxDataFileName)
+    return nullptr;
+  ExtractedEntry entry = extractArchiveEntry(name, kDataArchiveName, kDataArchivePassword);
+  if (entry.ok())
+    return newDataFile(std::move(entry.data), entry.size);
+  return loadDataFile((std::string(kDataFolderPrefix) + name).c_str());
 }

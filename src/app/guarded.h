@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fixed_texts.h"
+
 #include <exception>
 #include <string>
 
@@ -19,7 +21,7 @@ template <typename Step, typename Report> bool guarded(Step step, Report report)
   } catch (const std::exception& error) {
     report(error.what());
   } catch (...) {
-    report("Unknown internal error");
+    report(kUnknownInternalErrorText);
   }
   return false;
 }

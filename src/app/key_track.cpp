@@ -1,5 +1,7 @@
 #include "app/key_track.h"
 
+#include "fixed_texts.h"
+
 #include <cmath>
 
 float catmullRom(float p0, float p1, float p2, float p3, float s) {
@@ -22,7 +24,7 @@ int KeyTrack::findSegment(float wrappedTime) const {
 
 float KeyTrack::evaluate(float t) const {
   if (keys.size() < 4)
-    throw "not enough keys";
+    throw kNotEnoughKeysText;
   int count = static_cast<int>(keys.size());
   float period = keys.back().time;
   // fmod keeps the sign of t, so a negative time stays negative here.

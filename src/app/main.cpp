@@ -9,6 +9,7 @@
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
+#include "fixed_texts.h"
 #include "platform/gl_window.h"
 
 #include <GL/gl.h>
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
   auto* program = new Program;
   const bool started = guardedStep(*program, [program, &options] {
     program->window =
-        std::make_unique<GlWindow>(WindowDescription{"test", 640, 480, options.screen});
+        std::make_unique<GlWindow>(WindowDescription{kWindowTitle, 640, 480, options.screen});
     program->show = std::make_unique<Show>();
     MusicPlayer::setLooping(options.loop);
     program->show->flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;

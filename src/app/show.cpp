@@ -1,6 +1,7 @@
 #include "app/show.h"
 
-#include "app/show_files.h"
+#include "app/data_folder.h"
+#include "fixed_texts.h"
 
 #include "assets/mesh.h"
 #include "assets/resource_cache.h"
@@ -53,9 +54,9 @@ std::chrono::milliseconds audioCalibration(const char* text) {
 void startShow(Show& show, WindowHandle window, float startSeconds) {
   MusicPlayer::setCalibration(audioCalibration(std::getenv(kAudioCalibrationVariable)));
   if (!MusicPlayer::initSound(window))
-    throw std::string("fuck!");
-  if (!MusicPlayer::openMusic("kelvo.ogg", startSeconds))
-    throw std::string("jalla");
+    throw std::string(kNoSoundText);
+  if (!MusicPlayer::openMusic(openDataFile(kMusicName), startSeconds))
+    throw std::string(kNoMusicText);
   loadShow(show);
   // Last, so that no loading time eats into the music.
   MusicPlayer::startStreaming();

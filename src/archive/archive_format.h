@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -201,3 +202,16 @@ inline constexpr uint32_t kLongDistance1 = 0x2000;
 inline constexpr uint32_t kLongDistance2 = 0x40000;
 // After a recent-distance symbol, this distance adds one more byte as well.
 inline constexpr uint32_t kRecentDistanceBonus = 0x101;
+
+// A match symbol's length slot counts from 3, a recent-distance symbol's from
+// 2; the distance adds a byte at each of kLongDistance1 and kLongDistance2,
+// and after a recent-distance symbol one more at kRecentDistanceBonus.
+inline constexpr uint32_t kMatchLengthStart = 3;
+inline constexpr uint32_t kRecentLengthStart = 2;
+inline constexpr uint32_t kLongDistanceBytes = 2;
+// The longest match, the most bytes one symbol produces (a repeat copies a
+// match): the last length slot with all its extra bits set, and every bonus.
+inline constexpr uint32_t kLongestLengthSlot =
+    kLengthBase[kLengthSymbols - 1] + (1u << kLengthExtraBits[kLengthSymbols - 1]) - 1;
+inline constexpr uint32_t kLongestMatch =
+    kLongestLengthSlot + kLongDistanceBytes + std::max(kMatchLengthStart, kRecentLengthStart + 1);

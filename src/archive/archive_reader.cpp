@@ -17,9 +17,9 @@
 namespace {
 
 // A compressed stream spends at least one bit per symbol, and no symbol
-// produces more than 260 bytes; so no entry unpacks to more than this many
-// bytes per packed byte.
-constexpr uint64_t kMaxBytesPerPackedByte = 260 * 8;
+// produces more than the longest match; so no entry unpacks to more than this
+// many bytes per packed byte.
+constexpr uint64_t kMaxBytesPerPackedByte = uint64_t(kLongestMatch) * 8;
 
 // Name comparison works on copies of at most this many bytes.
 constexpr size_t kMaxComparedName = 512;
@@ -66,9 +66,6 @@ struct ArchiveReader {
       secret[i] = 0;
   }
 };
-
-// Why the last extraction or listing failed.
-ArchiveError lastError = ArchiveError::None;
 
 // A new reader on the heap (its decompressor's tables and buffers take tens of
 // kilobytes), or none when memory is short.
@@ -355,10 +352,6 @@ char upperCaseForName(unsigned char c) {
 
 } // namespace
 
-ArchiveError lastArchiveError() {
-  return lastError;
-}
-
 const char* describeArchiveError(ArchiveError error) {
   switch (error) {
   case ArchiveError::None:
@@ -387,53 +380,42 @@ const char* describeArchiveError(ArchiveError error) {
   return "unknown error";
 }
 
-int extractArchiveEntry(uint8_t** outData, int32_t* outSize, const char* entryName,
-                        const char* archiveName, const char* password) {
-  if (outData != nullptr)
-    *outData = nullptr;
-  if (outSize != nullptr)
-    *outSize = 0;
-  if (outData == nullptr || outSize == nullptr || entryName == nullptr || archiveName == nullptr) {
-    lastError = ArchiveError::BadHeader;
-    return 0;
+ExtractedEntry extractArchiveEntry(const char* entryName, const char* archiveName,
+                                   const char* password) {
+  ExtractedEntry entry;
+  if (entryName == nullptr || archiveName == nullptr) {
+    entry.error = ArchiveError::BadHeader;
+    return entry;
   }
   const std::unique_ptr<ArchiveReader> reader = newReader();
   if (reader == nullptr) {
-    lastError = ArchiveError::OutOfMemory;
-    return 0;
+    entry.error = ArchiveError::OutOfMemory;
+    return entry;
   }
   if (!copyBounded(reader->entryName, entryName) ||
       !copyBounded(reader->archiveName, archiveName) ||
       !copyBounded(reader->password, password != nullptr ? password : "")) {
-    lastError = ArchiveError::BadHeader;
-    return 0;
+    entry.error = ArchiveError::BadHeader;
+    return entry;
   }
-  const bool ok = searchEntry(*reader);
-  lastError = reader->error;
-  if (!ok)
-    return 0;
-  *outData = std::exchange(reader->output, nullptr);
-  *outSize = int32_t(reader->delivered);
-  return 1;
+  if (!searchEntry(*reader)) {
+    entry.error = reader->error;
+    return entry;
+  }
+  entry.data.reset(std::exchange(reader->output, nullptr));
+  entry.size = int32_t(reader->delivered);
+  return entry;
 }
 
-bool listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries) {
-  if (archiveName == nullptr) {
-    lastError = ArchiveError::BadHeader;
-    return false;
-  }
+ArchiveError listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries) {
+  if (archiveName == nullptr)
+    return ArchiveError::BadHeader;
   const std::unique_ptr<ArchiveReader> reader = newReader();
-  if (reader == nullptr) {
-    lastError = ArchiveError::OutOfMemory;
-    return false;
-  }
-  if (!copyBounded(reader->archiveName, archiveName)) {
-    lastError = ArchiveError::BadHeader;
-    return false;
-  }
-  const bool ok = listEntries(*reader, entries);
-  lastError = reader->error;
-  return ok;
+  if (reader == nullptr)
+    return ArchiveError::OutOfMemory;
+  if (!copyBounded(reader->archiveName, archiveName))
+    return ArchiveError::BadHeader;
+  return listEntries(*reader, entries) ? ArchiveError::None : reader->error;
 }
 
 int compareEntryNames(const char* wanted, const char* stored) {

@@ -2,14 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 // Extracts one named entry of an archive into a new malloc buffer, or lists
-// the entries. Every call works on reader state of its own; only the reason of
-// the last failure is kept between calls, so use the reader from one thread.
+// the entries. Every call works on reader state of its own and keeps nothing
+// afterwards.
 
-// Why the last extraction or listing failed.
+// Why an extraction or listing failed.
 enum class ArchiveError {
   None,
   CannotOpen,         // the archive file cannot be opened
@@ -24,18 +26,28 @@ enum class ArchiveError {
   SubBlock,           // a sub-block was met while scanning
 };
 
-// The reason of the last failure of extractArchiveEntry or listArchiveEntries
-// (None after a success).
-ArchiveError lastArchiveError();
-
 // A short English description of an error, e.g. "CRC mismatch (damaged data or wrong password)".
 const char* describeArchiveError(ArchiveError error);
 
+// A buffer from malloc, released with free: a DataFile takes it over as it is.
+struct FreeBytes {
+  void operator()(uint8_t* bytes) const { std::free(bytes); }
+};
+using MallocBytes = std::unique_ptr<uint8_t[], FreeBytes>;
+
+// An extracted entry: its bytes, or null data, size 0 and why not.
+struct ExtractedEntry {
+  MallocBytes data; // the entry's bytes; not null after a success, even for an empty entry
+  int32_t size = 0; // bytes delivered
+  ArchiveError error = ArchiveError::None;
+
+  bool ok() const { return error == ArchiveError::None; }
+};
+
 // Extracts the entry `entryName` of `archiveName`, deciphering with `password`
-// (null or empty: none). Returns 1 and a malloc buffer of the entry's bytes
-// (owned by the caller, released with free) and its size; 0 with null and 0 on failure.
-int extractArchiveEntry(uint8_t** outData, int32_t* outSize, const char* entryName,
-                        const char* archiveName, const char* password);
+// (null or empty: none).
+ExtractedEntry extractArchiveEntry(const char* entryName, const char* archiveName,
+                                   const char* password);
 
 // One entry of an archive as its file header describes it.
 struct ArchiveEntryInfo {
@@ -51,9 +63,9 @@ struct ArchiveEntryInfo {
 };
 
 // Lists the file entries of an archive, scanning its blocks as the extraction
-// does. Returns false (with lastArchiveError set) when the scan fails; the
-// entries read before the failure stay in `entries`.
-bool listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries);
+// does. Returns why the scan failed (None when it did not); the entries read
+// before a failure stay in `entries`.
+ArchiveError listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries);
 
 // Compares entry names ignoring case and treating '/' and '\' alike:
 // 0 when they match, else -1 or 1. Names longer than 512 bytes never match.

@@ -26,24 +26,57 @@ constexpr uint32_t kRefillSize = kInputSize - kInputCarry;
 // entry's reader deciphers at a time.
 static_assert(kInputSize % 16 == 0 && kRefillSize % 16 == 0);
 
-// Refill thresholds of the input buffer: before each main-loop symbol, at the
-// start of a table set, and before each code-length symbol. Each leaves room
-// for the longest step that follows it.
-constexpr uint32_t kMainLoopRefill = kInputSize - 30;
-constexpr uint32_t kTablesRefill = kInputSize - 25;
-constexpr uint32_t kCodeLengthRefill = kInputSize - 5;
+// The most bits one step reads after its input check: a main-loop match (a
+// length code and its extra bits, a distance code and its extra bits), the
+// head of a table set (two mode bits, two channel bits, 19 four-bit code
+// lengths) and one code length (a code and a run's extra bits, at most 7).
+constexpr uint32_t mostOf(const uint8_t* bits, uint32_t count) {
+  return *std::max_element(bits, bits + count);
+}
+constexpr uint32_t kLongestMatchBits = kMaxCodeLength + mostOf(kLengthExtraBits, kLengthSymbols) +
+                                       kMaxCodeLength +
+                                       mostOf(kDistanceExtraBits, kDistanceSymbols);
+constexpr uint32_t kTableHeadBits = 2 + 2 + kBitLengthSymbols * 4;
+constexpr uint32_t kLongestCodeLengthBits = kMaxCodeLength + 7;
+
+// Bytes that must follow the read position at a check for a step of `bits`
+// bits to stay inside them: up to 7 bits of the current byte are read already.
+constexpr uint32_t bytesForStep(uint32_t bits) {
+  return (7 + bits + 7) / 8;
+}
+
+// The input refills when fewer than these bytes follow the read position:
+// before each main-loop symbol, at the start of a table set, and before each
+// code-length symbol. Each covers its longest step, and the carry-over keeps
+// every byte not yet read. They are not cut to those minimums: a refill that
+// finds the input ended sets where the end-of-entry table peek sees the input
+// end, so moving them would change which solid streams continue with new tables.
+constexpr uint32_t kMainLoopMargin = 30;
+constexpr uint32_t kTablesMargin = 25;
+constexpr uint32_t kCodeLengthMargin = 5;
+static_assert(kMainLoopMargin >= bytesForStep(kLongestMatchBits));
+static_assert(kTablesMargin >= bytesForStep(kTableHeadBits));
+static_assert(kCodeLengthMargin >= bytesForStep(kLongestCodeLengthBits));
+static_assert(std::max({kMainLoopMargin, kTablesMargin, kCodeLengthMargin}) <= kInputCarry);
+constexpr uint32_t kMainLoopRefill = kInputSize - kMainLoopMargin;
+constexpr uint32_t kTablesRefill = kInputSize - kTablesMargin;
+constexpr uint32_t kCodeLengthRefill = kInputSize - kCodeLengthMargin;
 
 // Outputs up to this size can be decoded into directly (positions stay 32-bit).
 constexpr size_t kMaxDirectOutput = size_t(1) << 31;
 
 // Decoded bytes go to the output in chunks of about kFlushChunk, while they
 // are still in the cache: a flush is due when fewer than kFlushMargin bytes
-// are left of the chunk, since no single step writes more than 260 bytes.
+// are left of the chunk. No step writes more than the longest match (a short
+// match stores a whole 16-byte block).
 constexpr uint32_t kFlushChunk = 1u << 16;
 constexpr uint32_t kFlushMargin = 270;
+static_assert(kFlushMargin >= std::max(kLongestMatch, 16u));
 
-// The end-of-entry table-switch peek needs this many bytes of input left.
+// The end-of-entry table-switch peek reads one code: it needs this many
+// bytes of input left.
 constexpr int32_t kPeekMargin = 5;
+static_assert(kPeekMargin >= int32_t(bytesForStep(kMaxCodeLength)));
 
 // --- Bit input ---
 
@@ -60,7 +93,7 @@ uint64_t loadBigEndian64(const uint8_t* p) {
 // Reads the packed input most significant bit first through a 64-bit bit
 // buffer: `bits` holds the next bits left-aligned, `count` of them valid. A
 // refill tops it up to at least 56 bits with one unaligned load, enough for the
-// longest match (15 + 5 + 15 + 16 bits). The loops work on a local copy, so
+// longest match. The loops work on a local copy, so
 // that stores into the window do not make the compiler reload it.
 struct BitInput {
   const uint8_t* buffer = nullptr; // the input buffer the positions count from
@@ -111,6 +144,7 @@ struct BitInput {
     return value;
   }
 };
+static_assert(kLongestMatchBits <= 56, "one refill must hold a whole match");
 
 // --- The alphabets and their tables ---
 
@@ -162,7 +196,8 @@ constexpr std::array<SymbolEntry, kLiteralSymbols> kLiteralSymbolEntries = [] {
       symbols[symbol] = kindSymbol(kNewTables, 0);
     } else {
       const uint32_t slot = symbol - kSymbolMatchFirst;
-      symbols[symbol] = kindSymbol(kMatch, kLengthBase[slot] + 3u, kLengthExtraBits[slot]);
+      symbols[symbol] =
+          kindSymbol(kMatch, kLengthBase[slot] + kMatchLengthStart, kLengthExtraBits[slot]);
     }
   }
   return symbols;
@@ -181,7 +216,8 @@ constexpr std::array<SymbolEntry, kDistanceSymbols> kDistanceSymbolEntries = [] 
 constexpr std::array<SymbolEntry, kLengthSymbols> kLengthSymbolEntries = [] {
   std::array<SymbolEntry, kLengthSymbols> symbols{};
   for (uint32_t slot = 0; slot < kLengthSymbols; ++slot)
-    symbols[slot] = symbolEntry(kLengthBase[slot] + 2u, kLengthExtraBits[slot], kEntryFieldBits);
+    symbols[slot] = symbolEntry(kLengthBase[slot] + kRecentLengthStart, kLengthExtraBits[slot],
+                                kEntryFieldBits);
   return symbols;
 }();
 
@@ -350,7 +386,7 @@ bool readCodeLengths(State& s, uint8_t* lengths, uint32_t lengthCount) {
       lengths[i] = uint8_t((symbol + s.previousLengths[i]) & 15);
       ++i;
     } else {
-      // At most 15 + 7 bits since the refill.
+      // At most kLongestCodeLengthBits since the refill.
       uint32_t run;
       uint8_t value = 0;
       if (symbol == kBitLengthRepeat) {
@@ -605,7 +641,7 @@ template <bool kDirect> void decodeLzSymbols(State& s) {
   bool newTables = false;
   // The entry of the next symbol is looked up ahead of the refill, so that
   // the lookup need not wait for the refill's load: after a refill all 64
-  // bits are stream bits, and a symbol consumes at most 51 of them.
+  // bits are stream bits, and a symbol consumes at most kLongestMatchBits of them.
   in.refill();
   uint32_t entry = literals.entries[in.bits >> (64 - LiteralTable::kLookupBits)];
   do {

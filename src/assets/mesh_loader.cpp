@@ -16,6 +16,7 @@
 #include <string>
 
 #include "assets/mesh_loader.h"
+#include "fixed_texts.h"
 
 // Records are read straight into the arrays, which needs the file's layout.
 static_assert(std::endian::native == std::endian::little);
@@ -40,8 +41,6 @@ bool faceIndicesInRange(const Face& face, size_t positionCount, size_t normalCou
 
 namespace {
 
-const std::string kCorruptFile = "Corrupt file";
-
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
@@ -56,7 +55,7 @@ public:
 
   void readBytes(void* destination, uint64_t size) {
     if (size > remaining || std::fread(destination, 1, size, file) != size) {
-      throw kCorruptFile;
+      throw std::string(kCorruptFileText);
     }
     remaining -= size;
   }
@@ -67,7 +66,7 @@ public:
     readBytes(bytes, sizeof bytes);
     const uint32_t count = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24;
     if (count * recordSize > remaining) {
-      throw kCorruptFile;
+      throw std::string(kCorruptFileText);
     }
     return count;
   }
@@ -80,11 +79,11 @@ public:
 private:
   static uint64_t fileLength(FILE* file) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
-      throw kCorruptFile;
+      throw std::string(kCorruptFileText);
     }
     const long length = std::ftell(file);
     if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-      throw kCorruptFile;
+      throw std::string(kCorruptFileText);
     }
     return static_cast<uint64_t>(length);
   }
@@ -97,7 +96,7 @@ void readMagic(MeshFileReader& reader) {
   char magic[5];
   reader.readBytes(magic, sizeof magic);
   if (std::memcmp(magic, "MESH", 4) != 0) {
-    throw kCorruptFile;
+    throw std::string(kCorruptFileText);
   }
 }
 
@@ -120,7 +119,7 @@ void readFaces(MeshFileReader& reader, Mesh& mesh) {
       face.normal = {0.0f, 0.0f, 0.0f};
       if (!faceIndicesInRange(face, mesh.positions.size(), mesh.normals.size(),
                               mesh.texCoords.size())) {
-        throw kCorruptFile;
+        throw std::string(kCorruptFileText);
       }
       record += kFaceRecordInts;
     }
@@ -133,7 +132,7 @@ std::unique_ptr<Mesh> loadMesh(std::string name) {
   auto mesh = std::make_unique<Mesh>();
   FileHandle file(std::fopen(name.c_str(), "rb"));
   if (!file) {
-    throw std::string("File not found");
+    throw std::string(kFileNotFoundText);
   }
   MeshFileReader reader(file.get());
   readMagic(reader);

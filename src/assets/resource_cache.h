@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fixed_texts.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -33,12 +35,12 @@ public:
     try {
       asset.reset(load(name));
       if (!asset) {
-        throw std::string("NULL-object returned");
+        throw std::string(kNullObjectText);
       }
     } catch (const std::string& reason) {
-      throw "Failed to load " + name + "\n" + reason;
+      throw kFailedToLoadText + name + "\n" + reason;
     } catch (...) {
-      throw "Failed to load " + name + "\nUnknown error";
+      throw kFailedToLoadText + name + "\n" + kUnknownErrorText;
     }
     Asset* result = asset.get();
     entries.emplace(std::move(name), std::move(asset));

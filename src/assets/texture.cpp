@@ -1,4 +1,5 @@
 #include "assets/texture.h"
+#include "fixed_texts.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -49,8 +50,6 @@ void Texture::bind() {
 // the caller, which releases them on every way out.
 namespace {
 
-const std::string kNotAPng = "Not a PNG Texture";
-
 // Sides beyond any GL texture size; larger images are refused before the
 // pixel buffers are allocated.
 constexpr png_uint_32 kLargestSide = 16384;
@@ -71,13 +70,13 @@ struct PngReader {
   PngReader() {
     png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) {
-      throw std::string("Out of memory");
+      throw std::string(kOutOfMemoryText);
     }
     info = png_create_info_struct(png);
     endInfo = png_create_info_struct(png);
     if (!info || !endInfo) {
       destroy();
-      throw std::string("Out of memory");
+      throw std::string(kOutOfMemoryText);
     }
   }
   ~PngReader() { destroy(); }
@@ -188,18 +187,18 @@ void convertRows(const png_byte* image, const ImageLayout& layout, Texture& text
 std::unique_ptr<Texture> loadTexture(std::string name) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
-    throw std::string("File not found");
+    throw std::string(kFileNotFoundText);
   }
   PngReader reader;
   png_set_read_fn(reader.png, file.get(), readFromFile);
 
   ImageLayout layout{};
   if (!readHeader(reader, layout)) {
-    throw kNotAPng;
+    throw std::string(kNotAPngText);
   }
   if ((layout.channels != 3 && layout.channels != 4) ||
       layout.rowBytes != size_t(layout.width) * size_t(layout.channels)) {
-    throw kNotAPng;
+    throw std::string(kNotAPngText);
   }
 
   auto texture = std::make_unique<Texture>(static_cast<int32_t>(layout.width),
@@ -213,7 +212,7 @@ std::unique_ptr<Texture> loadTexture(std::string name) {
     rows[y] = image.get() + y * layout.rowBytes;
   }
   if (!readRows(reader, rows.data())) {
-    throw kNotAPng;
+    throw std::string(kNotAPngText);
   }
   convertRows(image.get(), layout, *texture);
   return texture;

@@ -3,6 +3,7 @@
 #include "archive/data_file.h"
 #include "audio/data_file_callbacks.h"
 #include "audio/worker_priority.h"
+#include "fixed_texts.h"
 
 #include <vorbis/vorbisfile.h>
 
@@ -337,9 +338,8 @@ bool initSound(WindowHandle window) {
   return true;
 }
 
-bool openMusic(const char* name, float startSeconds) {
+bool openMusic(DataFile* file, float startSeconds) {
   closeTrack();
-  DataFile* file = openDataFile(name);
   if (!file)
     return false;
   const ov_callbacks callbacks{dataFileRead, dataFileSeek, dataFileClose, dataFileTell};
@@ -450,7 +450,7 @@ int decodeInto(std::uint8_t* destination, int length) {
       produced = length;
     } else if (produced < 0) {
       // A hole or a damaged packet: report it and decode on from the next data.
-      std::printf("error in bitstream\n");
+      std::fputs(kBitstreamErrorText, stdout);
       produced = 0;
     }
     total += static_cast<int>(produced);

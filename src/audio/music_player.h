@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+struct DataFile;
+
 // The demo's music and its only clock: one Ogg Vorbis track, decoded from
 // memory by a worker thread into a looping one-second SoundBuffer, and the
 // number of seconds heard so far. One process-wide instance; every call is
@@ -15,10 +17,10 @@ namespace MusicPlayer {
 // when there is no usable device.
 bool initSound(WindowHandle window);
 
-// Opens the data file `name` (archive first, then the data directory) as the
-// track, and seeks to `startSeconds` (clamped to the track) when that is more
-// than 0. The clock then starts there. False when the file is missing or not Ogg Vorbis.
-bool openMusic(const char* name, float startSeconds);
+// Opens `file` as the track, taking it over (null: no track), and seeks to
+// `startSeconds` (clamped to the track) when that is more than 0. The clock
+// then starts there. False when the file is null or not Ogg Vorbis.
+bool openMusic(DataFile* file, float startSeconds);
 
 // Starts the worker: it fills the buffer, starts playback and then refills
 // every refill period; it serves every later pause, resume and seek too.

@@ -1,5 +1,6 @@
 #include "app/data_folder.h"
 
+#include "archive_test_support.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,60 @@ TEST_F(DataFolderTest, NowhereOrNoProgramFolderKeepsTheCurrentFolder) {
   std::ofstream(program / "data") << "x";
   fs::remove(package / "data.dat");
   EXPECT_EQ(findDataFolder(work, program), work);
+}
+
+// The data set's files: an entry of the archive first, else a file of the
+// data folder; the password is the data set's own.
+class OpenDataFile : public ::testing::Test {
+protected:
+  OpenDataFile() : inDir(dir.path()) { fs::create_directory(dir / "data"); }
+  static archive_test::Bytes contentOf(DataFile* file) {
+    archive_test::Bytes bytes(file->data, file->data + file->size);
+    EXPECT_EQ(0, file->position);
+    closeDataFile(file);
+    return bytes;
+  }
+  TempDir dir;
+  archive_test::ChangeDir inDir;
+};
+
+TEST_F(OpenDataFile, ArchiveFirstThenTheDataFolder) {
+  using archive_test::bytesOf;
+  archive_test::writeFile(dir / "data" / "kelvo.ogg", bytesOf("from the folder"));
+  archive_test::writeFile(dir / "data" / "other.bin", bytesOf("other"));
+  archive_test::writeFile(
+      dir / "data.dat",
+      archive_test::buildArchive(
+          {{.name = "KELVO.OGG", .data = bytesOf("from the archive"), .password = "kvernsteik"}}));
+  DataFile* file = openDataFile("kelvo.ogg");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(bytesOf("from the archive"), contentOf(file));
+
+  // Not in the archive: the folder's file.
+  file = openDataFile("other.bin");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(bytesOf("other"), contentOf(file));
+
+  // An archive entry that fails its check falls back as well.
+  archive_test::writeFile(dir / "data.dat",
+                          archive_test::buildArchive(
+                              {{.name = "kelvo.ogg", .data = bytesOf("x"), .password = "wrong"}}));
+  file = openDataFile("kelvo.ogg");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(bytesOf("from the folder"), contentOf(file));
+
+  EXPECT_EQ(nullptr, openDataFile("missing"));
+  EXPECT_EQ(nullptr, openDataFile(std::string(kMaxDataFileName + 1, 'a').c_str()));
+  EXPECT_EQ(nullptr, openDataFile(nullptr));
+}
+
+TEST_F(OpenDataFile, EmptyFilesOpenAndFoldersDoNot) {
+  archive_test::writeFile(dir / "data" / "empty", archive_test::Bytes{});
+  DataFile* file = openDataFile("empty");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(0u, contentOf(file).size());
+  fs::create_directory(dir / "data" / "folder");
+  EXPECT_EQ(nullptr, openDataFile("folder"));
 }
 
 } // namespace

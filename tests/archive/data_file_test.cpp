@@ -1,62 +1,50 @@
-// Opening data files: an entry of the archive first, else a file of the data directory.
+// Data file records: over bytes handed over, or a file read whole.
 #include "archive/data_file.h"
 #include "archive_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace archive_test;
 
 namespace {
 
-class OpenDataFile : public ::testing::Test {
-protected:
-  OpenDataFile() : inDir(dir.path()) { std::filesystem::create_directory(dir / "data"); }
-  TempDir dir;
-  ChangeDir inDir;
-};
-
-TEST_F(OpenDataFile, ArchiveFirstThenDirectory) {
-  writeFile(dir / "data" / "kelvo.ogg", bytesOf("from the directory"));
-  writeFile(dir / "data" / "other.bin", bytesOf("other"));
-  writeFile(dir / "data.dat", buildArchive({{.name = "KELVO.OGG",
-                                             .data = bytesOf("from the archive"),
-                                             .password = "kvernsteik"}}));
-  DataFile* file = openDataFile("kelvo.ogg");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(bytesOf("from the archive"), Bytes(file->data, file->data + file->size));
-  EXPECT_EQ(0, file->position);
-  closeDataFile(file);
-
-  // Not in the archive: the directory's file.
-  file = openDataFile("other.bin");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(bytesOf("other"), Bytes(file->data, file->data + file->size));
-  closeDataFile(file);
-
-  // An archive entry that fails its check falls back as well.
-  writeFile(dir / "data.dat",
-            buildArchive({{.name = "kelvo.ogg", .data = bytesOf("x"), .password = "wrong"}}));
-  file = openDataFile("kelvo.ogg");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(bytesOf("from the directory"), Bytes(file->data, file->data + file->size));
-  closeDataFile(file);
-
-  EXPECT_EQ(nullptr, openDataFile("missing"));
-  EXPECT_EQ(nullptr, openDataFile(std::string(kMaxDataFileName + 1, 'a').c_str()));
-  EXPECT_EQ(nullptr, openDataFile(nullptr));
+Bytes contentOf(const DataFile* file) {
+  return Bytes(file->data, file->data + file->size);
 }
 
-TEST_F(OpenDataFile, EmptyFilesAndDirectories) {
-  writeFile(dir / "data" / "empty", Bytes{});
-  DataFile* file = openDataFile("empty");
+TEST(DataFile, TakesOverBytesFromMalloc) {
+  MallocBytes bytes(static_cast<uint8_t*>(malloc(5)));
+  memcpy(bytes.get(), "hello", 5);
+  DataFile* file = newDataFile(std::move(bytes), 5);
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(bytesOf("hello"), contentOf(file));
+  EXPECT_EQ(0, file->position);
+  closeDataFile(file);
+  EXPECT_EQ(nullptr, newDataFile(nullptr, 0));
+  closeDataFile(nullptr);
+}
+
+TEST(DataFile, LoadsWholeFilesButNotFolders) {
+  TempDir dir;
+  writeFile(dir / "file", bytesOf("whole"));
+  DataFile* file = loadDataFile((dir / "file").c_str());
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(bytesOf("whole"), contentOf(file));
+  EXPECT_EQ(0, file->position);
+  closeDataFile(file);
+
+  writeFile(dir / "empty", Bytes{});
+  file = loadDataFile((dir / "empty").c_str());
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(0, file->size);
-  EXPECT_EQ(0, file->position);
   closeDataFile(file);
 
   // A directory opens but cannot be read whole.
-  std::filesystem::create_directory(dir / "data" / "folder");
-  EXPECT_EQ(nullptr, openDataFile("folder"));
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_EQ(nullptr, loadDataFile((dir / "folder").c_str()));
+  EXPECT_EQ(nullptr, loadDataFile((dir / "missing").c_str()));
 }
 
 } // namespace

@@ -11,31 +11,28 @@ using namespace archive_test;
 namespace {
 
 struct Extracted {
-  int result;
+  bool ok;
   ArchiveError error;
   Bytes data;
 };
 
 Extracted extract(const std::filesystem::path& archive, const std::string& name,
                   const char* password = nullptr) {
-  uint8_t* data = reinterpret_cast<uint8_t*>(1);
-  int32_t size = -1;
-  const int result = extractArchiveEntry(&data, &size, name.c_str(), archive.c_str(), password);
-  Extracted out{result, lastArchiveError(), {}};
-  if (result == 1) {
-    EXPECT_NE(nullptr, data);
-    out.data.assign(data, data + size);
+  const ExtractedEntry entry = extractArchiveEntry(name.c_str(), archive.c_str(), password);
+  Extracted out{entry.ok(), entry.error, {}};
+  if (entry.ok()) {
+    EXPECT_NE(nullptr, entry.data.get());
+    out.data.assign(entry.data.get(), entry.data.get() + entry.size);
   } else {
-    EXPECT_EQ(nullptr, data);
-    EXPECT_EQ(0, size);
+    EXPECT_EQ(nullptr, entry.data.get());
+    EXPECT_EQ(0, entry.size);
   }
-  free(data);
   return out;
 }
 
 std::vector<ArchiveEntryInfo> list(const std::filesystem::path& archive) {
   std::vector<ArchiveEntryInfo> entries;
-  EXPECT_TRUE(listArchiveEntries(archive.c_str(), entries)) << archive;
+  EXPECT_EQ(ArchiveError::None, listArchiveEntries(archive.c_str(), entries)) << archive;
   return entries;
 }
 
@@ -86,8 +83,8 @@ TEST_F(RealArchives, EveryVersion20EntryExtracts) {
     const std::string archiveName = archive.filename().string();
     for (const ArchiveEntryInfo& entry : list(archive)) {
       const Extracted got = extract(archive, entry.name, "password");
-      ASSERT_EQ(1, got.result) << archiveName << " " << entry.name << ": "
-                               << describeArchiveError(got.error);
+      ASSERT_TRUE(got.ok) << archiveName << " " << entry.name << ": "
+                          << describeArchiveError(got.error);
       ASSERT_EQ(entry.unpackedSize, got.data.size()) << archiveName << " " << entry.name;
       EXPECT_EQ(entry.crc, crcOf(got.data)) << archiveName << " " << entry.name;
       ++extracted;
@@ -107,11 +104,11 @@ TEST_F(RealArchives, EncipheredEntriesNeedThePassword) {
     const auto archive = kRarData / "v20" / name;
     for (const char* wrong : {static_cast<const char*>(nullptr), "", "Password", "passwort"}) {
       const Extracted got = extract(archive, "SECRET.TXT", wrong);
-      EXPECT_EQ(0, got.result) << name;
+      EXPECT_FALSE(got.ok) << name;
       EXPECT_EQ(ArchiveError::BadData, got.error) << name;
     }
     const Extracted got = extract(archive, "secret.txt", "password");
-    ASSERT_EQ(1, got.result) << name;
+    ASSERT_TRUE(got.ok) << name;
     EXPECT_EQ(87u, got.data.size());
     EXPECT_EQ(0x967e05a2u, crcOf(got.data));
   }
@@ -125,7 +122,7 @@ TEST_F(RealArchives, DataFollowTheWholeHeader) {
   ASSERT_EQ(2u, entries.size());
   EXPECT_TRUE(entries[0].flags & kFileHasComment);
   const Extracted got = extract(archive, "FILE2.TXT", "password");
-  ASSERT_EQ(1, got.result) << describeArchiveError(got.error);
+  ASSERT_TRUE(got.ok) << describeArchiveError(got.error);
   EXPECT_EQ(bytesOf("file2\r\n"), got.data);
 }
 
@@ -136,19 +133,18 @@ TEST_F(RealArchives, SolidEntryNeedsItsPredecessor) {
   EXPECT_TRUE(entries[1].flags & kFileSolid);
   EXPECT_LT(entries[1].packedSize, 100u);
   const Extracted got = extract(archive, "P5_SOLID.BIN");
-  ASSERT_EQ(1, got.result);
+  ASSERT_TRUE(got.ok);
   EXPECT_EQ(readFile(kRarData / "expected" / "zxtune_etalon.bin"), got.data);
 }
 
 TEST_F(RealArchives, SubBlockStopsTheScan) {
   const auto archive = kRarData / "v20" / "rarfile_rar2-unix-owner.rar";
-  EXPECT_EQ(1, extract(archive, "file.txt").result);
+  EXPECT_TRUE(extract(archive, "file.txt").ok);
   const Extracted missing = extract(archive, "other.txt");
-  EXPECT_EQ(0, missing.result);
+  EXPECT_FALSE(missing.ok);
   EXPECT_EQ(ArchiveError::SubBlock, missing.error);
   std::vector<ArchiveEntryInfo> entries;
-  EXPECT_FALSE(listArchiveEntries(archive.c_str(), entries));
-  EXPECT_EQ(ArchiveError::SubBlock, lastArchiveError());
+  EXPECT_EQ(ArchiveError::SubBlock, listArchiveEntries(archive.c_str(), entries));
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ("file.txt", entries[0].name);
 }
@@ -160,12 +156,12 @@ TEST_F(RealArchives, MultiVolumeEntriesFailCleanly) {
     if (!name.starts_with("sharpcompress_Rar2.multi."))
       continue;
     std::vector<ArchiveEntryInfo> entries;
-    ASSERT_TRUE(listArchiveEntries(file.path().c_str(), entries)) << name;
+    ASSERT_EQ(ArchiveError::None, listArchiveEntries(file.path().c_str(), entries)) << name;
     for (const ArchiveEntryInfo& entry : entries) {
       if (!(entry.flags & (kFileSplitBefore | kFileSplitAfter)))
         continue;
       const Extracted got = extract(file.path(), entry.name);
-      EXPECT_EQ(0, got.result) << name << " " << entry.name;
+      EXPECT_FALSE(got.ok) << name << " " << entry.name;
       EXPECT_EQ(ArchiveError::SplitEntry, got.error) << name << " " << entry.name;
       ++splitEntries;
     }
@@ -183,10 +179,10 @@ TEST_F(RealArchives, Version15EntriesFailCleanlyUnlessPlainStored) {
       const Extracted got = extract(file.path(), entry.name, "password");
       const bool plainStored = entry.method == kMethodStored && !(entry.flags & kFileEnciphered);
       if (plainStored || entry.unpackedSize == 0) {
-        EXPECT_EQ(1, got.result) << entry.name;
+        EXPECT_TRUE(got.ok) << entry.name;
         ++stored;
       } else {
-        EXPECT_EQ(0, got.result) << entry.name;
+        EXPECT_FALSE(got.ok) << entry.name;
         EXPECT_EQ(ArchiveError::UnsupportedVersion, got.error) << entry.name;
         ++failed;
       }

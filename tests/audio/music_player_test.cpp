@@ -56,7 +56,7 @@ protected:
   void openTrack(const std::vector<std::uint8_t>& track, float startSeconds = 0.0f) {
     data.addFile("track.ogg", track);
     ASSERT_TRUE(MusicPlayer::initSound(nullptr));
-    ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", startSeconds));
+    ASSERT_TRUE(MusicPlayer::openMusic(data.open("track.ogg"), startSeconds));
   }
 
   // Opens the track and starts the worker one step at a time; returns once
@@ -314,7 +314,7 @@ TEST_F(MusicPlayerTest, DecodeIntoFollowsTheTrackAndTheShortRangeRule) {
 
   const DecodedTrack reference = decodeTrack(fourSecondTrack());
   data.addFile("track.ogg", fourSecondTrack());
-  ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", 0.0f));
+  ASSERT_TRUE(MusicPlayer::openMusic(data.open("track.ogg"), 0.0f));
   EXPECT_EQ(MusicPlayer::decodeInto(buffer.data(), 4096), 0);
   const int written = MusicPlayer::decodeInto(buffer.data(), 20000);
   EXPECT_GE(written, 20000 - 4096);
@@ -325,9 +325,9 @@ TEST_F(MusicPlayerTest, DecodeIntoFollowsTheTrackAndTheShortRangeRule) {
 
 TEST_F(MusicPlayerTest, OpenFailsForMissingAndForeignFiles) {
   ASSERT_TRUE(MusicPlayer::initSound(nullptr));
-  EXPECT_FALSE(MusicPlayer::openMusic("missing.ogg", 0.0f));
+  EXPECT_FALSE(MusicPlayer::openMusic(data.open("missing.ogg"), 0.0f));
   data.addFile("noise.ogg", std::vector<std::uint8_t>(5000, 0x42));
-  EXPECT_FALSE(MusicPlayer::openMusic("noise.ogg", 0.0f));
+  EXPECT_FALSE(MusicPlayer::openMusic(data.open("noise.ogg"), 0.0f));
 }
 
 TEST_F(MusicPlayerTest, StopIsSafeInEveryStateAndTwice) {

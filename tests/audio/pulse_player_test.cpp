@@ -32,7 +32,7 @@ protected:
       GTEST_SKIP() << "no private PulseAudio server could be started";
     data.addFile("track.ogg", encodeTestTrack(8.0));
     ASSERT_TRUE(MusicPlayer::initSound(nullptr));
-    ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", 0.0f));
+    ASSERT_TRUE(MusicPlayer::openMusic(data.open("track.ogg"), 0.0f));
     MusicPlayer::startStreaming();
     ASSERT_TRUE(waitUntil([] { return MusicPlayer::currentTime() > 0.05f; }, 30s));
   }

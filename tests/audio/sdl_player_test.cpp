@@ -51,7 +51,7 @@ TEST(SdlMusicPlayerTest, DevicePlaysTheTrackAndTheClockFollowsIt) {
   setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
 
   ASSERT_TRUE(MusicPlayer::initSound(nullptr));
-  ASSERT_TRUE(MusicPlayer::openMusic("track.ogg", 0.0f));
+  ASSERT_TRUE(MusicPlayer::openMusic(data.open("track.ogg"), 0.0f));
   MusicPlayer::startStreaming();
   std::vector<Reading> readings;
   readings.reserve(20000);

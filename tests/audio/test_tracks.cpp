@@ -136,6 +136,10 @@ void DataDirectory::addFile(const std::string& name, const std::vector<std::uint
   writeFile(root / "data" / name, bytes);
 }
 
+DataFile* DataDirectory::open(const std::string& name) const {
+  return loadDataFile((root / "data" / name).c_str());
+}
+
 long findBytes(const std::vector<std::uint8_t>& haystack, const std::uint8_t* needle,
                std::size_t length) {
   const auto found = std::search(haystack.begin(), haystack.end(), needle, needle + length);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/data_file.h"
 #include "temp_dir.h"
 
 #include <cstdint>
@@ -27,7 +28,8 @@ struct DecodedTrack {
 DecodedTrack decodeTrack(const std::vector<std::uint8_t>& track);
 
 // A fresh temporary working directory with a "data" folder, entered on
-// construction and left (and removed) on destruction.
+// construction and left (and removed) on destruction. Its files open as the
+// music player takes them.
 class DataDirectory {
 public:
   DataDirectory();
@@ -36,6 +38,8 @@ public:
   DataDirectory& operator=(const DataDirectory&) = delete;
 
   void addFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+  // The file "data/<name>" loaded whole; null when it is missing.
+  DataFile* open(const std::string& name) const;
   const std::filesystem::path& path() const { return root.path(); }
 
 private:

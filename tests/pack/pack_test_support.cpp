@@ -29,13 +29,10 @@ std::vector<uint8_t> writeArchive(const std::filesystem::path& file,
 
 bool extract(const std::filesystem::path& archive, const std::string& name,
              const std::string& password, std::vector<uint8_t>& data) {
-  uint8_t* bytes = nullptr;
-  int32_t size = 0;
-  const int ok = extractArchiveEntry(&bytes, &size, name.c_str(), archive.c_str(),
-                                     password.empty() ? nullptr : password.c_str());
-  data.assign(bytes, bytes + size);
-  std::free(bytes);
-  return ok == 1;
+  const ExtractedEntry entry = extractArchiveEntry(name.c_str(), archive.c_str(),
+                                                   password.empty() ? nullptr : password.c_str());
+  data.assign(entry.data.get(), entry.data.get() + entry.size);
+  return entry.ok();
 }
 
 } // namespace packtest

@@ -5,6 +5,7 @@
 //   audio_player_test play <seconds>   exit 0 when the clock ran to <seconds>
 //                                      and never went back
 //   audio_player_test no-device        exit 0 when initSound reports failure
+#include "archive/data_file.h"
 #include "audio/music_player.h"
 
 #include <windows.h>
@@ -48,7 +49,7 @@ int play(HWND window, float seconds) {
     MusicPlayer::stop();
     return 2;
   }
-  if (!MusicPlayer::openMusic("track.ogg", 0.0f)) {
+  if (!MusicPlayer::openMusic(loadDataFile("data/track.ogg"), 0.0f)) {
     std::printf("openMusic failed\n");
     MusicPlayer::stop();
     return 2;

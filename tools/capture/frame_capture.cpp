@@ -1,8 +1,9 @@
 #include "frame_capture.h"
 
+#include "app/data_folder.h"
 #include "app/scene_script.h"
-#include "archive/data_file.h"
 #include "audio/data_file_callbacks.h"
+#include "fixed_texts.h"
 
 #include <GL/gl.h>
 #include <vorbis/vorbisfile.h>
@@ -52,7 +53,7 @@ void writeLittleEndian(FILE* file, std::uint32_t value, int bytes) {
 } // namespace
 
 double musicLength() {
-  DataFile* track = openDataFile("kelvo.ogg");
+  DataFile* track = openDataFile(kMusicName);
   if (!track)
     return -1.0;
   OggVorbis_File decoder;
@@ -67,7 +68,7 @@ double musicLength() {
 }
 
 bool writeMusicWav(const std::string& path, double from, double to) {
-  DataFile* track = openDataFile("kelvo.ogg");
+  DataFile* track = openDataFile(kMusicName);
   if (!track)
     return false;
   OggVorbis_File decoder;

@@ -140,7 +140,7 @@ int listCommand(const Arguments& args) {
     return usageError("list takes exactly one archive");
   const std::string& archive = args.positional[0];
   std::vector<ArchiveEntryInfo> entries;
-  const bool ok = listArchiveEntries(archive.c_str(), entries);
+  const ArchiveError error = listArchiveEntries(archive.c_str(), entries);
   std::printf("%10s %10s  %-7s  %-13s  %-8s  %s\n", "Size", "Packed", "Method", "Flags", "CRC",
               "Name");
   for (const ArchiveEntryInfo& entry : entries) {
@@ -154,8 +154,7 @@ int listCommand(const Arguments& args) {
     std::printf("%10u %10u  %-7s  %-13s  %08x  %s\n", entry.unpackedSize, entry.packedSize,
                 methodName(entry.method), flags.c_str(), entry.crc, entry.name.c_str());
   }
-  if (!ok) {
-    const ArchiveError error = lastArchiveError();
+  if (error != ArchiveError::None) {
     std::fprintf(stderr, "viriz-pack: %s: %s\n", archive.c_str(), describeArchiveError(error));
     return exitStatusFor(error);
   }
@@ -171,16 +170,15 @@ int extractCommand(const Arguments& args) {
     return usageError("extract takes an archive and an entry name");
   const std::string& archive = args.positional[0];
   const std::string& name = args.positional[1];
-  uint8_t* data = nullptr;
-  int32_t size = 0;
-  if (extractArchiveEntry(&data, &size, name.c_str(), archive.c_str(),
-                          args.password ? args.password->c_str() : nullptr) != 1) {
-    const ArchiveError error = lastArchiveError();
+  const ExtractedEntry entry = extractArchiveEntry(
+      name.c_str(), archive.c_str(), args.password ? args.password->c_str() : nullptr);
+  if (!entry.ok()) {
     std::fprintf(stderr, "viriz-pack: %s: %s: %s\n", archive.c_str(), name.c_str(),
-                 describeArchiveError(error));
-    return exitStatusFor(error);
+                 describeArchiveError(entry.error));
+    return exitStatusFor(entry.error);
   }
-  const size_t length = static_cast<size_t>(size);
+  const uint8_t* data = entry.data.get();
+  const size_t length = static_cast<size_t>(entry.size);
   bool written;
   if (args.output) {
     std::FILE* file = std::fopen(args.output->c_str(), "wb");
@@ -192,7 +190,6 @@ int extractCommand(const Arguments& args) {
   } else {
     written = writeWhole(stdout, data, length);
   }
-  std::free(data);
   if (!written) {
     std::fprintf(stderr, "viriz-pack: cannot write %s: %s\n",
                  args.output ? args.output->c_str() : "standard output", std::strerror(errno));

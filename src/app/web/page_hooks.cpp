@@ -6,6 +6,7 @@
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/music_player.h"
+#include "fixed_texts.h"
 #include "platform/gl_window.h"
 
 #include <GL/gl.h>
@@ -15,7 +16,7 @@ namespace {
 
 // The canvas and the show's assets for still frames, made on the first one.
 struct Still {
-  GlWindow window{WindowDescription{"test", 640, 480}};
+  GlWindow window{WindowDescription{kWindowTitle, 640, 480}};
   Show show;
   Still() { loadShow(show); }
 };
