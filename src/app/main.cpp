@@ -23,6 +23,7 @@ namespace {
 
 const char kUsage[] =
     "usage: viriz [--windowed | --fullscreen-desktop] [--start-at SECONDS] [--loop]\n"
+    "             [--reduced-flashing]\n"
     "\n"
     "Plays the show until Escape is pressed or the window is closed. Without an\n"
     "option the display switches to 640x480 for it, and the show says so when\n"
