@@ -107,9 +107,11 @@ class Xvfb:
     def __enter__(self):
         read_end, write_end = os.pipe()
         # -displayfd lets the server pick a free display number and tell us.
+        # On a busy machine xdotool's press and release of a key can come
+        # more than the usual half second apart: no key repeats.
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
-             "-nolisten", "tcp", "-noreset"],
+             "-nolisten", "tcp", "-noreset", "-ardelay", "60000"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
