@@ -88,12 +88,11 @@ protected:
 
 TEST_F(OpenDataFile, ArchiveFirstThenTheDataFolder) {
   using archive_test::bytesOf;
-  archive_test::writeFile(dir / "data" / "kelvo.ogg", bytesOf("from the folder"));
-  archive_test::writeFile(dir / "data" / "other.bin", bytesOf("other"));
-  archive_test::writeFile(
-      dir / "data.dat",
-      archive_test::buildArchive(
-          {{.name = "KELVO.OGG", .data = bytesOf("from the archive"), .password = "kvernsteik"}}));
+  writeFile(dir / "data" / "kelvo.ogg", bytesOf("from the folder"));
+  writeFile(dir / "data" / "other.bin", bytesOf("other"));
+  writeFile(dir / "data.dat", archive_test::buildArchive({{.name = "KELVO.OGG",
+                                                           .data = bytesOf("from the archive"),
+                                                           .password = "kvernsteik"}}));
   DataFile* file = openDataFile("kelvo.ogg");
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(bytesOf("from the archive"), contentOf(file));
@@ -104,9 +103,9 @@ TEST_F(OpenDataFile, ArchiveFirstThenTheDataFolder) {
   EXPECT_EQ(bytesOf("other"), contentOf(file));
 
   // An archive entry that fails its check falls back as well.
-  archive_test::writeFile(dir / "data.dat",
-                          archive_test::buildArchive(
-                              {{.name = "kelvo.ogg", .data = bytesOf("x"), .password = "wrong"}}));
+  writeFile(dir / "data.dat",
+            archive_test::buildArchive(
+                {{.name = "kelvo.ogg", .data = bytesOf("x"), .password = "wrong"}}));
   file = openDataFile("kelvo.ogg");
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(bytesOf("from the folder"), contentOf(file));
@@ -117,7 +116,7 @@ TEST_F(OpenDataFile, ArchiveFirstThenTheDataFolder) {
 }
 
 TEST_F(OpenDataFile, EmptyFilesOpenAndFoldersDoNot) {
-  archive_test::writeFile(dir / "data" / "empty", archive_test::Bytes{});
+  writeFile(dir / "data" / "empty", archive_test::Bytes{});
   DataFile* file = openDataFile("empty");
   ASSERT_NE(nullptr, file);
   EXPECT_EQ(0u, contentOf(file).size());
