@@ -12,16 +12,4 @@
 # VIRIZ_WINDOWS_BIN pointing at others.
 #   measure-sync.sh [--runs N] [CASE|linux|windows]...   (default: 5 runs of every case)
 #   measure-sync.sh --help                                the case names
-set -euo pipefail
-cd "$(dirname "$0")/../tests/e2e"
-export VIRIZ_LINUX_BIN=${VIRIZ_LINUX_BIN:-$PWD/../../build/linux/bin}
-export VIRIZ_WINDOWS_BIN=${VIRIZ_WINDOWS_BIN:-$PWD/../../build/windows/bin}
-# The first python3 on the path with Debian's numpy (python3-numpy): one
-# earlier on the path (a virtualenv, pyenv) may not see Debian's modules.
-for python in $(type -ap python3); do
-  if "$python" -c 'import numpy' 2>/dev/null; then
-    exec "$python" sync.py "$@"
-  fi
-done
-echo "measure-sync.sh: no python3 with numpy (scripts/install-deps.sh installs python3-numpy)" >&2
-exit 1
+exec "$(dirname "$0")/e2e-python.sh" sync.py "$@"

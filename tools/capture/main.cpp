@@ -1,6 +1,7 @@
 // viriz-capture: renders the show offscreen at 640x480 at given times of the
 // music, without playing it.
 #include "frame_capture.h"
+#include "number_argument.h"
 #include "rgb_png.h"
 
 #include <cstdio>
@@ -34,12 +35,6 @@ struct Options {
   std::string video;
   bool reducedFlashing = false;
 };
-
-bool parseNumber(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0';
-}
 
 bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {

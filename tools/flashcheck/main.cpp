@@ -2,6 +2,7 @@
 // fixed rate, and checks it against the general-flash rule.
 #include "flash_analysis.h"
 #include "frame_capture.h"
+#include "number_argument.h"
 #include "rgb_png.h"
 
 #include <chrono>
@@ -40,12 +41,6 @@ struct Options {
   double from = 0.0;
   double to = -1.0; // the end of the music
 };
-
-bool parseNumber(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0';
-}
 
 bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
