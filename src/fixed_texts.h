@@ -16,6 +16,13 @@ inline constexpr const char* kCreditsPicturePath = "data/creds.png";
 
 inline constexpr const char* kWindowTitle = "test";
 
+// The window's start-up failures, the same on every platform.
+inline constexpr const char* kDisplaySettingsFailedText = "Failed to change display settings";
+inline constexpr const char* kRegisterWindowClassFailedText = "Failed to Register window class";
+inline constexpr const char* kCreateWindowFailedText = "Failed to create window";
+inline constexpr const char* kChoosePixelFormatFailedText = "Failed to choose pixelformat";
+inline constexpr const char* kCreateContextFailedText = "Failed to create OpenGL context";
+
 // Error texts of the start-up and of each frame.
 inline constexpr const char* kNoSoundText = "fuck!";
 inline constexpr const char* kNoMusicText = "jalla";

@@ -19,6 +19,7 @@ import tempfile
 import time
 
 from audio_match import BYTES_PER_SECOND
+from polling import wait_for  # noqa: F401 (the tests take it from here too)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -82,18 +83,6 @@ def _stop(process, timeout=10):
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
-
-
-def wait_for(predicate, timeout, interval=0.05, what="condition"):
-    """Polls predicate until it returns a true value, which is returned."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise TimeoutError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(interval)
 
 
 class Xvfb:

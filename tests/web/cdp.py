@@ -19,11 +19,15 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import urllib.request
 
 import websocket
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from polling import wait_for  # noqa: E402
 
 # Chromium's flags for a headless run that renders WebGL in software
 # (SwiftShader) and plays sound without a user gesture.
@@ -37,21 +41,6 @@ CHROMIUM_FLAGS = [
     "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
     "--disable-backgrounding-occluded-windows",
 ]
-
-
-def wait_for(predicate, timeout, interval=0.05, what="condition", pump=None):
-    """Polls predicate until it returns a true value, which is returned.
-    pump(seconds), when given, is called between polls instead of sleeping
-    (it reads whatever arrives meanwhile)."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        left = deadline - time.monotonic()
-        if left <= 0:
-            raise TimeoutError(f"timed out after {timeout} s waiting for {what}")
-        (pump or time.sleep)(min(interval, left))
 
 
 class ProtocolError(Exception):

@@ -168,12 +168,13 @@ uint64_t tableSetBits(bool audio, int channels, const CodeLengths& lengths,
 int newMatchCost(uint32_t length, uint32_t distance) {
   if (length == 2 && distance <= 256)
     return 6 + shortDistanceSlot(distance).extraBits;
-  return 7 + lengthSlot(length - 3 - newMatchBonus(distance)).extraBits + 5 +
+  return 7 + lengthSlot(length - kMatchLengthStart - newMatchBonus(distance)).extraBits + 5 +
          distanceSlot(distance).extraBits;
 }
 
 int recentMatchCost(uint32_t length, uint32_t distance, int age) {
-  return 6 + (age > 0 ? 1 : 0) + lengthSlot(length - 2 - recentMatchBonus(distance)).extraBits;
+  return 6 + (age > 0 ? 1 : 0) +
+         lengthSlot(length - kRecentLengthStart - recentMatchBonus(distance)).extraBits;
 }
 
 constexpr int kRepeatLastCost = 3;
@@ -316,7 +317,7 @@ void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
     addSymbol({kSymbolRepeatLast, 0, 0});
   } else if (age >= 0 && length >= 2 + recentBonus) {
     addSymbol({static_cast<uint16_t>(kSymbolRecentFirst + age), 0, 0});
-    const Slot slot = lengthSlot(length - 2 - recentBonus);
+    const Slot slot = lengthSlot(length - kRecentLengthStart - recentBonus);
     addSymbol({static_cast<uint16_t>(kLengthTableOffset + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
   } else if (length == 2 && distance <= 256) {
@@ -324,7 +325,7 @@ void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
     addSymbol({static_cast<uint16_t>(kSymbolShortFirst + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
   } else {
-    const Slot slot = lengthSlot(length - 3 - newMatchBonus(distance));
+    const Slot slot = lengthSlot(length - kMatchLengthStart - newMatchBonus(distance));
     addSymbol({static_cast<uint16_t>(kSymbolMatchFirst + slot.slot),
                static_cast<uint8_t>(slot.extraBits), slot.extraValue});
     const Slot distanceCode = distanceSlot(distance);

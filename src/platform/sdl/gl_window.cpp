@@ -3,6 +3,8 @@
 // turned into a quit message, and Escape latched between polls.
 #include "platform/gl_window.h"
 
+#include "fixed_texts.h"
+
 #include <GL/gl.h>
 #include <SDL.h>
 
@@ -126,7 +128,7 @@ SDL_Window* createWindow(const char* title, int width, int height, bool fillDesk
   if (fillDesktop) {
     SDL_Rect desktop;
     if (SDL_GetDisplayBounds(0, &desktop) != 0)
-      throw std::string("Failed to create window");
+      throw std::string(kCreateWindowFailedText);
     x = desktop.x;
     y = desktop.y;
     width = desktop.w;
@@ -135,7 +137,7 @@ SDL_Window* createWindow(const char* title, int width, int height, bool fillDesk
   }
   SDL_Window* created = SDL_CreateWindow(title, x, y, width, height, flags);
   if (!created)
-    throw std::string("Failed to create window");
+    throw std::string(kCreateWindowFailedText);
   SDL_DisableScreenSaver();
   messages.quitPosted = false;
   return created;
@@ -144,7 +146,7 @@ SDL_Window* createWindow(const char* title, int width, int height, bool fillDesk
 SDL_GLContext createContext(SDL_Window* window) {
   SDL_GLContext context = SDL_GL_CreateContext(window);
   if (!context)
-    throw std::string("Failed to create OpenGL context");
+    throw std::string(kCreateContextFailedText);
   SDL_GL_MakeCurrent(window, context);
   return context;
 }
@@ -174,7 +176,7 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
   int colourBits = description.colourBits;
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
-    throw std::string("Failed to Register window class");
+    throw std::string(kRegisterWindowClassFailedText);
 
   if (description.displayMode >= 0) {
     SDL_DisplayMode mode;
@@ -190,13 +192,13 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
   PixelFormatRequest format;
   format.depthBits = description.depthBits;
   if (!requestPixelFormat(format))
-    throw std::string("Failed to choose pixelformat");
+    throw std::string(kChoosePixelFormatFailedText);
 
   state->window = createWindow(description.title, width, height, state->fillDesktop);
 
   if (state->fullscreen) {
     if (!switchToMode(state->window, width, height, colourBits))
-      throw std::string("Failed to change display settings");
+      throw std::string(kDisplaySettingsFailedText);
     SDL_ShowCursor(SDL_DISABLE);
   }
   if (state->fillDesktop)
@@ -204,7 +206,7 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
 
   state->glContext = createContext(state->window);
   if (!hasRequestedBuffers(format))
-    throw std::string("Failed to choose pixelformat");
+    throw std::string(kChoosePixelFormatFailedText);
   if (state->fillDesktop)
     viewPicture(state->window, width, height);
 }

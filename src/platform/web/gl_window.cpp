@@ -7,6 +7,8 @@
 // element of the page.
 #include "platform/gl_window.h"
 
+#include "fixed_texts.h"
+
 #include <GL/gl.h>
 #include <SDL/SDL.h>
 #include <emscripten.h>
@@ -89,16 +91,16 @@ struct GlWindow::State {
 // and the depth buffer of the description count.
 GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0)
-    throw std::string("Failed to Register window class");
+    throw std::string(kRegisterWindowClassFailedText);
   width = description.width;
   height = description.height;
   if (SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1) != 0 ||
       SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, description.depthBits) != 0 ||
       SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8) != 0)
-    throw std::string("Failed to choose pixelformat");
+    throw std::string(kChoosePixelFormatFailedText);
   state->surface = SDL_SetVideoMode(width, height, description.colourBits, SDL_OPENGL);
   if (!state->surface)
-    throw std::string("Failed to create OpenGL context");
+    throw std::string(kCreateContextFailedText);
   clampVertexColours();
   messages.quitPosted = false;
 }

@@ -1,6 +1,8 @@
 // Win32 + WGL backend of the platform layer.
 #include "platform/gl_window.h"
 
+#include "fixed_texts.h"
+
 #include <windows.h>
 
 #include <GL/gl.h>
@@ -85,7 +87,7 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
 
   if (state->fullscreen) {
     if (ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL)
-      throw std::string("Failed to change display settings");
+      throw std::string(kDisplaySettingsFailedText);
     ShowCursor(FALSE);
   }
   if (state->fillDesktop)
@@ -128,7 +130,7 @@ HWND GlWindow::State::createWindow(int width, int height) {
 
   WNDCLASSA existing;
   if (!GetClassInfoA(instance, kClassName, &existing) && !RegisterClassA(&windowClass))
-    throw std::string("Failed to Register window class");
+    throw std::string(kRegisterWindowClassFailedText);
 
   RECT rect = {0, 0, width, height};
   DWORD style;
@@ -148,7 +150,7 @@ HWND GlWindow::State::createWindow(int width, int height) {
                                  rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
                                  instance, nullptr);
   if (!created)
-    throw std::string("Failed to create window");
+    throw std::string(kCreateWindowFailedText);
   return created;
 }
 
@@ -156,11 +158,11 @@ void GlWindow::State::createContext(HWND window, PIXELFORMATDESCRIPTOR descripto
   deviceContext = GetDC(window);
   int format = ChoosePixelFormat(deviceContext, &descriptor);
   if (format == 0)
-    throw std::string("Failed to choose pixelformat");
+    throw std::string(kChoosePixelFormatFailedText);
   SetPixelFormat(deviceContext, format, &descriptor);
   glContext = wglCreateContext(deviceContext);
   if (!glContext)
-    throw std::string("Failed to create OpenGL context");
+    throw std::string(kCreateContextFailedText);
   wglMakeCurrent(deviceContext, glContext);
 }
 
