@@ -65,8 +65,9 @@ test-dist: dist
 test-under-load: deps build build-sanitizers
 	scripts/run-tests.sh --under-load
 
-# Configures and builds each configuration of MATRIX, one after the other
-# (from scratch on a clean clone, incrementally after that), and prints each
+# Configures each configuration of MATRIX and builds its programs (the tests
+# and benchmarks build in make test), one after the other (from scratch on a
+# clean clone, incrementally after that), and prints each
 # one's build time; a failed one shows the end of its log and stops the run.
 # The logs stay in build/matrix-NAME.log.
 build-matrix: deps windows-deps
@@ -75,7 +76,7 @@ build-matrix: deps windows-deps
 	  IFS=';' read -r name type args <<< "$$entry"; \
 	  dir=build/matrix-$$name; log=$$dir.log; start=$$(date +%s); \
 	  if ! { cmake -S . -B "$$dir" -DCMAKE_BUILD_TYPE=$$type $$args $(WERROR) && \
-	         cmake --build "$$dir" -j$(JOBS); } > "$$log" 2>&1; then \
+	         cmake --build "$$dir" -j$(JOBS) --target programs; } > "$$log" 2>&1; then \
 	    tail -n 60 "$$log"; echo "build-matrix: $$name ($$type) failed, log in $$log"; exit 1; \
 	  fi; \
 	  printf 'build-matrix: %-20s %-15s %5d s\n' "$$name" "$$type" $$(( $$(date +%s) - start )); \
