@@ -49,15 +49,22 @@ def track_position(reference, frames, low=0.0, high=None):
     return None if start is None else (first + start) / RATE
 
 
-def latest_position(path, reference, low=0.0, high=None):
-    """The track's second heard 0.1 s before the end of the recording so far,
-    or None."""
+def latest_heard(path, reference, low=0.0, high=None):
+    """(second of the recording, second of the track heard then), 0.1 s
+    before the end of the recording so far, or None."""
     frames = recording_frames(path)
     end = len(frames) - RATE // 10
     if end < PROBE or not frames[end - PROBE:end].any(axis=1).all():
         return None
     position = track_position(reference, frames[end - PROBE:end], low, high)
-    return None if position is None else position + PROBE / RATE
+    return None if position is None else (end / RATE, position + PROBE / RATE)
+
+
+def latest_position(path, reference, low=0.0, high=None):
+    """The track's second heard 0.1 s before the end of the recording so far,
+    or None."""
+    heard = latest_heard(path, reference, low, high)
+    return None if heard is None else heard[1]
 
 
 def shot(xvfb, path):
@@ -184,28 +191,44 @@ class ControlsBehaviour:
         print(f"stopped at {stopped:.4f} s, resumed at {resumed:.4f} s of the track")
         self.assertAlmostEqual(resumed, stopped, delta=self.resume_tolerance)
 
+    def wait_for_jump(self, recording, reference, before, seconds, what):
+        """Waits until the music heard has jumped by `seconds` against where
+        it would be without the keys, counted from `before` (a latest_heard
+        pair). A busy machine may deliver a key seconds late, while the
+        music goes on; the jump is the same whenever it comes. It may come
+        up to half a second short: the time the output takes to start again
+        is recorded as silence."""
+        seen = []
+
+        def jumped():
+            heard = latest_heard(recording, reference)
+            if heard is None:
+                return None
+            jump = (heard[1] - before[1]) - (heard[0] - before[0])
+            seen.append(round(jump, 2))
+            return seconds - 0.5 <= jump <= seconds + 0.1
+        try:
+            headless.wait_for(jumped, 60, 0.2, what)
+        except TimeoutError:
+            raise AssertionError(f"{what}: wanted a jump of {seconds:+.1f} s, measured "
+                                 f"{seen[-5:]}") from None
+
     def test_arrows_and_home_move_the_music(self):
         reference = self.data_set(TRACK_SECONDS)
 
-        # Each move lands relative to what was heard just before the key; the
-        # music goes on while a busy machine delivers the key, hence the room
-        # above.
         def heard(recording):
-            return headless.wait_for(
-                lambda: latest_position(recording, reference, 0.0, TRACK_SECONDS), 30, 0.1,
-                "the music heard")
+            return headless.wait_for(lambda: latest_heard(recording, reference), 30, 0.1,
+                                     "the music heard")
 
         def steps(demo, xvfb, window, recording):
             self.wait_for_position(recording, reference, 10.0, 13.0, "the music from 10 s")
             before = heard(recording)
             xvfb.key("Right", window)
-            self.wait_for_position(recording, reference, before + 4.8, before + 8.0,
-                                   "the music 5 s on")
+            self.wait_for_jump(recording, reference, before, 5.0, "the music 5 s on")
             before = heard(recording)
             xvfb.key("Left", window)
             xvfb.key("Left", window)
-            self.wait_for_position(recording, reference, before - 10.2, before - 7.0,
-                                   "the music 10 s back")
+            self.wait_for_jump(recording, reference, before, -10.0, "the music 10 s back")
             xvfb.key("Home", window)
             self.wait_for_position(recording, reference, 0.0, 3.0, "the music from the start")
 
@@ -227,8 +250,11 @@ class ControlsBehaviour:
         print(f"resident memory after each turn (KiB): {resident}")
         # What the first turns allocate (the sound server's buffers, the
         # driver's) stays; nothing after that. Under Wine the figure wanders
-        # by about a megabyte either way from turn to turn.
-        self.assertLessEqual(resident[-1] - max(resident[:2]), 1024, resident)
+        # by about a megabyte either way from turn to turn. AddressSanitizer
+        # keeps freed blocks aside before it reuses them, so there every
+        # turn's frees add to the figure: only the plain builds are measured.
+        if not os.environ.get("VIRIZ_SANITIZER"):
+            self.assertLessEqual(resident[-1] - max(resident[:2]), 1024, resident)
 
         # Each end of the track is followed at once by its start.
         start_probe = reference[:PROBE].astype(numpy.float64)
