@@ -60,13 +60,6 @@ def latest_heard(path, reference, low=0.0, high=None):
     return None if position is None else (end / RATE, position + PROBE / RATE)
 
 
-def latest_position(path, reference, low=0.0, high=None):
-    """The track's second heard 0.1 s before the end of the recording so far,
-    or None."""
-    heard = latest_heard(path, reference, low, high)
-    return None if heard is None else heard[1]
-
-
 def shot(xvfb, path):
     """The screen's pixels, raw."""
     xvfb.run(["import", "-window", "root", "-depth", "8", f"rgb:{path}"], check=True,
@@ -128,7 +121,8 @@ class ControlsBehaviour:
         seen = []
 
         def within():
-            seen.append(latest_position(recording, reference, low - 1, high + 1))
+            heard = latest_heard(recording, reference, low - 1, high + 1)
+            seen.append(None if heard is None else heard[1])
             return seen[-1] is not None and low <= seen[-1] <= high
         try:
             headless.wait_for(within, 60, 0.2, what)

@@ -315,7 +315,7 @@ void StreamEncoder::emitMatch(uint32_t length, uint32_t distance) {
 
   if (distance == s.lastDistance && length == s.lastLength) {
     addSymbol({kSymbolRepeatLast, 0, 0});
-  } else if (age >= 0 && length >= 2 + recentBonus) {
+  } else if (age >= 0 && length >= kRecentLengthStart + recentBonus) {
     addSymbol({static_cast<uint16_t>(kSymbolRecentFirst + age), 0, 0});
     const Slot slot = lengthSlot(length - kRecentLengthStart - recentBonus);
     addSymbol({static_cast<uint16_t>(kLengthTableOffset + slot.slot),
