@@ -10,6 +10,8 @@
 # at 1 s and Right moves it to 6 s at once, so that everything is measured
 # after a seek. Needs the builds (make build), or VIRIZ_LINUX_BIN and
 # VIRIZ_WINDOWS_BIN pointing at others.
-#   measure-sync.sh [--runs N] [CASE|linux|windows]...   (default: 5 runs of every case)
+#   measure-sync.sh [--runs N] [--wine-underflows] [CASE|linux|windows]...
+#                                  (default: 5 runs of every case; --wine-underflows
+#                                  counts the server's underflows of Wine's stream)
 #   measure-sync.sh --help                                the case names
 exec "$(dirname "$0")/e2e-python.sh" sync.py "$@"

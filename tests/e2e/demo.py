@@ -39,9 +39,10 @@ class Demo:
         return [self.program or os.path.join(LINUX_BIN, "viriz")] + self.args
 
     def start(self):
-        env = dict(os.environ, **self.xvfb.env, **self.extra_env)
-        if self.wine:
-            env.update(self.wine.env)
+        # The caller's own variables come last: a test may ask Wine for its
+        # messages (WINEDEBUG) over the prefix's default of none.
+        env = {**os.environ, **self.xvfb.env, **(self.wine.env if self.wine else {}),
+               **self.extra_env}
         cwd = self.workdir or (WINDOWS_BIN if self.platform == "windows" else LINUX_BIN)
         # Files, not pipes: Wine's helper processes inherit the standard
         # streams and outlive the program, so a pipe would never close.

@@ -51,6 +51,7 @@ for it was shown). Positive: the picture is ahead of the sound."""
 import collections
 import ctypes
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -434,16 +435,21 @@ def seek_when_up(demo, xvfb, window, recorder, reference):
                              f"{SEEK_FROM + SEEK_STEP} s")
 
 
-def measure(case, workdir, extra_env=None):
+def measure(case, workdir, extra_env=None, underflows=None):
     """Runs one case (a key of CASES or SEEK_CASES) once on the measurement
     data set made in workdir, until the last event has shown and been heard.
-    Returns {group: Figure} for each of GROUPS."""
+    Returns {group: Figure} for each of GROUPS. A list given as underflows
+    receives, for a Windows case, the number of times the sound server ran dry
+    of Wine's stream before each group's first event was shown, from Wine's
+    own warnings."""
     seeking = case in SEEK_CASES
     platform, server, prefix = SEEK_CASES[case] if seeking else CASES[case]
     reference = make_data_set(workdir)
     wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
         if prefix == "new" else None
     args = ["--start-at", str(SEEK_FROM)] if seeking else []
+    if underflows is not None:
+        extra_env = dict(extra_env or {}, WINEDEBUG="+timestamp,warn+pulse")
     with demo_context(platform, sound=SERVERS[server], wine=wine, workdir=workdir,
                       extra_env=extra_env, args=args) as demo, \
             TimedRecorder(demo.sound, 5) as fast, TimedRecorder(demo.sound, 40) as slow:
@@ -474,11 +480,29 @@ def measure(case, workdir, extra_env=None):
             if demo.ended():
                 raise AssertionError("the demo ended before the last event")
         demo.press_escape(window)
-        demo.finish()
+        _, _, wine_messages = demo.finish()
     recording = frames_of(bytes(fast.data))
     shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
         recording, reference, at, LOGO_END))
+    if underflows is not None:
+        underflows.extend(underflows_before_groups(wine_messages, shown))
     return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
+
+
+def underflows_before_groups(wine_messages, shown):
+    """How many of Wine's "Underflow" warnings (the sound server found its
+    stream empty) came before each group's first event was shown, from the
+    messages' timestamps: Wine stamps them with the raw monotonic clock, in
+    seconds."""
+    raw_to_monotonic = time.monotonic() - time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+    times = [float(m.group(1)) + raw_to_monotonic
+             for m in re.finditer(r"^(\d+\.\d+):\S*:warn:pulse:\S+ \S+ Underflow$",
+                                  wine_messages, re.MULTILINE)]
+    counts = []
+    for seconds in GROUPS.values():
+        first = shown.get(seconds[0])
+        counts.append(None if first is None else sum(t < first[0] for t in times))
+    return counts
 
 
 class Figure(collections.namedtuple("Figure", "fast slow seen events")):
@@ -526,6 +550,12 @@ def describe(result):
     return ", ".join(parts) + " ms"
 
 
+def describe_underflows(underflows):
+    """The counts of underflows_before_groups as words."""
+    return "Wine's stream ran dry " + ", ".join(
+        f"{count} times before {group}" for group, count in zip(GROUPS, underflows))
+
+
 def main():
     import argparse
     groups = {"linux": [c for c in CASES if c.startswith("linux")],
@@ -536,6 +566,9 @@ def main():
         "first) early in the show, late in it and after a 300 ms freeze, by the 5 ms and the "
         "40 ms recorder, per run and case, and each case's medians.")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--wine-underflows", action="store_true",
+                        help="also count, in the Windows cases, the times the sound server "
+                        "ran dry of Wine's stream before each moment (Wine's own warnings)")
     parser.add_argument("cases", nargs="*", metavar="CASE",
                         help=f"any of {', '.join(every)}, or linux or windows for each of "
                         "theirs without a seek (default: every case without a seek)")
@@ -548,9 +581,11 @@ def main():
         results = []
         for run in range(args.runs):
             try:
+                underflows = [] if args.wine_underflows and case.startswith("windows") else None
                 with headless.temp_dir("viriz-sync-") as workdir:
-                    results.append(measure(case, workdir))
-                print(f"{case} run {run + 1}: {describe(results[-1])}", flush=True)
+                    results.append(measure(case, workdir, underflows=underflows))
+                dry = "" if underflows is None else "; " + describe_underflows(underflows)
+                print(f"{case} run {run + 1}: {describe(results[-1])}{dry}", flush=True)
             except Exception as error:  # the other runs still tell something
                 print(f"{case} run {run + 1}: failed: {type(error).__name__}: {error}",
                       flush=True)

@@ -1,8 +1,10 @@
-"""The sync measurement's two readings, on made-up input: where a moment of
-the track lies in a recording (also one resampled as PipeWire does it, or
-with a gap in it), and which screen changes are the events."""
+"""The sync measurement's readings, on made-up input: where a moment of the
+track lies in a recording (also one resampled as PipeWire does it, or with a
+gap in it), which screen changes are the events, and how many of Wine's
+underflow warnings came before each moment."""
 
 import subprocess
+import time
 import unittest
 
 import numpy
@@ -213,6 +215,24 @@ class PictureTimesTest(unittest.TestCase):
     def test_without_the_logo_nothing_is_read(self):
         with self.assertRaises(AssertionError):
             self.read(self.changes()[:3])
+
+
+class WineUnderflowsTest(unittest.TestCase):
+    def test_underflows_are_counted_before_each_moment_on_the_monotonic_clock(self):
+        raw_now = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+        now = time.monotonic()
+        # Wine's messages: two underflows before the early moment, one other
+        # warning, one underflow between early and late; the after-freeze
+        # moment was never shown.
+        stamps = [raw_now - 50.0, raw_now - 45.0, raw_now - 30.0]
+        messages = "\n".join(
+            [f"{stamps[0]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow",
+             f"{stamps[1]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow",
+             f"{raw_now - 44.0:.3f}:0128:warn:dsound:DSOUND_PerformMix Probable buffer underrun",
+             f"{stamps[2]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow"])
+        shown = {sync.GROUPS["early"][0]: (now - 40.0, 0.001),
+                 sync.GROUPS["late"][0]: (now - 10.0, 0.001)}
+        self.assertEqual(sync.underflows_before_groups(messages, shown), [2, 3, None])
 
 
 if __name__ == "__main__":

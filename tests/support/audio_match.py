@@ -44,6 +44,21 @@ def glitches_allowed(seconds):
     return int(4 * seconds)
 
 
+def describe_origin(foreign, reference, ref_pos):
+    """Where in the track the foreign audio comes from, if anywhere: the
+    distance tells a late refill (the buffer's length earlier) from one
+    written ahead of the cursor (the buffer's length later)."""
+    probe = foreign[:128]
+    if len(probe) < 128 or len(probe) % 2:
+        return f"{len(foreign)} bytes, too short to place"
+    at = reference.find(probe)
+    while at >= 0 and at % 2:
+        at = reference.find(probe, at + 1)
+    if at < 0:
+        return f"{len(foreign)} bytes found nowhere in the track"
+    return f"{len(foreign)} bytes from {(at - ref_pos) / BYTES_PER_SECOND:+.3f} s away in the track"
+
+
 def follow_track(recording, reference, rec_pos, ref_pos, ref_end):
     """Walks the recording alongside the track in 10 ms blocks from a matching
     pair of positions. Where the block differs, the platform may have dropped or
@@ -66,7 +81,8 @@ def follow_track(recording, reference, rec_pos, ref_pos, ref_end):
             skipped = recording[rec_pos:rec_pos + ahead]
             if at - (rec_pos + ahead) == ref_pos - rec_pos and any(skipped):
                 raise AssertionError(f"other audio in place of the track at "
-                                     f"{ref_pos / BYTES_PER_SECOND:.3f} s")
+                                     f"{ref_pos / BYTES_PER_SECOND:.3f} s "
+                                     f"({describe_origin(skipped, reference, ref_pos)})")
             rec_pos, ref_pos = rec_pos + ahead, at
             break
         else:
