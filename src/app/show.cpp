@@ -1,6 +1,7 @@
 #include "app/show.h"
 
 #include "app/data_folder.h"
+#include "app/scene_script.h"
 #include "fixed_texts.h"
 
 #include "assets/mesh.h"
@@ -36,6 +37,17 @@ void loadShow(Show& show) {
   show.fadeTrack.addKey({1.0f, 1.0f});
 }
 
+// The first frame of each kind (the scene alone, under the logo, under the
+// credits) would otherwise pay for the GL driver's first use of its state:
+// textures made resident, shader variants compiled. Paid here, before the
+// music starts, it cannot make that frame, and its beat, come late.
+void warmUpDrawing(Show& show) {
+  for (const float beat : {1.0f, 33.0f, 161.0f})
+    drawFrame(show, beat / beatTimeOf(1.0f));
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glFinish();
+}
+
 std::chrono::milliseconds audioCalibration(const char* text) {
   if (!text || !*text)
     return std::chrono::milliseconds(0);
@@ -58,6 +70,7 @@ void startShow(Show& show, WindowHandle window, float startSeconds) {
   if (!MusicPlayer::openMusic(openDataFile(kMusicName), startSeconds))
     throw std::string(kNoMusicText);
   loadShow(show);
+  warmUpDrawing(show);
   // Last, so that no loading time eats into the music.
   MusicPlayer::startStreaming();
 }
