@@ -224,12 +224,11 @@ class WineUnderflowsTest(unittest.TestCase):
         # Wine's messages: two underflows before the early moment, one other
         # warning, one underflow between early and late; the after-freeze
         # moment was never shown.
-        stamps = [raw_now - 50.0, raw_now - 45.0, raw_now - 30.0]
+        underflow = "{:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow"
         messages = "\n".join(
-            [f"{stamps[0]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow",
-             f"{stamps[1]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow",
+            [underflow.format(raw_now - 50.0), underflow.format(raw_now - 45.0),
              f"{raw_now - 44.0:.3f}:0128:warn:dsound:DSOUND_PerformMix Probable buffer underrun",
-             f"{stamps[2]:.3f}:0120:warn:pulse:pulse_underflow_callback 0xb77bfda0: Underflow"])
+             underflow.format(raw_now - 30.0)])
         shown = {sync.GROUPS["early"][0]: (now - 40.0, 0.001),
                  sync.GROUPS["late"][0]: (now - 10.0, 0.001)}
         self.assertEqual(sync.underflows_before_groups(messages, shown), [2, 3, None])

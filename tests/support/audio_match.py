@@ -48,9 +48,9 @@ def describe_origin(foreign, reference, ref_pos):
     """Where in the track the foreign audio comes from, if anywhere: the
     distance tells a late refill (the buffer's length earlier) from one
     written ahead of the cursor (the buffer's length later)."""
-    probe = foreign[:128]
-    if len(probe) < 128 or len(probe) % 2:
+    if len(foreign) < 128:
         return f"{len(foreign)} bytes, too short to place"
+    probe = foreign[:128]
     at = reference.find(probe)
     while at >= 0 and at % 2:
         at = reference.find(probe, at + 1)
