@@ -1,21 +1,11 @@
 #include "audio/dsound/audio_client_probe.h"
 
+#include "audio/dsound/com_library.h"
+
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
 namespace {
-
-using CoInitializeExFunction = HRESULT(WINAPI*)(LPVOID, DWORD);
-using CoUninitializeFunction = void(WINAPI*)();
-using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
-using CoTaskMemFreeFunction = void(WINAPI*)(LPVOID);
-
-template <typename Interface> void releaseInterface(Interface*& object) {
-  if (object) {
-    object->Release();
-    object = nullptr;
-  }
-}
 
 std::int64_t qpcNow() {
   LARGE_INTEGER now;
@@ -31,26 +21,14 @@ AudioClientProbe::~AudioClientProbe() {
 
 bool AudioClientProbe::open() {
   close();
-  ole32 = LoadLibraryA("ole32.dll");
-  if (!ole32)
+  if (!com.load())
     return false;
-  auto entry = [this](const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(ole32, name));
-  };
-  auto coInitializeEx = reinterpret_cast<CoInitializeExFunction>(entry("CoInitializeEx"));
-  auto coCreateInstance = reinterpret_cast<CoCreateInstanceFunction>(entry("CoCreateInstance"));
-  uninitialise = entry("CoUninitialize");
-  taskMemFree = entry("CoTaskMemFree");
-  if (!coInitializeEx || !coCreateInstance || !uninitialise || !taskMemFree)
-    return false;
-  comInitialised = SUCCEEDED(coInitializeEx(nullptr, COINIT_MULTITHREADED));
   IMMDeviceEnumerator* devices = nullptr;
   IMMDevice* device = nullptr;
   WAVEFORMATEX* mixFormat = nullptr;
   bool opened =
-      SUCCEEDED(coCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                 __uuidof(IMMDeviceEnumerator),
-                                 reinterpret_cast<void**>(&devices))) &&
+      SUCCEEDED(com.createInstance(__uuidof(MMDeviceEnumerator), __uuidof(IMMDeviceEnumerator),
+                                   reinterpret_cast<void**>(&devices))) &&
       SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
       SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                  reinterpret_cast<void**>(&client))) &&
@@ -65,8 +43,7 @@ bool AudioClientProbe::open() {
         SUCCEEDED(
             client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render)));
   }
-  if (mixFormat)
-    reinterpret_cast<CoTaskMemFreeFunction>(taskMemFree)(mixFormat);
+  com.freeTaskMemory(mixFormat);
   releaseInterface(device);
   releaseInterface(devices);
   return opened;
@@ -129,12 +106,7 @@ void AudioClientProbe::close() {
   releaseInterface(render);
   releaseInterface(clock);
   releaseInterface(client);
-  if (comInitialised)
-    reinterpret_cast<CoUninitializeFunction>(uninitialise)();
-  comInitialised = false;
-  if (ole32)
-    FreeLibrary(ole32);
-  ole32 = nullptr;
+  com.unload();
   bufferFrames = 0;
   sampleRate = 0;
   streamLatency = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/dsound/com_library.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -25,8 +27,7 @@ struct AudioClientSample {
 
 // A shared-mode audio client of our own on the default render endpoint,
 // playing silence, so that the audio layer's clock and position can be read:
-// DirectSound's own client is not reachable from outside. ole32 is loaded at
-// run time, so that the program keeps importing only what it did.
+// DirectSound's own client is not reachable from outside.
 class AudioClientProbe {
 public:
   AudioClientProbe() = default;
@@ -48,10 +49,7 @@ public:
   void close();
 
 private:
-  HMODULE ole32 = nullptr;
-  bool comInitialised = false;
-  void* uninitialise = nullptr;
-  void* taskMemFree = nullptr;
+  ComLibrary com;
   IAudioClient* client = nullptr;
   IAudioClock* clock = nullptr;
   IAudioRenderClient* render = nullptr;

@@ -3,33 +3,30 @@
 #include "audio/sound_buffer.h"
 
 #include "audio/dsound/audio_client_probe.h"
+#include "audio/dsound/monitor_capture.h"
+#include "audio/dsound/music_format.h"
 #include "audio/dsound/playback_log.h"
+#include "audio/heard_latency.h"
 
 #include <windows.h>
 
 #include <dsound.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using DirectSoundCreateFunction = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND*, LPUNKNOWN);
-
-WAVEFORMATEX musicFormat() {
-  WAVEFORMATEX format{};
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = 2;
-  format.nSamplesPerSec = kSampleRate;
-  format.nAvgBytesPerSec = kBytesPerSecond;
-  format.nBlockAlign = kBytesPerFrame;
-  format.wBitsPerSample = 16;
-  format.cbSize = 0;
-  return format;
-}
 
 LockedRegions regionsOf(void* first, DWORD firstBytes, void* second, DWORD secondBytes) {
   LockedRegions regions;
@@ -38,13 +35,6 @@ LockedRegions regionsOf(void* first, DWORD firstBytes, void* second, DWORD secon
   regions.second = static_cast<std::uint8_t*>(second);
   regions.secondBytes = second ? secondBytes : 0;
   return regions;
-}
-
-template <typename Interface> void releaseInterface(Interface*& object) {
-  if (object) {
-    object->Release();
-    object = nullptr;
-  }
 }
 
 bool runsUnderWine() {
@@ -65,7 +55,7 @@ std::int64_t reportedOutputLatency() {
 } // namespace
 
 struct SoundBuffer::State {
-  std::uint32_t outputLatency = 0;
+  std::atomic<std::uint32_t> outputLatency{0};
   HMODULE library = nullptr;
   IDirectSound* directSound = nullptr;
   IDirectSoundBuffer* primaryBuffer = nullptr;
@@ -78,6 +68,20 @@ struct SoundBuffer::State {
   std::thread sampler;
   std::atomic<bool> stopSampling{false};
   std::atomic<std::int64_t> playStarted{0};
+
+  // Under Wine, what is heard is measured by listening (runListener). The
+  // listener needs the music in the order written and where the writing
+  // stopped, to tell which written frame the cursor plays. How much of a
+  // locked range the owner filled shows only when the next lock begins where
+  // the writing stopped, so each unlocked range waits in `unlockedMusic`
+  // until then.
+  std::unique_ptr<HeardLatency> heard;
+  std::mutex writing;
+  std::vector<std::int16_t> unlockedMusic;
+  std::uint32_t writeEnd = 0;
+  bool wholeFillPending = false;
+  std::thread listener;
+  std::atomic<bool> stopListening{false};
 };
 
 namespace {
@@ -153,11 +157,129 @@ void startLog(SoundBuffer::State* state, bool underWine) {
   caps.dwSize = sizeof(caps);
   state->primaryBuffer->GetCaps(&caps);
   state->log.line("created wine %d latency %u primary %lu bytes", underWine ? 1 : 0,
-                  state->outputLatency, static_cast<unsigned long>(caps.dwBufferBytes));
+                  state->outputLatency.load(), static_cast<unsigned long>(caps.dwBufferBytes));
   try {
     state->sampler = std::thread(runSampler, state);
   } catch (const std::system_error&) {
     state->log.line("no sampler");
+  }
+}
+
+// How often the listener reads the cursor and the recording, and how often it
+// matches what it recorded.
+constexpr DWORD kListenPeriodMs = 5;
+constexpr double kMeasurePeriodSeconds = 0.25;
+
+double counterSeconds() {
+  LARGE_INTEGER now;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The written frame the play cursor plays: the data under the cursor was
+// written in the buffer's last round before where the writing stopped (a
+// refill stops exactly at the cursor: then a whole round is ahead).
+bool cursorWrittenFrame(SoundBuffer::State& state, std::int64_t& frame) {
+  DWORD play = 0;
+  if (state.streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
+    return false;
+  const std::lock_guard guard(state.writing);
+  if (state.wholeFillPending)
+    return false;
+  const std::int64_t written = state.heard->written().totalFrames();
+  std::uint32_t ahead = (state.writeEnd + kSoundBufferBytes - play) % kSoundBufferBytes;
+  if (ahead == 0)
+    ahead = kSoundBufferBytes;
+  if (written * kBytesPerFrame < ahead)
+    return false;
+  frame = written - ahead / kBytesPerFrame;
+  return true;
+}
+
+// A lock at `offset` (nullopt: of the whole buffer) shows how much of the
+// last unlocked range was written: up to where this lock begins.
+void noteLock(SoundBuffer::State& state, std::optional<std::uint32_t> offset) {
+  if (!state.heard)
+    return;
+  const std::lock_guard guard(state.writing);
+  if (!offset) {
+    // The music starts afresh from the buffer's start; what was unlocked
+    // before was never played.
+    state.unlockedMusic.clear();
+    state.wholeFillPending = true;
+    state.writeEnd = 0;
+    return;
+  }
+  std::uint32_t advance = (*offset + kSoundBufferBytes - state.writeEnd) % kSoundBufferBytes;
+  if (advance == 0 && state.wholeFillPending)
+    advance = kSoundBufferBytes;
+  state.wholeFillPending = false;
+  const std::size_t frames = advance / kBytesPerFrame;
+  // A range filled less than the lock says (it never is) still counts as
+  // written, as silence, so that the numbering keeps to the buffer's.
+  state.unlockedMusic.resize(std::max(state.unlockedMusic.size(), 2 * frames));
+  state.heard->written().append(state.unlockedMusic.data(), frames);
+  state.unlockedMusic.clear();
+  state.writeEnd = *offset;
+}
+
+void noteUnlock(SoundBuffer::State& state, const LockedRegions& regions) {
+  if (!state.heard)
+    return;
+  const std::lock_guard guard(state.writing);
+  for (const auto& [data, bytes] : {std::pair{regions.first, regions.firstBytes},
+                                    std::pair{regions.second, regions.secondBytes}}) {
+    if (!data)
+      continue;
+    const auto* samples = reinterpret_cast<const std::int16_t*>(data);
+    state.unlockedMusic.insert(state.unlockedMusic.end(), samples, samples + bytes / 2);
+  }
+}
+
+// Listens to the output through its monitor and keeps the output latency at
+// what is measured; without a monitor the reported figure stays.
+void runListener(SoundBuffer::State* state) {
+  MonitorCapture capture;
+  const char* failure = "";
+  if (!capture.open(failure)) {
+    state->log.line("listening unavailable: %s", failure);
+    return;
+  }
+  state->log.line("listening");
+  MonitorPacket packet;
+  double nextMeasurement = 0.0;
+  while (!state->stopListening) {
+    Sleep(kListenPeriodMs);
+    const double now = counterSeconds();
+    std::int64_t cursor = 0;
+    if (cursorWrittenFrame(*state, cursor))
+      state->heard->cursorAt(now, cursor);
+    while (capture.next(packet))
+      state->heard->captured(packet.stereo.data(), packet.frames, packet.firstFrame,
+                             static_cast<double>(packet.stamp) / 10'000'000, packet.gap);
+    if (now < nextMeasurement)
+      continue;
+    nextMeasurement = now + kMeasurePeriodSeconds;
+    if (state->heard->measure()) {
+      state->outputLatency =
+          static_cast<std::uint32_t>(state->heard->latencyFrames()) * kBytesPerFrame;
+      state->log.line("heard latency %u", state->outputLatency.load());
+    }
+  }
+}
+
+// Under Wine, unless VIRIZ_AUDIO_LISTEN=0.
+void startListening(SoundBuffer::State* state) {
+  const char* setting = std::getenv("VIRIZ_AUDIO_LISTEN");
+  if (setting && setting[0] == '0')
+    return;
+  state->heard = std::make_unique<HeardLatency>(state->outputLatency / kBytesPerFrame);
+  try {
+    state->listener = std::thread(runListener, state);
+  } catch (const std::system_error&) {
+    state->heard.reset();
   }
 }
 
@@ -213,6 +335,8 @@ bool SoundBuffer::create(WindowHandle window) {
     state->outputLatency = static_cast<std::uint32_t>(frames) * kBytesPerFrame;
   }
   startLog(state.get(), underWine);
+  if (underWine)
+    startListening(state.get());
   return true;
 }
 
@@ -236,6 +360,7 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
     return false;
   }
   regions = regionsOf(first, firstBytes, second, secondBytes);
+  noteLock(*state, offset);
   return true;
 }
 
@@ -263,13 +388,16 @@ bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
   state->written.filledWhole();
   state->log.line("lock whole buffer");
   regions = regionsOf(first, firstBytes, second, secondBytes);
+  noteLock(*state, std::nullopt);
   return true;
 }
 
 void SoundBuffer::unlock(const LockedRegions& regions) {
-  if (state && state->streamBuffer)
-    state->streamBuffer->Unlock(regions.first, regions.firstBytes, regions.second,
-                                regions.secondBytes);
+  if (!state || !state->streamBuffer)
+    return;
+  noteUnlock(*state, regions);
+  state->streamBuffer->Unlock(regions.first, regions.firstBytes, regions.second,
+                              regions.secondBytes);
 }
 
 void SoundBuffer::setPlayPosition(std::uint32_t offset) {
@@ -314,6 +442,9 @@ void SoundBuffer::release() {
   state->stopSampling = true;
   if (state->sampler.joinable())
     state->sampler.join();
+  state->stopListening = true;
+  if (state->listener.joinable())
+    state->listener.join();
   state->log.line("released");
   state->log.close();
   releaseInterface(state->primaryBuffer);
@@ -326,10 +457,13 @@ void SoundBuffer::release() {
 
 // On Windows the play cursor is what the device plays. Under Wine it is
 // where Wine's mixer has got to in its audio client, and what is heard
-// trails it by that client's buffering, which Wine's audio layer reports.
-// Wine's audio layer counts a frame as played when its own timer has taken
-// it from the client's buffer, not when the sound server has; what its
-// sound-server driver then still holds is in no figure a program can read.
+// trails it by that client's buffering, which Wine's audio layer reports,
+// and by what its sound-server driver still holds, which it does not: after
+// the sound server ran dry of its stream, that driver adds silence that no
+// figure a program can read counts. So under Wine the listener measures the
+// distance from what the sound server's monitor recorded, and the reported
+// figure stands only until the first measurement (or where there is no
+// monitor to listen to).
 std::uint32_t SoundBuffer::outputLatencyBytes() {
-  return state ? state->outputLatency : 0;
+  return state ? state->outputLatency.load() : 0;
 }
