@@ -16,8 +16,9 @@ constexpr double kSilenceRms = 1e-3;
 // copies; it scores 0 instead of dividing rounding noise by nearly nothing.
 constexpr double kWrittenSilenceRms = 1e-5;
 constexpr double kMinimumScore = 0.6;
-// Starts this close to the best belong to its own peak; a start further away
-// scoring above kAmbiguousRatio of the best makes the answer ambiguous.
+// Starts this close to the best belong to its own peak, however the scores
+// fall round it; a start outside that peak scoring above kAmbiguousRatio of
+// the best makes the answer ambiguous.
 constexpr std::int64_t kOwnPeakFrames = 8;
 constexpr double kAmbiguousRatio = 0.9;
 
@@ -158,8 +159,20 @@ StretchMatch matchStretch(const WrittenHistory& written, const float* captured, 
   }
   if (scores[best] < kMinimumScore)
     return match;
+  // The best start's own peak reaches as far as the scores keep falling away
+  // from it (wide for low, bass-heavy sound); another start outside it that
+  // scores nearly as well makes the answer ambiguous.
+  std::size_t peakFirst = best;
+  while (peakFirst > 0 && scores[peakFirst - 1] <= scores[peakFirst])
+    --peakFirst;
+  std::size_t peakLast = best;
+  while (peakLast + 1 < starts && scores[peakLast + 1] <= scores[peakLast])
+    ++peakLast;
+  const std::size_t ownFirst =
+      std::min(peakFirst, best - std::min<std::size_t>(best, kOwnPeakFrames));
+  const std::size_t ownLast = std::max(peakLast, best + kOwnPeakFrames);
   for (std::size_t s = 0; s < starts; ++s) {
-    const bool ownPeak = std::abs(std::int64_t(s) - std::int64_t(best)) <= kOwnPeakFrames;
+    const bool ownPeak = s >= ownFirst && s <= ownLast;
     if (!ownPeak && scores[s] > kAmbiguousRatio * scores[best])
       return match;
   }

@@ -40,9 +40,10 @@ struct StretchMatch {
 // at, among starts in [earliest, latest] (both inclusive, in written-frame numbers).
 // The range is clipped to the starts whose whole window is kept; not found when
 // nothing is left (or the history moved past it meanwhile), when the stretch is
-// near silence, when the best score is below 0.6, or when a start more than 8
-// frames from the best scores above 0.9 of it (a periodic sound: no answer
-// rather than a wrong one).
+// near silence, when the best score is below 0.6, or when a start outside the
+// best one's peak (where the scores fall away from it, and at least 8 frames
+// either side) scores above 0.9 of it (a periodic sound: no answer rather
+// than a wrong one).
 StretchMatch matchStretch(const WrittenHistory& written, const float* captured, std::size_t count,
                           std::int64_t earliest, std::int64_t latest);
 

@@ -116,6 +116,28 @@ TEST_F(MatchStretchTest, FindsACopyResampledThereAndBack) {
   EXPECT_GT(match.score, 0.6);
 }
 
+TEST(MatchStretchLowSoundTest, FindsAnExactCopyOfLowSoundWhosePeakIsWide) {
+  // Noise through three one-pole low-passes at about 100 Hz: a bass line's
+  // sound, whose correlation falls off over tens of frames either side.
+  auto stereo = stereoNoise(3 * 44100, 5);
+  double state[2][3] = {};
+  const double keep = std::exp(-2.0 * std::acos(-1.0) * 100.0 / kRate);
+  for (std::size_t i = 0; i < stereo.size(); ++i) {
+    double value = stereo[i];
+    for (double& pole : state[i % 2])
+      value = pole = keep * pole + (1.0 - keep) * value;
+    stereo[i] = std::int16_t(value * 8.0);
+  }
+  WrittenHistory history;
+  history.append(stereo.data(), stereo.size() / 2);
+  const auto mono = monoOf(stereo);
+  constexpr std::int64_t kTruth = 100000;
+  const std::vector<float> captured(mono.begin() + kTruth, mono.begin() + kTruth + kStretch);
+  const auto match = matchStretch(history, captured.data(), kStretch, kTruth - 9000, kTruth + 9000);
+  ASSERT_TRUE(match.found);
+  EXPECT_EQ(match.writtenFrame, kTruth);
+}
+
 TEST_F(MatchStretchTest, NoAnswerForSilenceOrARangeNotKeptOrNotWritten) {
   std::vector<float> quiet(kStretch, 0.0f);
   for (std::size_t i = 0; i < quiet.size(); ++i)
