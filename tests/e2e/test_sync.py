@@ -8,11 +8,10 @@ is heard, and early and late within 10 ms of each other. The goal is 10 ms;
 the rest is room for a busy machine.
 scripts/measure-sync.sh prints the figures of five runs.
 
-The Windows build under Wine is measured and its figures printed, with the
-number of times the sound server ran dry of Wine's stream, but not yet held
-to that bound: after each such underflow Wine sends silence ahead of the
-music it holds, which nothing its audio layer reports shows, so the clock
-cannot take it out (the README's "Picture and sound" tells more)."""
+The Windows cases also print how often the sound server ran dry of Wine's
+stream before each moment: each such underflow moves what is heard against
+what Wine's audio layer reports, which the program measures by listening to
+the server's monitor of its output."""
 
 import unittest
 
@@ -22,16 +21,14 @@ from demo import headless
 
 class SyncBehaviour:
     case = None
-    held_to_the_bound = True
 
     def test_picture_keeps_to_the_sound_early_late_and_after_a_freeze(self):
-        underflows = None if self.held_to_the_bound else []
+        underflows = [] if self.case.startswith("windows") else None
         with headless.temp_dir("viriz-sync-") as workdir:
             result = sync.measure(self.case, workdir, underflows=underflows)
         print(f"{self.case}: {sync.describe(result)}")
-        if not self.held_to_the_bound:
+        if underflows is not None:
             print(sync.describe_underflows(underflows))
-            return
         for group, value in result.items():
             with self.subTest(group):
                 # Fewer, and frames came more than 37 ms apart or the show
@@ -64,17 +61,14 @@ class LinuxPulseSeekSyncTest(SyncBehaviour, unittest.TestCase):
 
 
 class WindowsPulseNewPrefixSyncTest(SyncBehaviour, unittest.TestCase):
-    held_to_the_bound = False
     case = "windows-pulse-new"
 
 
 class WindowsPulseWarmPrefixSyncTest(SyncBehaviour, unittest.TestCase):
-    held_to_the_bound = False
     case = "windows-pulse-warm"
 
 
 class WindowsPipeWireSyncTest(SyncBehaviour, unittest.TestCase):
-    held_to_the_bound = False
     case = "windows-pipewire-warm"
 
 
