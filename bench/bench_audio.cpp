@@ -1,5 +1,7 @@
-// The music worker's decoding cost, and how smoothly and cheaply the clock
-// runs on the Linux backend's two outputs.
+// The music worker's decoding cost, the Windows build's listening cost under
+// Wine, and how smoothly and cheaply the clock runs on the Linux backend's
+// two outputs.
+#include "audio/heard_latency.h"
 #include "audio/music_player.h"
 #include "private_pulse_server.h"
 #include "test_tracks.h"
@@ -51,6 +53,38 @@ void BM_DecodeRefill(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kRefillBytes);
 }
 BENCHMARK(BM_DecodeRefill)->Unit(benchmark::kMicrosecond);
+
+// One match of what the Windows build under Wine records of its output
+// against what it wrote, over the range it searches, as its listener does
+// four times a second; core_share is the part of one core that takes (beside
+// BM_DecodeRefill's, the worker's own cost).
+void BM_HeardSoundMatch(benchmark::State& state) {
+  constexpr std::size_t kWrittenFrames = 2 * kSampleRate;
+  std::vector<std::int16_t> stereo(2 * kWrittenFrames);
+  std::uint32_t noise = 1;
+  for (auto& sample : stereo) {
+    noise = noise * 1664525u + 1013904223u;
+    sample = static_cast<std::int16_t>(noise >> 16);
+  }
+  WrittenHistory written;
+  written.append(stereo.data(), kWrittenFrames);
+  constexpr std::int64_t kTruth = kSampleRate;
+  std::vector<float> captured(HeardLatency::kStretchFrames);
+  written.copy(kTruth, captured.size(), captured.data());
+  double matchingSeconds = 0.0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    const auto match =
+        matchStretch(written, captured.data(), captured.size(),
+                     kTruth - HeardLatency::kSearchFrames, kTruth + HeardLatency::kSearchFrames);
+    matchingSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+    if (!match.found || match.writtenFrame != kTruth)
+      state.SkipWithError("the match missed");
+  }
+  state.counters["core_share_pct"] =
+      100.0 * 4.0 * matchingSeconds / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_HeardSoundMatch)->Unit(benchmark::kMillisecond);
 
 // The two ways the Linux build plays: SDL's dummy driver (SDL's callback,
 // SDL_AUDIODRIVER set) and a private PulseAudio server's stream.
