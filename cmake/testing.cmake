@@ -50,7 +50,7 @@ endfunction()
 # One libFuzzer target from n.cpp, seeded from the files listed in n.seeds,
 # and a CTest case (label "fuzz") that fuzzes it for VIRIZ_FUZZ_SECONDS and
 # fails on any crash, leak, hang or out-of-memory.
-set(VIRIZ_FUZZ_SECONDS 60 CACHE STRING "how long each fuzz test runs")
+set(VIRIZ_FUZZ_SECONDS 40 CACHE STRING "how long each fuzz test runs")
 function(viriz_add_fuzzer)
   cmake_parse_arguments(F "" "NAME" "LIBS" ${ARGN})
   add_executable(${F_NAME} ${F_NAME}.cpp)

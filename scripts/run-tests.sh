@@ -4,7 +4,7 @@
 #   build/web    the browser build (make web), in headless Chromium
 #   build/asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/tsan   the threaded audio tests under ThreadSanitizer
-#   build/fuzz   each libFuzzer target for a minute
+#   build/fuzz   each libFuzzer target for 40 s
 #   dist/        the release files (made by make dist), unpacked and run
 # and ends with one line that counts them all.
 #
