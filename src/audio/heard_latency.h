@@ -24,8 +24,9 @@ public:
   // Either side of where the current figure expects the stretch.
   static constexpr std::int64_t kSearchFrames = 44100 / 5;
   // The figure is the median of this many latest measurements, so that one
-  // odd match does not move it.
-  static constexpr std::size_t kMeasurements = 9;
+  // odd match does not move it, while a real change is taken in within a
+  // second.
+  static constexpr std::size_t kMeasurements = 5;
 
   explicit HeardLatency(std::int64_t initialLatencyFrames);
 

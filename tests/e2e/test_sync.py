@@ -41,9 +41,11 @@ class SyncBehaviour:
                                 f"picture ahead of the sound by {value.fast} ms")
         # The first logo frame is the show's first frame of its kind; were it
         # slower than the rest (the driver's first use of its state), the
-        # early moment would lag the late one.
+        # early moment would lag the late one. Under Wine the sound server's
+        # underflows between the two move what is heard, which the program
+        # takes in a second later, so there only the bound above holds.
         early, late = result["early"], result["late"]
-        if early.enough() and late.enough():
+        if early.enough() and late.enough() and underflows is None:
             self.assertLess(abs(late.fast - early.fast), 10.0, "early and late drift apart")
 
 
@@ -68,7 +70,11 @@ class WindowsPulseWarmPrefixSyncTest(SyncBehaviour, unittest.TestCase):
     case = "windows-pulse-warm"
 
 
-class WindowsPipeWireSyncTest(SyncBehaviour, unittest.TestCase):
+class WindowsPipeWireNewPrefixSyncTest(SyncBehaviour, unittest.TestCase):
+    case = "windows-pipewire-new"
+
+
+class WindowsPipeWireWarmPrefixSyncTest(SyncBehaviour, unittest.TestCase):
     case = "windows-pipewire-warm"
 
 
