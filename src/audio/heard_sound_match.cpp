@@ -168,9 +168,9 @@ StretchMatch matchStretch(const WrittenHistory& written, const float* captured, 
   std::size_t peakLast = best;
   while (peakLast + 1 < starts && scores[peakLast + 1] <= scores[peakLast])
     ++peakLast;
-  const std::size_t ownFirst =
-      std::min(peakFirst, best - std::min<std::size_t>(best, kOwnPeakFrames));
-  const std::size_t ownLast = std::max(peakLast, best + kOwnPeakFrames);
+  constexpr auto kOwnPeak = static_cast<std::size_t>(kOwnPeakFrames);
+  const std::size_t ownFirst = std::min(peakFirst, best - std::min(best, kOwnPeak));
+  const std::size_t ownLast = std::max(peakLast, best + kOwnPeak);
   for (std::size_t s = 0; s < starts; ++s) {
     const bool ownPeak = s >= ownFirst && s <= ownLast;
     if (!ownPeak && scores[s] > kAmbiguousRatio * scores[best])
