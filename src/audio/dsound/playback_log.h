@@ -48,6 +48,8 @@ public:
   // A refill locks at `offset`; returns the bytes written before it.
   std::uint64_t lockedAt(std::uint32_t offset);
   std::uint64_t total() const { return written; }
+  // A whole-buffer fill that no refill has followed yet.
+  bool awaitingRefill() const { return wholeFillPending; }
 
 private:
   std::uint32_t bufferBytes;

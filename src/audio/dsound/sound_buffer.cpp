@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -62,7 +61,8 @@ struct SoundBuffer::State {
   IDirectSoundBuffer* streamBuffer = nullptr;
 
   // The diagnostic log (VIRIZ_AUDIO_LOG) and the thread that samples the
-  // cursors and the audio layer for it.
+  // cursors and the audio layer for it; the bytes written, for the log and
+  // the listener.
   PlaybackLog log;
   WrittenCount written{kSoundBufferBytes};
   std::thread sampler;
@@ -73,13 +73,12 @@ struct SoundBuffer::State {
   // listener needs the music in the order written and where the writing
   // stopped, to tell which written frame the cursor plays. How much of a
   // locked range the owner filled shows only when the next lock begins where
-  // the writing stopped, so each unlocked range waits in `unlockedMusic`
-  // until then.
+  // the writing stopped (`written`), so each unlocked range waits in
+  // `unlockedMusic` until then. `writing` guards these and `written`.
   std::unique_ptr<HeardLatency> heard;
   std::mutex writing;
   std::vector<std::int16_t> unlockedMusic;
   std::uint32_t writeEnd = 0;
-  bool wholeFillPending = false;
   std::thread listener;
   std::atomic<bool> stopListening{false};
 };
@@ -186,7 +185,7 @@ bool cursorWrittenFrame(SoundBuffer::State& state, std::int64_t& frame) {
   if (state.streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
     return false;
   const std::lock_guard guard(state.writing);
-  if (state.wholeFillPending)
+  if (state.written.awaitingRefill())
     return false;
   const std::int64_t written = state.heard->written().totalFrames();
   std::uint32_t ahead = (state.writeEnd + kSoundBufferBytes - play) % kSoundBufferBytes;
@@ -198,31 +197,32 @@ bool cursorWrittenFrame(SoundBuffer::State& state, std::int64_t& frame) {
   return true;
 }
 
-// A lock at `offset` (nullopt: of the whole buffer) shows how much of the
-// last unlocked range was written: up to where this lock begins.
-void noteLock(SoundBuffer::State& state, std::optional<std::uint32_t> offset) {
-  if (!state.heard)
-    return;
+// A refill's lock at `offset`: the writing stopped there, which shows how
+// much of the last unlocked range was written. Returns the bytes written
+// before it.
+std::uint64_t noteLock(SoundBuffer::State& state, std::uint32_t offset) {
   const std::lock_guard guard(state.writing);
-  if (!offset) {
-    // The music starts afresh from the buffer's start; what was unlocked
-    // before was never played.
+  const std::uint64_t before = state.written.total();
+  const std::uint64_t after = state.written.lockedAt(offset);
+  if (state.heard) {
+    const auto frames = static_cast<std::size_t>((after - before) / kBytesPerFrame);
+    // A range filled less than the lock says (it never is) still counts as
+    // written, as silence, so that the numbering keeps to the buffer's.
+    state.unlockedMusic.resize(std::max(state.unlockedMusic.size(), 2 * frames));
+    state.heard->written().append(state.unlockedMusic.data(), frames);
     state.unlockedMusic.clear();
-    state.wholeFillPending = true;
-    state.writeEnd = 0;
-    return;
+    state.writeEnd = offset;
   }
-  std::uint32_t advance = (*offset + kSoundBufferBytes - state.writeEnd) % kSoundBufferBytes;
-  if (advance == 0 && state.wholeFillPending)
-    advance = kSoundBufferBytes;
-  state.wholeFillPending = false;
-  const std::size_t frames = advance / kBytesPerFrame;
-  // A range filled less than the lock says (it never is) still counts as
-  // written, as silence, so that the numbering keeps to the buffer's.
-  state.unlockedMusic.resize(std::max(state.unlockedMusic.size(), 2 * frames));
-  state.heard->written().append(state.unlockedMusic.data(), frames);
+  return after;
+}
+
+// The whole buffer was locked: the music starts afresh from its start, and
+// what was unlocked before was never played.
+void noteWholeFill(SoundBuffer::State& state) {
+  const std::lock_guard guard(state.writing);
+  state.written.filledWhole();
   state.unlockedMusic.clear();
-  state.writeEnd = *offset;
+  state.writeEnd = 0;
 }
 
 void noteUnlock(SoundBuffer::State& state, const LockedRegions& regions) {
@@ -348,11 +348,12 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
   void* second = nullptr;
   DWORD firstBytes = 0;
   DWORD secondBytes = 0;
+  const std::uint64_t writtenBefore = noteLock(*state, offset);
   if (state->log.isOpen()) {
     logCursors(*state, "refill");
     state->log.line("lock at %lu bytes %lu written %llu", static_cast<unsigned long>(offset),
                     static_cast<unsigned long>(bytes),
-                    static_cast<unsigned long long>(state->written.lockedAt(offset)));
+                    static_cast<unsigned long long>(writtenBefore));
   }
   if (state->streamBuffer->Lock(offset, bytes, &first, &firstBytes, &second, &secondBytes, 0) !=
       DS_OK) {
@@ -360,7 +361,6 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
     return false;
   }
   regions = regionsOf(first, firstBytes, second, secondBytes);
-  noteLock(*state, offset);
   return true;
 }
 
@@ -385,10 +385,9 @@ bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
     state->log.line("lock failed");
     return false;
   }
-  state->written.filledWhole();
+  noteWholeFill(*state);
   state->log.line("lock whole buffer");
   regions = regionsOf(first, firstBytes, second, secondBytes);
-  noteLock(*state, std::nullopt);
   return true;
 }
 
