@@ -1,5 +1,7 @@
 #include "audio/heard_latency.h"
 
+#include "audio/sound_buffer.h"
+
 #include <algorithm>
 
 namespace {
@@ -37,14 +39,18 @@ void HeardLatency::captured(const std::int16_t* stereo, std::uint32_t frames,
   capturedEnd = firstFrame + frames;
 }
 
-// The cursor as a reader of it saw it at `seconds`: the last reading taken
-// then or before, provided a later one shows the cursor was still being read.
-bool HeardLatency::cursorHeldAt(double seconds, std::int64_t& frame) const {
+// Where the cursor stood at `seconds`: on from the last reading taken then or
+// before at the nominal rate, as the cursor moves between readings, but not
+// past the next reading, which must exist (so that a stall between the two
+// readings does not count as playback).
+bool HeardLatency::cursorFrameAt(double seconds, std::int64_t& frame) const {
   auto after = std::find_if(cursor.begin(), cursor.end(),
                             [seconds](const CursorReading& r) { return r.seconds > seconds; });
   if (after == cursor.begin() || after == cursor.end())
     return false;
-  frame = std::prev(after)->frame;
+  const CursorReading& before = *std::prev(after);
+  const auto moved = static_cast<std::int64_t>((seconds - before.seconds) * kSampleRate);
+  frame = std::min(before.frame + moved, after->frame);
   return true;
 }
 
@@ -54,7 +60,7 @@ bool HeardLatency::measure() {
   if (!capturing || first < capturedFrom)
     return false;
   std::int64_t cursorFrame = 0;
-  if (!cursorHeldAt(timing.renderedAt(first), cursorFrame))
+  if (!cursorFrameAt(timing.renderedAt(first), cursorFrame))
     return false;
   std::vector<float> stretchSamples(kStretchFrames);
   const auto size = static_cast<std::int64_t>(recent.size());

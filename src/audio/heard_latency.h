@@ -54,7 +54,7 @@ private:
     std::int64_t frame;
   };
 
-  bool cursorHeldAt(double seconds, std::int64_t& frame) const;
+  bool cursorFrameAt(double seconds, std::int64_t& frame) const;
 
   WrittenHistory history;
   CaptureTiming timing;

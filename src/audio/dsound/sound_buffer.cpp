@@ -7,6 +7,7 @@
 #include "audio/dsound/music_format.h"
 #include "audio/dsound/playback_log.h"
 #include "audio/heard_latency.h"
+#include "audio/stepped_cursor.h"
 
 #include <windows.h>
 
@@ -59,6 +60,11 @@ struct SoundBuffer::State {
   IDirectSound* directSound = nullptr;
   IDirectSoundBuffer* primaryBuffer = nullptr;
   IDirectSoundBuffer* streamBuffer = nullptr;
+
+  // The play cursor as every reader (clock, refills, listener) sees it: the
+  // device's, moving between its steps.
+  std::mutex cursorLock;
+  SteppedCursor cursor;
 
   // The diagnostic log (VIRIZ_AUDIO_LOG) and the thread that samples the
   // cursors and the audio layer for it; the bytes written, for the log and
@@ -164,6 +170,22 @@ void startLog(SoundBuffer::State* state, bool underWine) {
   }
 }
 
+// The play cursor, moving between the device's steps; false when the device
+// gives none.
+bool readPlayCursor(SoundBuffer::State& state, std::uint32_t& cursor) {
+  const std::lock_guard guard(state.cursorLock);
+  DWORD play = 0;
+  if (state.streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
+    return false;
+  cursor = state.cursor.read(play, SteppedCursor::Clock::now());
+  return true;
+}
+
+void resetPlayCursor(SoundBuffer::State& state) {
+  const std::lock_guard guard(state.cursorLock);
+  state.cursor.reset();
+}
+
 // How often the listener reads the cursor and the recording, and how often it
 // matches what it recorded.
 constexpr DWORD kListenPeriodMs = 5;
@@ -181,8 +203,8 @@ double counterSeconds() {
 // written in the buffer's last round before where the writing stopped (a
 // refill stops exactly at the cursor: then a whole round is ahead).
 bool cursorWrittenFrame(SoundBuffer::State& state, std::int64_t& frame) {
-  DWORD play = 0;
-  if (state.streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
+  std::uint32_t play = 0;
+  if (!readPlayCursor(state, play))
     return false;
   const std::lock_guard guard(state.writing);
   if (state.written.awaitingRefill())
@@ -402,6 +424,7 @@ void SoundBuffer::unlock(const LockedRegions& regions) {
 void SoundBuffer::setPlayPosition(std::uint32_t offset) {
   if (state && state->streamBuffer) {
     state->streamBuffer->SetCurrentPosition(offset);
+    resetPlayCursor(*state);
     state->log.line("position %lu", static_cast<unsigned long>(offset));
   }
 }
@@ -418,19 +441,15 @@ void SoundBuffer::playLooping() {
 }
 
 bool SoundBuffer::playCursor(std::uint32_t& cursor) {
-  if (!state || !state->streamBuffer)
-    return false;
-  DWORD play = 0;
-  if (state->streamBuffer->GetCurrentPosition(&play, nullptr) != DS_OK || play >= kSoundBufferBytes)
-    return false;
-  cursor = play;
-  return true;
+  return state && state->streamBuffer && readPlayCursor(*state, cursor);
 }
 
 bool SoundBuffer::restore() {
-  if (state)
-    state->log.line("restore");
-  return state && state->streamBuffer && state->streamBuffer->Restore() == DS_OK;
+  if (!state || !state->streamBuffer)
+    return false;
+  state->log.line("restore");
+  resetPlayCursor(*state);
+  return state->streamBuffer->Restore() == DS_OK;
 }
 
 // The buffers go before the object that made them, and the library last of
