@@ -99,7 +99,7 @@ PlayerState player;
 // stalls for a refill period must not have a whole second of unheard music
 // rewritten, nor the clock jump.
 std::uint32_t playedSinceFill(std::uint32_t cursor, std::uint32_t writePos) {
-  return cursor >= writePos ? cursor - writePos : cursor + kSoundBufferBytes - writePos;
+  return bytesAheadInBuffer(writePos, cursor);
 }
 
 // One ov_read call: 16-bit signed little-endian samples. Returns the bytes

@@ -14,6 +14,12 @@ inline constexpr std::uint32_t kBytesPerSecond = kSampleRate * kBytesPerFrame;
 // The looping stream buffer holds exactly one second.
 inline constexpr std::uint32_t kSoundBufferBytes = kBytesPerSecond;
 
+// How far offset `to` lies ahead of offset `from` round the looping buffer;
+// 0 when they are equal.
+inline std::uint32_t bytesAheadInBuffer(std::uint32_t from, std::uint32_t to) {
+  return to >= from ? to - from : to + kSoundBufferBytes - from;
+}
+
 // Where a lock put the caller's byte range: it starts in `first` and, when it
 // runs past the end of the buffer, goes on in `second` from the buffer's start.
 // `second` is null when the range does not wrap.

@@ -1,20 +1,9 @@
 #include "audio/stepped_cursor.h"
 
-#include "audio/sound_buffer.h"
-
 #include <algorithm>
 
-namespace {
-
-// How far `to` is ahead of `from` round the looping buffer.
-std::uint32_t aheadOf(std::uint32_t from, std::uint32_t to) {
-  return to >= from ? to - from : to + kSoundBufferBytes - from;
-}
-
-} // namespace
-
 std::uint32_t SteppedCursor::read(std::uint32_t deviceCursor, Clock::time_point now) {
-  const std::uint32_t step = aheadOf(deviceAt, deviceCursor);
+  const std::uint32_t step = bytesAheadInBuffer(deviceAt, deviceCursor);
   // More than half the buffer ahead is a cursor that was moved back, not
   // playback: start over from it.
   if (!started || step > kSoundBufferBytes / 2) {
@@ -32,7 +21,7 @@ std::uint32_t SteppedCursor::read(std::uint32_t deviceCursor, Clock::time_point 
     stepSeen = now;
   }
   const double elapsed = std::max(0.0, std::chrono::duration<double>(now - stepSeen).count());
-  const auto spread = static_cast<std::uint32_t>(
-      std::min<double>(elapsed * kSampleRate, aheadOf(stepStart, deviceAt) / kBytesPerFrame));
+  const auto spread = static_cast<std::uint32_t>(std::min<double>(
+      elapsed * kSampleRate, bytesAheadInBuffer(stepStart, deviceAt) / kBytesPerFrame));
   return (stepStart + spread * kBytesPerFrame) % kSoundBufferBytes;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/sound_buffer.h"
+
 #include <chrono>
 #include <cstdint>
 
@@ -20,7 +22,7 @@ public:
   // one (the device caught up after a stall) is taken at once, as the device
   // took it. Two 10 ms periods, so that a step that comes late is still
   // spread.
-  static constexpr std::uint32_t kLongestSpreadBytes = 2 * 441 * 4;
+  static constexpr std::uint32_t kLongestSpreadBytes = 2 * kBytesPerSecond / 100;
 
   // The position for the device's cursor `deviceCursor`, read at `now`.
   std::uint32_t read(std::uint32_t deviceCursor, Clock::time_point now);

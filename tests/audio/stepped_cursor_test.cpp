@@ -15,10 +15,6 @@ using Clock = SteppedCursor::Clock;
 constexpr std::uint32_t kStepBytes = 441 * kBytesPerFrame; // 10 ms
 constexpr std::uint32_t kBytesPerMs = 44 * kBytesPerFrame; // within a frame of 1 ms
 
-std::uint32_t aheadOf(std::uint32_t from, std::uint32_t to) {
-  return (to + kSoundBufferBytes - from) % kSoundBufferBytes;
-}
-
 // Reads `cursor` once a millisecond for `ms` milliseconds, the device
 // stepping by `deviceStep` bytes every 10 ms, and checks each position
 // against the device's cursor and the one before.
@@ -36,9 +32,10 @@ struct SteppingDevice {
       now += 1ms;
       const std::uint32_t next = cursor.read(device, now);
       ASSERT_EQ(next % kBytesPerFrame, 0u);
-      ASSERT_LE(aheadOf(next, device), 2 * kStepBytes) << "far behind the device at " << i;
-      ASSERT_LT(aheadOf(position, next), kSoundBufferBytes / 2) << "went back at " << i;
-      largestMove = std::max(largestMove, aheadOf(position, next));
+      ASSERT_LE(bytesAheadInBuffer(next, device), 2 * kStepBytes)
+          << "far behind the device at " << i;
+      ASSERT_LT(bytesAheadInBuffer(position, next), kSoundBufferBytes / 2) << "went back at " << i;
+      largestMove = std::max(largestMove, bytesAheadInBuffer(position, next));
       position = next;
     }
   }
@@ -52,7 +49,7 @@ TEST(SteppedCursorTest, StepsAreSpreadOverTimeAndNeverRunAheadOfTheDevice) {
   // Two seconds: round the end of the one-second buffer twice.
   device.run(2000, kStepBytes);
   EXPECT_LE(device.largestMove, kBytesPerMs + kBytesPerFrame);
-  EXPECT_LE(aheadOf(device.position, device.device), kStepBytes);
+  EXPECT_LE(bytesAheadInBuffer(device.position, device.device), kStepBytes);
 }
 
 TEST(SteppedCursorTest, AStallStopsAtTheDeviceAndALongStepIsTakenBeyondTheSpread) {
@@ -67,7 +64,7 @@ TEST(SteppedCursorTest, AStallStopsAtTheDeviceAndALongStepIsTakenBeyondTheSpread
   device.device = (device.device + 30 * kStepBytes) % kSoundBufferBytes;
   device.now += 1ms;
   device.position = device.cursor.read(device.device, device.now);
-  EXPECT_EQ(aheadOf(device.position, device.device), SteppedCursor::kLongestSpreadBytes);
+  EXPECT_EQ(bytesAheadInBuffer(device.position, device.device), SteppedCursor::kLongestSpreadBytes);
   device.run(100, kStepBytes);
   EXPECT_LE(device.largestMove, 31 * kStepBytes);
 }

@@ -210,7 +210,7 @@ bool cursorWrittenFrame(SoundBuffer::State& state, std::int64_t& frame) {
   if (state.written.awaitingRefill())
     return false;
   const std::int64_t written = state.heard->written().totalFrames();
-  std::uint32_t ahead = (state.writeEnd + kSoundBufferBytes - play) % kSoundBufferBytes;
+  std::uint32_t ahead = bytesAheadInBuffer(play, state.writeEnd);
   if (ahead == 0)
     ahead = kSoundBufferBytes;
   if (written * kBytesPerFrame < ahead)
