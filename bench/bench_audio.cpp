@@ -1,8 +1,8 @@
 // The music worker's decoding cost, the Windows build's listening cost under
 // Wine, and how smoothly and cheaply the clock runs on the Linux backend's
 // two outputs.
-#include "audio/heard_latency.h"
-#include "audio/music_player.h"
+#include "audio/dsound/heard_latency.h"
+#include "audio/player/music_player.h"
 #include "private_pulse_server.h"
 #include "test_tracks.h"
 

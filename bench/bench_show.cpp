@@ -5,7 +5,7 @@
 #include "app/scene_script.h"
 #include "assets/mesh_loader.h"
 #include "assets/texture.h"
-#include "audio/data_file_callbacks.h"
+#include "audio/player/data_file_callbacks.h"
 #include "fixed_texts.h"
 #include "frame_capture.h"
 #include "scene/mesh_effects.h"

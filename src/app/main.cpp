@@ -8,7 +8,7 @@
 #include "app/playback_controls.h"
 #include "app/scene_script.h"
 #include "app/show.h"
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 #include "fixed_texts.h"
 #include "platform/gl_window.h"
 

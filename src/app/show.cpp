@@ -7,7 +7,7 @@
 #include "assets/mesh.h"
 #include "assets/resource_cache.h"
 #include "assets/texture.h"
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 #include "scene/scene_object.h"
 
 #include <GL/gl.h>

@@ -6,7 +6,7 @@
 
 // A file of the demo's data set loaded whole into memory, with a read position,
 // so that a decoder can stream it (the music decoder through the callbacks of
-// audio/data_file_callbacks.h). The record and its buffer come from malloc and
+// audio/player/data_file_callbacks.h). The record and its buffer come from malloc and
 // are released by closeDataFile. Where a file is looked for is the program's
 // business (app/data_folder.h).
 struct DataFile {

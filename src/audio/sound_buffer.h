@@ -2,6 +2,7 @@
 
 #include "platform/window_handle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -30,17 +31,36 @@ struct LockedRegions {
   std::uint32_t secondBytes = 0;
 };
 
+// What a backend knows of what is heard, in one form for every output:
+// frame `frame` of the playback (counted from the start of looping play at
+// the last positioning) reaches the ear at `at`, and the sound goes on from
+// there at the nominal rate for at most `reachFrames` more frames without
+// newer news: what the output has been handed after it, or as long as its
+// reports can be trusted; 0 while the output stands still. The backend counts
+// into `frame` every delay it knows of between the buffer and the ear, so the
+// player never corrects it; `at` may lie ahead (an output that times a chunk
+// before it plays). The player turns these reports into the demo's clock.
+struct HeardReport {
+  using Clock = std::chrono::steady_clock;
+  std::int64_t frame = 0;
+  Clock::time_point at{};
+  std::int64_t reachFrames = 0;
+};
+
 // One looping PCM buffer of kSoundBufferBytes bytes: the device plays it round
 // and round from the play cursor, and the owner writes into ranges it locks.
 // The shape (a lock that may wrap into two regions, a buffer the device may
 // lose and give back) is that of a DirectSound secondary buffer; a device that
 // owns its memory and cannot lose it (a sound server's stream, SDL2, the
-// browser) always locks, never reports a loss, and restores trivially. Exactly
+// browser) always locks, never reports a loss, and restores trivially. The
+// buffer's shape, the play cursor and the refill steps are the player's fixed
+// way of streaming; what is heard comes apart from them, through heard().
+// Exactly
 // one backend implements this class in each build: DirectSound on Windows
 // (dsound/), the sound server's stream or SDL2 on Linux (linux/), Web Audio in
 // the browser (web/), and the hand-driven device in the tests. The Linux and
-// browser backends share their ring and its locking (ring_sound_buffer.h) and
-// add only opening, starting and their estimate of the cursor.
+// browser backends share their ring and its locking (ring/) and add only
+// opening, starting and their reports of what is heard.
 class SoundBuffer {
 public:
   SoundBuffer();
@@ -75,12 +95,10 @@ public:
   // True at once on a device that cannot lose its buffer.
   bool restore();
 
-  // How far what is heard trails the play cursor, in bytes of the music's
-  // format: what the output layers after this buffer still hold. 0 when the
-  // play cursor is what is heard. The player asks again after every refill,
-  // from its worker thread, so the figure may change while playing; the call
-  // must be cheap (a backend that measures it does so on its own schedule).
-  std::uint32_t outputLatencyBytes();
+  // What the device knows now of what is heard (see HeardReport). False
+  // while it knows nothing yet: before playback, or until the output has
+  // told when its first sound is heard. Cheap, and safe from any thread.
+  bool heard(HeardReport& report);
 
   // Stops playing and releases the buffer, the device and whatever else
   // create() made. Safe at any time, and more than once.

@@ -1,6 +1,6 @@
 // The callbacks that stream a data file to the music decoder.
 #include "archive/data_file.h"
-#include "audio/data_file_callbacks.h"
+#include "audio/player/data_file_callbacks.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // trails the cursor by a known distance, handed over late by its capture's
 // timer, is measured at that distance; a change of it (the sound server ran
 // dry) is followed; silence and foreign sound leave the figure alone.
-#include "audio/heard_latency.h"
+#include "audio/dsound/heard_latency.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Locating a recording of the output in the PCM that was written, and timing
 // the recording from its packets' stamps.
-#include "audio/heard_sound_match.h"
+#include "audio/dsound/heard_sound_match.h"
 
 #include <gtest/gtest.h>
 

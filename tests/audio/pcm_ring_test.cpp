@@ -1,5 +1,4 @@
-#include "audio/pcm_ring.h"
-#include "audio/ring_playback.h"
+#include "audio/ring/pcm_ring.h"
 
 #include <cstdint>
 #include <vector>
@@ -29,10 +28,10 @@ TEST(PcmRingTest, RejectsBadRangesSecondLocksAndForeignUnlocks) {
 }
 
 // The ring shared by the Linux and browser outputs: silence until playing,
-// a read position that starts on a whole frame and wraps, and a cursor that
-// never runs ahead of what the output has taken.
-TEST(RingPlaybackTest, TakesFromThePositionWrapsAndHoldsTheCursorToWhatWasTaken) {
-  RingPlayback ring;
+// a read position that starts on a whole frame and wraps, and a count of
+// what the output has taken.
+TEST(PcmRingTest, TakesFromThePositionAndWraps) {
+  PcmRing ring;
   const std::uint32_t start = kSoundBufferBytes - 2 * kBytesPerFrame;
   LockedRegions regions;
   ASSERT_TRUE(ring.lock(start, 4 * kBytesPerFrame, regions));
@@ -50,7 +49,7 @@ TEST(RingPlaybackTest, TakesFromThePositionWrapsAndHoldsTheCursorToWhatWasTaken)
   EXPECT_FALSE(ring.isPlaying());
   EXPECT_EQ(ring.take(chunk.data(), 4 * kBytesPerFrame), 0u);
   EXPECT_EQ(chunk, std::vector<std::uint8_t>(4 * kBytesPerFrame, 0));
-  EXPECT_EQ(ring.cursorAfter(1000), start);
+  EXPECT_EQ(ring.readPosition(), start);
 
   EXPECT_TRUE(ring.startPlaying());
   EXPECT_FALSE(ring.startPlaying());
@@ -58,13 +57,12 @@ TEST(RingPlaybackTest, TakesFromThePositionWrapsAndHoldsTheCursorToWhatWasTaken)
   for (std::uint32_t i = 0; i < chunk.size(); ++i)
     EXPECT_EQ(chunk[i], 1 + i) << i;
   EXPECT_EQ(ring.bytesTaken(), 4 * kBytesPerFrame);
-  EXPECT_EQ(ring.cursorAfter(kBytesPerFrame), kSoundBufferBytes - kBytesPerFrame);
-  EXPECT_EQ(ring.cursorAfter(1000), 2 * kBytesPerFrame);
+  EXPECT_EQ(ring.readPosition(), 2 * kBytesPerFrame);
 
   // A new position starts the count again.
   ring.setPlayPosition(0);
   EXPECT_EQ(ring.bytesTaken(), 0u);
-  EXPECT_EQ(ring.cursorAfter(1000), 0u);
+  EXPECT_EQ(ring.readPosition(), 0u);
   EXPECT_TRUE(ring.isPlaying());
 }
 

@@ -1,7 +1,7 @@
 // The music player on a private PulseAudio server with a null sink: the Linux
 // backend plays through the server's own stream, and its clock follows the
 // server's account of what has been heard, stalls included.
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 #include "private_pulse_server.h"
 #include "test_tracks.h"
 

@@ -1,6 +1,6 @@
 // The music player on the SDL backend, end to end: SDL's disk driver writes
 // exactly what the device was given, at the real-time pace.
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 #include "test_tracks.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "audio/pcm_ring.h"
+#include "audio/ring/pcm_ring.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -32,7 +33,8 @@ public:
   // The next `count` locks fail (kFailForever: every lock from now on).
   void failLocks(int count);
   void setRestoreWorks(bool works);
-  // What the output after the buffer holds, as the device reports it.
+  // What the output after the buffer holds: the device reports as heard
+  // what the cursor has passed less this.
   void setOutputLatency(std::uint32_t bytes);
 
   void setCursor(std::uint32_t cursor);
@@ -73,8 +75,9 @@ private:
   bool exists = false;
   bool playing = false;
   std::uint32_t playCursor = 0;
+  std::uint64_t travelled = 0; // bytes the cursor has passed since it was positioned
   Counts counted;
-  PcmRing ring;
+  std::unique_ptr<PcmRing> ring = std::make_unique<PcmRing>();
   bool stepping = false;
   std::thread::id stepper;
   int refillsWaiting = 0;

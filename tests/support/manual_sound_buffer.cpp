@@ -21,8 +21,9 @@ void ManualDevice::reset() {
     exists = false;
     playing = false;
     playCursor = 0;
+    travelled = 0;
     counted = Counts{};
-    ring = PcmRing{};
+    ring = std::make_unique<PcmRing>();
   }
   changed.notify_all();
 }
@@ -49,11 +50,13 @@ void ManualDevice::setOutputLatency(std::uint32_t bytes) {
 
 void ManualDevice::setCursor(std::uint32_t cursor) {
   const std::lock_guard guard(mutex);
+  travelled += bytesAheadInBuffer(playCursor, cursor % kSoundBufferBytes);
   playCursor = cursor % kSoundBufferBytes;
 }
 
 void ManualDevice::advanceCursor(std::uint32_t bytes) {
   const std::lock_guard guard(mutex);
+  travelled += bytes;
   playCursor = (playCursor + bytes) % kSoundBufferBytes;
 }
 
@@ -79,7 +82,7 @@ ManualDevice::Counts ManualDevice::counts() {
 
 std::vector<std::uint8_t> ManualDevice::contents() {
   const std::lock_guard guard(mutex);
-  return ring.contents();
+  return ring->contents();
 }
 
 bool ManualDevice::waitForLockAttempts(int attempts, std::chrono::milliseconds timeout) {
@@ -150,7 +153,8 @@ bool SoundBuffer::create(WindowHandle) {
   device.exists = true;
   device.playing = false;
   device.playCursor = 0;
-  device.ring = PcmRing{};
+  device.travelled = 0;
+  device.ring = std::make_unique<PcmRing>();
   return true;
 }
 
@@ -166,7 +170,7 @@ bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions&
       if (device.locksToFail > 0)
         --device.locksToFail;
     } else {
-      locked = device.ring.lock(offset, bytes, regions);
+      locked = device.ring->lock(offset, bytes, regions);
     }
   }
   device.changed.notify_all();
@@ -182,14 +186,17 @@ void SoundBuffer::unlock(const LockedRegions& regions) {
     return;
   ManualDevice& device = manualDevice();
   const std::lock_guard guard(device.mutex);
-  if (device.ring.unlock(regions))
+  if (device.ring->unlock(regions))
     ++device.counted.unlocks;
 }
 
 void SoundBuffer::setPlayPosition(std::uint32_t offset) {
   if (!state)
     return;
-  manualDevice().setCursor(offset);
+  ManualDevice& device = manualDevice();
+  const std::lock_guard guard(device.mutex);
+  device.playCursor = offset % kSoundBufferBytes;
+  device.travelled = 0;
 }
 
 void SoundBuffer::playLooping() {
@@ -217,10 +224,17 @@ bool SoundBuffer::restore() {
   return device.restoreWorks;
 }
 
-std::uint32_t SoundBuffer::outputLatencyBytes() {
+// What the cursor has passed, heard now and standing until the test moves it.
+bool SoundBuffer::heard(HeardReport& report) {
   ManualDevice& device = manualDevice();
   const std::lock_guard guard(device.mutex);
-  return device.outputLatency;
+  if (!state || !device.playing)
+    return false;
+  report.frame = static_cast<std::int64_t>(device.travelled / kBytesPerFrame) -
+                 device.outputLatency / kBytesPerFrame;
+  report.at = HeardReport::Clock::now();
+  report.reachFrames = 0;
+  return true;
 }
 
 void SoundBuffer::release() {

@@ -6,7 +6,7 @@
 //                                      and never went back
 //   audio_player_test no-device        exit 0 when initSound reports failure
 #include "archive/data_file.h"
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 
 #include <windows.h>
 

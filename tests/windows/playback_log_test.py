@@ -24,7 +24,9 @@ def windows_path(path):
 def run_program(program, args, workdir, log_path=None, sound=headless.PulseAudio):
     """Runs a Windows program to its end, with VIRIZ_AUDIO_LOG naming
     log_path when given; returns (exit code, its output)."""
-    env = {"VIRIZ_AUDIO_LOG": windows_path(log_path)} if log_path else {}
+    # The trace's own audio client is asked for, so that its lines are checked too.
+    env = ({"VIRIZ_AUDIO_LOG": windows_path(log_path), "VIRIZ_AUDIO_LOG_CLIENT": "1"}
+           if log_path else {})
     with demo_context("windows", sound=sound, extra_env=env, program=program, args=args,
                       workdir=workdir) as demo:
         status, out, err = demo.run(180)

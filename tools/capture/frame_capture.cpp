@@ -2,7 +2,7 @@
 
 #include "app/data_folder.h"
 #include "app/scene_script.h"
-#include "audio/data_file_callbacks.h"
+#include "audio/player/data_file_callbacks.h"
 #include "fixed_texts.h"
 
 #include <GL/gl.h>

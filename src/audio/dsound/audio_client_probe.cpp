@@ -5,16 +5,6 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
-namespace {
-
-std::int64_t qpcNow() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-} // namespace
-
 AudioClientProbe::~AudioClientProbe() {
   close();
 }
@@ -78,7 +68,6 @@ AudioClientSample AudioClientProbe::sample() {
   UINT64 frequency = 0;
   UINT32 padding = 0;
   REFERENCE_TIME latency = 0;
-  result.qpc = qpcNow();
   result.valid = SUCCEEDED(clock->GetPosition(&position, &positionQpc)) &&
                  SUCCEEDED(clock->GetFrequency(&frequency)) &&
                  SUCCEEDED(client->GetCurrentPadding(&padding)) &&

@@ -14,7 +14,6 @@ struct IAudioRenderClient;
 // into) says about the default output at one moment.
 struct AudioClientSample {
   bool valid = false;
-  std::int64_t qpc = 0;            // QueryPerformanceCounter when the sample was taken
   std::uint64_t position = 0;      // IAudioClock position, in units of `frequency`
   std::int64_t positionQpc = 0;    // the moment that position refers to, in QPC units
   std::uint64_t frequency = 0;     // IAudioClock units per second

@@ -35,8 +35,12 @@ void ComLibrary::unload() {
   initialised = false;
   if (ole32)
     FreeLibrary(ole32);
+  // Nothing of the unloaded library stays callable.
   ole32 = nullptr;
+  uninitialise = nullptr;
   coCreateInstance = nullptr;
+  taskMemFree = nullptr;
+  propVariantClear = nullptr;
 }
 
 HRESULT ComLibrary::createInstance(REFCLSID type, REFIID interfaceId, void** object) const {

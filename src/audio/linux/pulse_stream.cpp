@@ -1,6 +1,5 @@
 #include "audio/linux/pulse_stream.h"
 
-#include "audio/playback_follower.h"
 #include "audio/worker_priority.h"
 
 #include <pulse/pulseaudio.h>
@@ -17,13 +16,15 @@ namespace {
 constexpr std::uint32_t kTargetQueueBytes = kBytesPerSecond / 10;
 constexpr std::uint32_t kRequestBytes = kBytesPerSecond / 50;
 
+using Clock = HeardReport::Clock;
+
 // A timing report is asked for at most this often, from the write requests,
 // so that a stall shows in the reports soon after it begins.
 constexpr auto kReportPeriod = std::chrono::milliseconds(50);
-// Between reports the position moves on at the nominal rate, but no further
-// than this past the newest one: reports that stop coming mean the server or
-// this process is held up, and the position waits for the next one.
-constexpr auto kReportHorizon = std::chrono::milliseconds(200);
+// The sound goes on from a report for at most this long: reports that stop
+// coming mean the server or this process is held up, and the clock waits for
+// the next one.
+constexpr std::int64_t kReportReachFrames = kSampleRate / 5;
 
 } // namespace
 
@@ -31,38 +32,22 @@ struct PulseStream::State {
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;
   pa_stream* stream = nullptr;
-  RingPlayback* ring = nullptr;
+  PcmRing* ring = nullptr;
 
   // Under the loop's lock: bytes written to the stream in all, and how many
   // of them had been written when playback was last positioned. The server's
   // stream time counts every byte ever written.
   std::uint64_t written = 0;
   std::uint64_t writtenAtPositioning = 0;
-  PlaybackFollower follower;
-  std::uint64_t heard = 0; // the last position reported
 
   // The server's newest report, taken when it arrived: how many bytes of the
   // stream the sink had played out by then, and whether it was playing.
   bool reported = false;
   std::int64_t playedAtReport = 0;
   bool playingAtReport = false;
-  PlaybackFollower::Clock::time_point reportArrived{};
-  PlaybackFollower::Clock::time_point reportAskedFor{};
+  Clock::time_point reportArrived{};
+  Clock::time_point reportAskedFor{};
   bool loopThreadRaised = false;
-
-  // What the sink has played out now: the newest report moved on at the
-  // nominal rate while the stream plays, never past what was written.
-  std::int64_t playedNow(PlaybackFollower::Clock::time_point now) const {
-    std::int64_t played = playedAtReport;
-    if (playingAtReport) {
-      const double elapsed =
-          std::chrono::duration<double>(
-              std::min<PlaybackFollower::Clock::duration>(now - reportArrived, kReportHorizon))
-              .count();
-      played += static_cast<std::int64_t>(elapsed * kSampleRate) * kBytesPerFrame;
-    }
-    return std::min(played, static_cast<std::int64_t>(written));
-  }
 
   // Writes `bytes` bytes of the ring (silence when it is not playing).
   void write(std::size_t bytes) {
@@ -113,7 +98,7 @@ void timingReported(pa_stream* stream, void* userdata) {
   state.reported = true;
   state.playedAtReport = timing->read_index - sinkHolds;
   state.playingAtReport = timing->playing != 0;
-  state.reportArrived = PlaybackFollower::Clock::now();
+  state.reportArrived = Clock::now();
 }
 
 // The server asks for more: nothing is written before playback starts, so
@@ -129,7 +114,7 @@ void serverWantsData(pa_stream* stream, std::size_t bytes, void* userdata) {
     raiseWorkerPriority();
   }
   state.write(bytes);
-  const auto now = PlaybackFollower::Clock::now();
+  const auto now = Clock::now();
   if (now - state.reportAskedFor >= kReportPeriod) {
     state.reportAskedFor = now;
     if (pa_operation* asking = pa_stream_update_timing_info(stream, nullptr, nullptr))
@@ -174,10 +159,8 @@ bool connectStream(PulseStream::State& state) {
   buffering.prebuf = static_cast<std::uint32_t>(-1);
   buffering.minreq = kRequestBytes;
   buffering.fragsize = static_cast<std::uint32_t>(-1);
-  // Interpolated timing: the stream time moves between the server's reports.
-  const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
-                                     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+  const auto flags = static_cast<pa_stream_flags_t>(
+      PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
   if (pa_stream_connect_playback(state.stream, nullptr, &buffering, flags, nullptr, nullptr) != 0)
     return false;
   return waitForStream(state);
@@ -189,7 +172,7 @@ PulseStream::~PulseStream() {
   close();
 }
 
-bool PulseStream::open(RingPlayback& ring) {
+bool PulseStream::open(PcmRing& ring) {
   close();
   state = new State;
   state->ring = &ring;
@@ -227,25 +210,27 @@ void PulseStream::positioned() {
     return;
   pa_threaded_mainloop_lock(state->loop);
   state->writtenAtPositioning = state->written;
-  state->follower.reset();
-  state->heard = 0;
   pa_threaded_mainloop_unlock(state->loop);
 }
 
-bool PulseStream::heardBytes(std::uint64_t& bytes) {
+// The newest report as it stands: the sound goes on from it while the sink
+// played, no further than was written.
+bool PulseStream::heard(HeardReport& report) {
   if (!state || !state->stream)
     return false;
   pa_threaded_mainloop_lock(state->loop);
-  if (state->reported) {
-    const auto now = PlaybackFollower::Clock::now();
-    const std::int64_t sincePositioning =
-        state->playedNow(now) - static_cast<std::int64_t>(state->writtenAtPositioning);
-    state->heard = state->follower.follow(
-        static_cast<std::uint64_t>(std::max<std::int64_t>(0, sincePositioning)), now);
+  const bool reported = state->reported;
+  if (reported) {
+    const auto writtenAt = static_cast<std::int64_t>(state->writtenAtPositioning);
+    report.frame = (state->playedAtReport - writtenAt) / kBytesPerFrame;
+    report.at = state->reportArrived;
+    const std::int64_t unplayed =
+        (static_cast<std::int64_t>(state->written) - state->playedAtReport) / kBytesPerFrame;
+    report.reachFrames =
+        state->playingAtReport ? std::clamp<std::int64_t>(unplayed, 0, kReportReachFrames) : 0;
   }
-  bytes = state->heard;
   pa_threaded_mainloop_unlock(state->loop);
-  return true;
+  return reported;
 }
 
 // The stream goes before its context, and the loop's thread is stopped before

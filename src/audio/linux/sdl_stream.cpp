@@ -2,13 +2,12 @@
 
 #include <SDL.h>
 
-#include <algorithm>
 #include <chrono>
 #include <mutex>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = HeardReport::Clock;
 
 // The device buffer: 1024 frames, about 23 ms.
 constexpr Uint16 kDeviceBufferFrames = 1024;
@@ -17,33 +16,16 @@ constexpr Uint16 kDeviceBufferFrames = 1024;
 
 struct SdlStream::State {
   SDL_AudioDeviceID device = 0;
-  RingPlayback* ring = nullptr;
+  PcmRing* ring = nullptr;
 
-  // Guards the progress below, which the callback updates: how much of the
-  // newest chunk the ring gave, when that callback ran, and the last position
-  // reported, so that readings never go backwards.
+  // Guards what the newest callback took: where its chunk begins since the
+  // last positioning, how long it is and when it ran. The callback hands the
+  // chunk to the device as it runs, and the device plays it from then on.
   std::mutex mutex;
+  bool fed = false;
+  std::uint64_t newestChunkStart = 0;
   std::uint32_t newestChunk = 0;
   Clock::time_point newestCallback{};
-  std::uint64_t bytesReported = 0;
-
-  // Between two callbacks the position moves at the nominal rate from the
-  // start of the newest chunk, held within that chunk: never ahead of what the
-  // device has taken, never more than one device buffer behind it, never back.
-  std::uint64_t bytesPlayedNow() {
-    const std::uint64_t taken = ring->bytesTaken();
-    const std::uint64_t chunkStart = taken - std::min<std::uint64_t>(newestChunk, taken);
-    // Capped at a second so that the product cannot overflow; the result is
-    // held within one chunk anyway.
-    const std::int64_t elapsedNs = std::clamp<std::int64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - newestCallback).count(),
-        0, 1'000'000'000);
-    const std::uint64_t advance =
-        static_cast<std::uint64_t>(elapsedNs) * kSampleRate / 1'000'000'000 * kBytesPerFrame;
-    const std::uint64_t lowest = std::max(bytesReported, chunkStart);
-    bytesReported = std::clamp(chunkStart + advance, lowest, std::max(lowest, taken));
-    return bytesReported;
-  }
 };
 
 namespace {
@@ -53,9 +35,12 @@ void feedDevice(void* userdata, Uint8* stream, int length) {
   // Under the progress mutex, so that no reading sees the ring's count with
   // the chunk before this one.
   const std::lock_guard guard(state.mutex);
+  const std::uint64_t before = state.ring->bytesTaken();
   const std::uint32_t taken = state.ring->take(stream, static_cast<std::uint32_t>(length));
   if (taken == 0)
     return;
+  state.fed = true;
+  state.newestChunkStart = before;
   state.newestChunk = taken;
   state.newestCallback = Clock::now();
 }
@@ -66,7 +51,7 @@ SdlStream::~SdlStream() {
   close();
 }
 
-bool SdlStream::open(RingPlayback& ring) {
+bool SdlStream::open(PcmRing& ring) {
   close();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
     return false;
@@ -93,15 +78,19 @@ void SdlStream::positioned() {
   if (!state)
     return;
   const std::lock_guard guard(state->mutex);
-  state->newestChunk = 0;
-  state->bytesReported = 0;
+  state->fed = false;
 }
 
-std::uint64_t SdlStream::playedBytes() {
+bool SdlStream::heard(HeardReport& report) {
   if (!state)
-    return 0;
+    return false;
   const std::lock_guard guard(state->mutex);
-  return state->bytesPlayedNow();
+  if (!state->fed)
+    return false;
+  report.frame = static_cast<std::int64_t>(state->newestChunkStart / kBytesPerFrame);
+  report.at = state->newestCallback;
+  report.reachFrames = state->newestChunk / kBytesPerFrame;
+  return true;
 }
 
 void SdlStream::close() {

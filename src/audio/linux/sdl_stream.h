@@ -1,14 +1,13 @@
 #pragma once
 
-#include "audio/ring_playback.h"
+#include "audio/ring/pcm_ring.h"
 
 #include <cstdint>
 
 // Playback through SDL2's audio callback, for systems without a PulseAudio-
 // protocol server: SDL picks the driver (ALSA, JACK, its own PipeWire one,
-// or a driver named by SDL_AUDIODRIVER). The position is the callback's read
-// position, advanced between callbacks from the elapsed time so that it moves
-// smoothly instead of in steps of one device buffer.
+// or a driver named by SDL_AUDIODRIVER). What is heard is the callback's read
+// position: each callback's chunk starts playing as the callback runs.
 class SdlStream {
 public:
   SdlStream() = default;
@@ -18,12 +17,13 @@ public:
 
   // Opens the default device, paused, reading `ring` once it plays. False
   // when SDL has no usable device.
-  bool open(RingPlayback& ring);
+  bool open(PcmRing& ring);
   void start();
-  // Playback was positioned anew: progress counts from here.
+  // Playback was positioned anew: what is heard counts from here.
   void positioned();
-  // Bytes played since the last positioning, smooth and never going back.
-  std::uint64_t playedBytes();
+  // The newest callback's chunk as what is heard since the last positioning;
+  // false before the first.
+  bool heard(HeardReport& report);
   void close();
 
   struct State;

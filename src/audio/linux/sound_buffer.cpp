@@ -4,45 +4,38 @@
 // SDL_AUDIODRIVER hands the choice of driver to SDL.
 #include "audio/linux/pulse_stream.h"
 #include "audio/linux/sdl_stream.h"
-#include "audio/ring_sound_buffer.h"
+#include "audio/ring/ring_sound_buffer.h"
 
 #include <cstdlib>
 
 struct SoundBuffer::State {
-  RingPlayback ring;
+  PcmRing ring;
   PulseStream pulse;
   SdlStream sdl;
   bool onPulse = false;
   bool open = false;
 };
 
-RingPlayback* RingOutput::openRing(SoundBuffer::State* state) {
+PcmRing* openRing(SoundBuffer::State* state) {
   return state && state->open ? &state->ring : nullptr;
 }
 
-void RingOutput::start(SoundBuffer::State& state) {
+void startOutput(SoundBuffer::State& state) {
   if (state.onPulse)
     state.pulse.start();
   else
     state.sdl.start();
 }
 
-void RingOutput::positioned(SoundBuffer::State& state) {
+void outputPositioned(SoundBuffer::State& state) {
   if (state.onPulse)
     state.pulse.positioned();
   else
     state.sdl.positioned();
 }
 
-// On the server's stream the cursor is what is heard; until the server has
-// reported the stream's timing once, nothing has been heard.
-std::uint64_t RingOutput::playedBytes(SoundBuffer::State& state) {
-  std::uint64_t played = 0;
-  if (state.onPulse)
-    state.pulse.heardBytes(played);
-  else
-    played = state.sdl.playedBytes();
-  return played;
+bool outputHeard(SoundBuffer::State& state, HeardReport& report) {
+  return state.onPulse ? state.pulse.heard(report) : state.sdl.heard(report);
 }
 
 SoundBuffer::SoundBuffer() = default;
@@ -69,12 +62,4 @@ void SoundBuffer::release() {
   state->pulse.close();
   state->sdl.close();
   state.reset();
-}
-
-// The server's stream time already leaves out what the sink still holds. On
-// SDL the cursor runs from the start of the newest chunk at the moment its
-// callback ran, a device buffer behind what the device has taken, which is
-// about what the sound server holds after the callback.
-std::uint32_t SoundBuffer::outputLatencyBytes() {
-  return 0;
 }

@@ -1,6 +1,6 @@
 // SoundBuffer in the browser: a ring of one second that a Web Audio script
 // processor plays round and round. The processor's callback runs on the
-// page's main thread between frames and takes the music from a RingPlayback,
+// page's main thread between frames and takes the music from a PcmRing,
 // which the music worker writes from its own thread, as on Linux.
 //
 // What is heard comes from the callback, which reads the audio context each
@@ -8,26 +8,18 @@
 // the moment it will be heard: from the context's output timestamp where the
 // browser has one (it pairs the context time of the sample the output plays
 // now with performance.now()), else from the context's own clock plus the
-// latency the context reports. That latency (baseLatency + outputLatency) is
-// read at every callback too and kept for outputLatencyBytes(), which the
-// music worker asks for at every refill without calling into the page.
-//
-// The play cursor is where the music leaves the audio context: what is heard
-// plus that latency. The player subtracts outputLatencyBytes() from it again,
-// so the latency is counted once and the clock follows what is heard, however
-// the latency changes. The cursor moves from the newest chunk's heard time at
-// the nominal rate, never back and never past what the callbacks have handed
-// over: while the output stalls (no callbacks: the context suspended, the page
-// frozen) it stops at the end of the last chunk, and after a resume it stays
-// there until the next chunk is heard. A correction forwards is caught up
-// gradually, so that the clock never jumps.
-#include "audio/ring_sound_buffer.h"
+// latency the context reports. Each chunk is one report: its first frame is
+// heard then, and the sound goes on to its end. While the output stalls (no
+// callbacks: the context suspended, the page frozen) the clock stands at the
+// end of the last chunk; a chunk heard later than the one before ends leaves
+// a gap, which the clock stands through.
+#include "audio/ring/ring_sound_buffer.h"
 
 #include <emscripten.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -36,22 +28,6 @@ namespace {
 // Frames per callback: about 93 ms, so that a slow frame does not starve the
 // output.
 constexpr int kChunkFrames = 4096;
-// Each chunk's start is predicted from the one before; a measured start
-// pulls the prediction by this share, so that the cursor moves smoothly. A
-// start further off than kResyncMs is taken as it is (the output stalled, or
-// a callback ran late).
-constexpr double kStartCorrection = 0.1;
-constexpr double kResyncMs = 50.0;
-// A cursor behind its estimate (after a correction forwards) catches up at
-// most this much faster than the nominal rate, so that the clock never jumps:
-// 10 ms of difference take 20 ms. The large corrections come from chunks that
-// the browser dropped while the page's thread was held up (callbacks that
-// pile up a few ms apart overwrite each other's output): a whole chunk is
-// caught up in about 190 ms.
-constexpr double kCatchUp = 0.5;
-
-constexpr double kBytesPerMs = kBytesPerSecond / 1000.0;
-constexpr double kChunkMs = kChunkFrames * kBytesPerFrame / kBytesPerMs;
 
 // A latency in whole frames' bytes; nonsense (negative, not a number, more
 // than the ring) counts as none or as the ring.
@@ -72,61 +48,24 @@ struct SoundBuffer::State {
   int context = 0; // the page's handle of the audio context, 0 when none
 
   // What the context and the system hold after the context's graph, as the
-  // newest callback read it: written on the main thread, read by the worker.
+  // newest callback read it; for the page's tests.
   std::atomic<std::uint32_t> latencyBytes{0};
 
-  RingPlayback ring;
+  PcmRing ring;
 
-  // Guards the progress below, which the audio callback updates; taken
-  // before the ring's own lock. Progress since the last positioning, in bytes
-  // of ring.bytesTaken(): where the newest chunk begins, the context time it
-  // was scheduled for, when (sharedNowMs() time) it is heard, and when it
-  // would have been heard right after the chunk before.
+  // Guards the newest chunk, which the audio callback updates: where it
+  // begins since the last positioning (in bytes of ring.bytesTaken()), the
+  // context time it was scheduled for, and when it is heard.
   std::mutex mutex;
+  bool started = false;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
-  double newestChunkHeardAt = 0.0;
-  double newestChunkDueAt = 0.0;
-  bool started = false;
-  // The last cursor reported (in bytes, with the fraction of a frame kept)
-  // and when: readings never go backwards, nor further ahead than kCatchUp
-  // allows.
-  double positionReported = 0.0;
-  double reportedAt = 0.0;
+  HeardReport::Clock::time_point newestChunkHeardAt{};
 
   // A chunk's samples as the ring holds them, and converted for Web Audio:
   // left, then right.
   std::vector<std::int16_t> pcm = std::vector<std::int16_t>(2 * kChunkFrames);
   std::vector<float> channels = std::vector<float>(2 * kChunkFrames);
-
-  void resetProgress() {
-    newestChunkStart = 0;
-    started = false;
-    positionReported = 0.0;
-  }
-
-  // Where the cursor stands now, in whole frames' bytes since the last reset:
-  // what is heard, from the newest chunk's heard time at the nominal rate,
-  // plus the latency. A newest chunk heard later than due leaves a gap after
-  // the chunk before, which plays on to its end meanwhile. Never back, never
-  // ahead of what has been handed over, and catching up on an estimate
-  // further ahead gradually.
-  std::uint64_t bytesPlayedNow() {
-    const double now = sharedNowMs();
-    if (started) {
-      const auto start = static_cast<double>(newestChunkStart);
-      const double heard =
-          std::max(start + (now - newestChunkHeardAt) * kBytesPerMs,
-                   std::min(start, start + (now - newestChunkDueAt) * kBytesPerMs));
-      const double estimate = heard + latencyBytes;
-      const double caughtUp =
-          positionReported + std::max(0.0, now - reportedAt) * kBytesPerMs * (1.0 + kCatchUp);
-      const double most = std::min(caughtUp, static_cast<double>(ring.bytesTaken()));
-      positionReported = std::clamp(estimate, positionReported, std::max(positionReported, most));
-    }
-    reportedAt = now;
-    return static_cast<std::uint64_t>(positionReported) / kBytesPerFrame * kBytesPerFrame;
-  }
 
   // One chunk of the ring for the output, into `channels`: scheduled for
   // context time `playbackTime` and heard at `heardAtMs` (sharedNowMs() time).
@@ -138,26 +77,16 @@ struct SoundBuffer::State {
     // one after the other once the thread is free, all with the same
     // playback time; they fill the same two output buffers over and over, so
     // only the last two are played. Those get the newest chunk again instead
-    // of new music: the music goes on where it stopped, and the cursor stands
+    // of new music: the music goes on where it stopped, and the clock stands
     // still for the gap instead of jumping over chunks nobody heard.
     if (started && playbackTime <= newestChunkPlaybackTime)
       return true;
     const std::uint64_t taken = ring.bytesTaken();
     ring.take(reinterpret_cast<std::uint8_t*>(pcm.data()),
               static_cast<std::uint32_t>(frames) * kBytesPerFrame);
-    const double due =
-        started ? newestChunkHeardAt + static_cast<double>(taken - newestChunkStart) / kBytesPerMs
-                : heardAtMs;
-    newestChunkHeardAt = std::abs(heardAtMs - due) < kResyncMs
-                             ? due + kStartCorrection * (heardAtMs - due)
-                             : heardAtMs;
-    // A browser gives a callback that runs late a playback time as late as it
-    // ran, though its chunk still follows the one before without a gap: it
-    // reached the output in time. Later than that (by a chunk or more) the
-    // callbacks would have piled up, so a chunk that much later than due
-    // follows a gap in the output (a stall), and the chunk before stopped
-    // where the output did.
-    newestChunkDueAt = heardAtMs - due < kChunkMs ? due : heardAtMs;
+    const auto untilHeard = std::chrono::duration<double, std::milli>(heardAtMs - sharedNowMs());
+    newestChunkHeardAt = HeardReport::Clock::now() +
+                         std::chrono::duration_cast<HeardReport::Clock::duration>(untilHeard);
     started = true;
     newestChunkStart = taken;
     newestChunkPlaybackTime = playbackTime;
@@ -184,7 +113,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* sta
   return state->channels.data();
 }
 
-// For the page's tests: the latency that outputLatencyBytes() gives now, and
+// For the page's tests: the latency that the context reports now, and
 // where the newest chunk handed over begins in the music; in seconds.
 extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
   return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
@@ -202,7 +131,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioNewestChunkSeconds(SoundBuffer::S
 // (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
 // the newest chunks of music as they were handed over (vizAudioChunks: pairs
 // of the context time each is scheduled for and where it begins in the music,
-// oldest first), and the latency the player subtracts with the context time of
+// oldest first), and the latency the context reports with the context time of
 // the callback that read it (vizAudioLatency(): {seconds, readAt}).
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
@@ -259,8 +188,7 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   return (Module.vizAudio = Module.vizAudio || []).push(audio);
 });
 
-// What a new context reports before it plays: a first figure for
-// outputLatencyBytes() until the callbacks read the real one.
+// What a new context reports before it plays, until the callbacks read it.
 EM_JS(double, audioContextLatencySeconds, (int handle), {
   const context = Module.vizAudio[handle - 1].context;
   return (context.baseLatency || 0) + (context.outputLatency || 0);
@@ -279,12 +207,12 @@ EM_JS(void, closeAudioContext, (int handle), {
 
 } // namespace
 
-RingPlayback* RingOutput::openRing(SoundBuffer::State* state) {
+PcmRing* openRing(SoundBuffer::State* state) {
   return state && state->context != 0 ? &state->ring : nullptr;
 }
 
 // The worker starts playback; the context lives on the main thread.
-void RingOutput::start(SoundBuffer::State& state) {
+void startOutput(SoundBuffer::State& state) {
   MAIN_THREAD_ASYNC_EM_ASM(
       {
         // A context closed since (a seek, a pause) stays closed.
@@ -297,14 +225,19 @@ void RingOutput::start(SoundBuffer::State& state) {
       state.context);
 }
 
-void RingOutput::positioned(SoundBuffer::State& state) {
+void outputPositioned(SoundBuffer::State& state) {
   const std::lock_guard guard(state.mutex);
-  state.resetProgress();
+  state.started = false;
 }
 
-std::uint64_t RingOutput::playedBytes(SoundBuffer::State& state) {
+bool outputHeard(SoundBuffer::State& state, HeardReport& report) {
   const std::lock_guard guard(state.mutex);
-  return state.bytesPlayedNow();
+  if (!state.started)
+    return false;
+  report.frame = static_cast<std::int64_t>(state.newestChunkStart / kBytesPerFrame);
+  report.at = state.newestChunkHeardAt;
+  report.reachFrames = kChunkFrames;
+  return true;
 }
 
 SoundBuffer::SoundBuffer() = default;
@@ -329,13 +262,4 @@ void SoundBuffer::release() {
   if (state->context != 0)
     closeAudioContext(state->context);
   state.reset();
-}
-
-// What the newest callback read from the context (before the first one, what
-// the context reported when it was made). Called by the music worker, so it
-// reads no JavaScript.
-std::uint32_t SoundBuffer::outputLatencyBytes() {
-  if (!state || state->context == 0)
-    return 0;
-  return state->latencyBytes;
 }

@@ -1,7 +1,8 @@
-#include "audio/music_player.h"
+#include "audio/player/music_player.h"
 
 #include "archive/data_file.h"
-#include "audio/data_file_callbacks.h"
+#include "audio/player/data_file_callbacks.h"
+#include "audio/player/heard_clock.h"
 #include "audio/worker_priority.h"
 #include "fixed_texts.h"
 
@@ -26,8 +27,6 @@ namespace {
 // stopped.
 constexpr int kMinDecodeBytes = 4096;
 
-constexpr std::uint64_t kBufferFrames = kSoundBufferBytes / kBytesPerFrame;
-
 // A refill that finds the buffer lost restores it and plays it again between
 // lock attempts; after this many attempts it waits for the next period, so
 // that a buffer which never comes back cannot hold up a stop.
@@ -44,28 +43,19 @@ struct PlayerState {
   std::atomic<bool> looping{false}; // the decoder goes back to the start at the track's end
   bool paused = false;              // the device is closed and the clock holds
 
-  // Guards bytesWritten and writePos: the worker updates both after each fill,
-  // and currentTime reads them together with the play cursor. Only the worker
-  // writes them, so it reads them without the lock.
-  std::mutex streamLock;
-  std::uint64_t bytesWritten = 0; // bytes handed to the buffer since playback began, silence too
-  std::uint32_t writePos = 0;     // where the next refill begins: bytesWritten % buffer size
+  // Where the next refill begins, and the bytes handed to the buffer since
+  // playback began (silence too). Only the worker writes them, in its fills;
+  // a new playback resets them with playbackLock held.
+  std::uint64_t bytesWritten = 0;
+  std::uint32_t writePos = 0; // bytesWritten % buffer size
 
-  // What is heard trails the play cursor by the output's latency, and by
-  // the listener's own calibration (signed); both in frames. The worker
-  // re-reads the latency at every refill; the clock moves towards a new
-  // figure gradually (see appliedLatency).
-  std::atomic<std::int64_t> outputLatencyFrames{0};
+  // The clock: the device's reports of what is heard, followed smoothly, less
+  // the listener's own calibration (signed, in frames). Only the main thread
+  // reads the clock, so these are its own.
+  HeardClock heardClock;
   std::int64_t calibrationFrames = 0;
-
-  // The latency the clock uses, in frames, and when it last moved: only the
-  // main thread reads the clock, so these are its own.
-  bool latencyApplied = false;
-  double appliedLatencyFrames = 0.0;
-  std::chrono::steady_clock::time_point latencyAppliedAt{};
   // The last reading of this playback, in frames since the track's start,
-  // counted on through loops: the clock never goes back, even while a larger
-  // latency is being taken in. A seek sets it; a pause holds it.
+  // counted on through loops. A seek sets it; a pause holds it.
   std::int64_t lastReadingFrames = 0;
 
   std::atomic<bool> stopRequested{false}; // set by stop(), polled by the worker
@@ -124,39 +114,10 @@ float trackSeconds(std::int64_t frames) {
   return static_cast<float>(static_cast<double>(frames) / kSampleRate);
 }
 
-// Publishes a new count of bytes written, and where the next fill begins.
+// A new count of bytes written, and where the next fill begins.
 void recordFill(std::uint64_t bytesWritten) {
-  const std::lock_guard guard(player.streamLock);
   player.bytesWritten = bytesWritten;
   player.writePos = static_cast<std::uint32_t>(bytesWritten % kSoundBufferBytes);
-}
-
-// The output's latency changes while it plays (a sound server settles, a
-// stream underruns and resumes further behind), so it is read again after
-// every fill rather than once.
-void readOutputLatency() {
-  player.outputLatencyFrames = player.streamBuffer.outputLatencyBytes() / kBytesPerFrame;
-}
-
-// The latency to subtract now. A new figure is taken at once by the first
-// reading of a playback, and after that at most a tenth of the time that
-// passes, so that the clock never jumps with it: a change of 10 ms is
-// absorbed in 100 ms. A steady figure is used exactly.
-std::int64_t appliedLatencyFrames() {
-  constexpr double kLatencyFollowRate = 0.1;
-  const auto now = std::chrono::steady_clock::now();
-  const auto target = static_cast<double>(player.outputLatencyFrames.load());
-  if (!player.latencyApplied) {
-    player.latencyApplied = true;
-    player.appliedLatencyFrames = target;
-  } else {
-    const double elapsed = std::chrono::duration<double>(now - player.latencyAppliedAt).count();
-    const double mostChange = std::max(0.0, elapsed) * kSampleRate * kLatencyFollowRate;
-    player.appliedLatencyFrames +=
-        std::clamp(target - player.appliedLatencyFrames, -mostChange, mostChange);
-  }
-  player.latencyAppliedAt = now;
-  return static_cast<std::int64_t>(std::llround(player.appliedLatencyFrames));
 }
 
 // Fills the whole buffer from the current position of the track and starts
@@ -172,7 +133,6 @@ bool fillAndPlay() {
     written += decodeInto(regions.second, static_cast<int>(regions.secondBytes));
   recordFill(written);
   player.streamBuffer.unlock(regions);
-  readOutputLatency();
   player.streamBuffer.setPlayPosition(0);
   player.streamBuffer.playLooping();
   player.playing = true;
@@ -223,7 +183,6 @@ void refill(std::vector<std::uint8_t>& scratch) {
   copyIntoRegions(scratch.data(), decoded, regions);
   player.streamBuffer.unlock(regions);
   recordFill(player.bytesWritten + decoded);
-  readOutputLatency();
 }
 
 // Sleeps one refill period, or less when a stop is requested meanwhile; true
@@ -278,18 +237,15 @@ void stopStreaming() {
   player.playing = false;
 }
 
-// A new playback from track frame `frame`: the byte counts and the latency
-// start again, and the clock reads exactly `frame` until the device has
-// played its first sound.
+// A new playback from track frame `frame`: the byte counts and the clock
+// start again, and the clock reads exactly `frame` until the device reports
+// its first sound heard.
 void resetClock(std::int64_t frame) {
-  {
-    const std::lock_guard guard(player.streamLock);
-    player.bytesWritten = 0;
-    player.writePos = 0;
-  }
+  player.bytesWritten = 0;
+  player.writePos = 0;
   player.startFrame = frame;
   player.lastReadingFrames = frame;
-  player.latencyApplied = false;
+  player.heardClock.reset();
 }
 
 // Drops the playback and begins a new one at track frame `frame`, paused or
@@ -306,10 +262,8 @@ bool beginPlayback(std::int64_t frame, bool paused) {
     player.playing = false;
     ov_pcm_seek(&player.decoder, frame);
     resetClock(frame);
-    if (!player.paused) {
+    if (!player.paused)
       opened = player.streamBuffer.create(player.window);
-      readOutputLatency();
-    }
     ++player.playbackGeneration;
   }
   wakeWorker();
@@ -332,10 +286,7 @@ bool initSound(WindowHandle window) {
   player.paused = false;
   player.window = window;
   resetClock(0);
-  if (!player.streamBuffer.create(window))
-    return false;
-  readOutputLatency();
-  return true;
+  return player.streamBuffer.create(window);
 }
 
 bool openMusic(DataFile* file, float startSeconds) {
@@ -381,20 +332,15 @@ void startStreaming() {
 float currentTime() {
   if (!player.playing || player.paused)
     return trackSeconds(player.lastReadingFrames);
-  std::uint64_t total = 0;
-  {
-    const std::lock_guard guard(player.streamLock);
-    std::uint32_t cursor = player.writePos; // unreadable cursor: no progress since the fill
-    player.streamBuffer.playCursor(cursor);
-    total = player.bytesWritten + playedSinceFill(cursor, player.writePos);
-  }
-  // The buffer is kept one second ahead of the cursor: the first second of
-  // everything written has not been heard yet, nor what the output after the
-  // buffer still holds.
-  const auto framesWritten = static_cast<std::int64_t>(total / kBytesPerFrame);
+  HeardReport report;
+  const bool reported = player.streamBuffer.heard(report);
+  // Read after the report, so that a report of now is not taken for one
+  // still to come.
+  const auto now = HeardClock::Clock::now();
+  if (reported)
+    player.heardClock.take(report, now);
   const std::int64_t framesHeard =
-      std::max<std::int64_t>(0, framesWritten - static_cast<std::int64_t>(kBufferFrames) -
-                                    appliedLatencyFrames() - player.calibrationFrames);
+      std::max<std::int64_t>(0, player.heardClock.framesAt(now) - player.calibrationFrames);
   player.lastReadingFrames = std::max(player.lastReadingFrames, player.startFrame + framesHeard);
   return trackSeconds(player.lastReadingFrames);
 }

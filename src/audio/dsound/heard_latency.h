@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/heard_sound_match.h"
+#include "audio/dsound/heard_sound_match.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "audio/heard_sound_match.h"
+#include "audio/dsound/heard_sound_match.h"
 
 #include "audio/sound_buffer.h"
 

@@ -1,4 +1,4 @@
-#include "audio/pcm_ring.h"
+#include "audio/ring/pcm_ring.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,6 +6,7 @@
 PcmRing::PcmRing() : ring(kSoundBufferBytes, 0), staging(kSoundBufferBytes, 0) {}
 
 bool PcmRing::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
+  const std::lock_guard guard(mutex);
   if (locked || offset >= kSoundBufferBytes || bytes == 0 || bytes > kSoundBufferBytes)
     return false;
   const std::uint32_t firstBytes = std::min(bytes, kSoundBufferBytes - offset);
@@ -23,6 +24,7 @@ bool PcmRing::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& reg
 }
 
 bool PcmRing::unlock(const LockedRegions& regions) {
+  const std::lock_guard guard(mutex);
   if (!locked || regions.first != lockedRegions.first ||
       regions.firstBytes != lockedRegions.firstBytes || regions.second != lockedRegions.second ||
       regions.secondBytes != lockedRegions.secondBytes)
@@ -33,12 +35,55 @@ bool PcmRing::unlock(const LockedRegions& regions) {
   return true;
 }
 
-void PcmRing::read(std::uint8_t* destination, std::uint32_t bytes, std::uint32_t& position) const {
+void PcmRing::setPlayPosition(std::uint32_t offset) {
+  if (offset >= kSoundBufferBytes)
+    return;
+  const std::lock_guard guard(mutex);
+  nextRead = offset - offset % kBytesPerFrame;
+  taken = 0;
+}
+
+bool PcmRing::startPlaying() {
+  const std::lock_guard guard(mutex);
+  const bool wasPlaying = playing;
+  playing = true;
+  return !wasPlaying;
+}
+
+bool PcmRing::isPlaying() {
+  const std::lock_guard guard(mutex);
+  return playing;
+}
+
+std::uint32_t PcmRing::take(std::uint8_t* destination, std::uint32_t bytes) {
+  const std::lock_guard guard(mutex);
+  if (!playing) {
+    std::memset(destination, 0, bytes);
+    return 0;
+  }
+  const std::uint32_t requested = bytes;
+  taken += bytes;
   while (bytes > 0) {
-    const std::uint32_t run = std::min(bytes, kSoundBufferBytes - position);
-    std::memcpy(destination, ring.data() + position, run);
+    const std::uint32_t run = std::min(bytes, kSoundBufferBytes - nextRead);
+    std::memcpy(destination, ring.data() + nextRead, run);
     destination += run;
     bytes -= run;
-    position = (position + run) % kSoundBufferBytes;
+    nextRead = (nextRead + run) % kSoundBufferBytes;
   }
+  return requested;
+}
+
+std::uint64_t PcmRing::bytesTaken() {
+  const std::lock_guard guard(mutex);
+  return taken;
+}
+
+std::uint32_t PcmRing::readPosition() {
+  const std::lock_guard guard(mutex);
+  return nextRead;
+}
+
+std::vector<std::uint8_t> PcmRing::contents() {
+  const std::lock_guard guard(mutex);
+  return ring;
 }

@@ -1,9 +1,7 @@
-#include "audio/ring_sound_buffer.h"
-
-using namespace RingOutput;
+#include "audio/ring/ring_sound_buffer.h"
 
 bool SoundBuffer::lock(std::uint32_t offset, std::uint32_t bytes, LockedRegions& regions) {
-  RingPlayback* ring = openRing(state.get());
+  PcmRing* ring = openRing(state.get());
   return ring && ring->lock(offset, bytes, regions);
 }
 
@@ -12,32 +10,39 @@ bool SoundBuffer::lockEntireBuffer(LockedRegions& regions) {
 }
 
 void SoundBuffer::unlock(const LockedRegions& regions) {
-  if (RingPlayback* ring = openRing(state.get()))
+  if (PcmRing* ring = openRing(state.get()))
     ring->unlock(regions);
 }
 
 void SoundBuffer::setPlayPosition(std::uint32_t offset) {
-  if (RingPlayback* ring = openRing(state.get())) {
+  if (PcmRing* ring = openRing(state.get())) {
     ring->setPlayPosition(offset);
-    positioned(*state);
+    outputPositioned(*state);
   }
 }
 
 void SoundBuffer::playLooping() {
-  RingPlayback* ring = openRing(state.get());
+  PcmRing* ring = openRing(state.get());
   if (ring && ring->startPlaying())
-    start(*state);
+    startOutput(*state);
 }
 
+// What the output has taken is in its own memory, so the ring may be
+// refilled up to where it reads next.
 bool SoundBuffer::playCursor(std::uint32_t& cursor) {
-  RingPlayback* ring = openRing(state.get());
+  PcmRing* ring = openRing(state.get());
   if (!ring)
     return false;
-  cursor = ring->cursorAfter(ring->isPlaying() ? playedBytes(*state) : 0);
+  cursor = ring->readPosition();
   return true;
 }
 
 // A software ring is never lost.
 bool SoundBuffer::restore() {
   return openRing(state.get()) != nullptr;
+}
+
+bool SoundBuffer::heard(HeardReport& report) {
+  PcmRing* ring = openRing(state.get());
+  return ring && ring->isPlaying() && outputHeard(*state, report);
 }

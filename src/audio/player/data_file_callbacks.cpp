@@ -1,4 +1,4 @@
-#include "audio/data_file_callbacks.h"
+#include "audio/player/data_file_callbacks.h"
 
 #include "archive/data_file.h"
 

@@ -11,6 +11,22 @@ struct DataFile;
 // memory by a worker thread into a looping one-second SoundBuffer, and the
 // number of seconds heard so far. One process-wide instance; every call is
 // made from the main thread.
+//
+// Streaming keeps the demo's fixed steps on every device: the buffer of one
+// second shaped like a DirectSound buffer, filled whole and then refilled
+// every 100 ms up to the play cursor. The clock does not come from those
+// steps but from the device's reports of what is heard (HeardReport), which
+// HeardClock follows by one rule for every build. Where "heard" comes from:
+// - Linux, on a PulseAudio-protocol server (PulseAudio, PipeWire): the
+//   server's timing reports, what the sink has played out less what it still
+//   holds (its device latency included);
+// - Linux through SDL2: the audio callback's read position;
+// - Windows: the DirectSound play cursor, less the output latency that the
+//   audio layer reports under Wine or, under Wine with a monitor to listen
+//   to, the latency measured by matching the monitor's recording against the
+//   music written; nothing is subtracted on Windows itself;
+// - the browser: each chunk's output timestamp, when the audio context will
+//   play it to the speakers.
 namespace MusicPlayer {
 
 // Opens the sound device for `window` and creates the stream buffer. False
@@ -28,11 +44,9 @@ bool openMusic(DataFile* file, float startSeconds);
 void startStreaming();
 
 // Seconds into the track of the music heard: the start position (or the last
-// seek's) until the device plays, then moving on with what is heard. What is
-// heard trails the buffer's play cursor by the output latency that the sound
-// device reports, and by the calibration. Never goes back, except after a
-// seek and, when looping, at the end of the track (back to 0); holds while
-// paused.
+// seek's) until the device reports its first sound heard, then moving on with
+// what is heard, less the calibration. Never goes back, except after a seek
+// and, when looping, at the end of the track (back to 0); holds while paused.
 float currentTime();
 
 // The track's length in seconds; 0 when no track is open or it is unknown.

@@ -1,4 +1,4 @@
-#include "audio/heard_latency.h"
+#include "audio/dsound/heard_latency.h"
 
 #include "audio/sound_buffer.h"
 
