@@ -214,15 +214,18 @@ void PulseStream::positioned() {
 }
 
 // The newest report as it stands: the sound goes on from it while the sink
-// played, no further than was written.
+// played, no further than was written. Until the sink has played out the
+// first byte of this playback nothing of it has been heard (the reports of a
+// stream that is starting count up towards it while it is not yet playing).
 bool PulseStream::heard(HeardReport& report) {
   if (!state || !state->stream)
     return false;
   pa_threaded_mainloop_lock(state->loop);
-  const bool reported = state->reported;
-  if (reported) {
-    const auto writtenAt = static_cast<std::int64_t>(state->writtenAtPositioning);
-    report.frame = (state->playedAtReport - writtenAt) / kBytesPerFrame;
+  const std::int64_t played =
+      state->playedAtReport - static_cast<std::int64_t>(state->writtenAtPositioning);
+  const bool heardAny = state->reported && played >= 0;
+  if (heardAny) {
+    report.frame = played / kBytesPerFrame;
     report.at = state->reportArrived;
     const std::int64_t unplayed =
         (static_cast<std::int64_t>(state->written) - state->playedAtReport) / kBytesPerFrame;
@@ -230,7 +233,7 @@ bool PulseStream::heard(HeardReport& report) {
         state->playingAtReport ? std::clamp<std::int64_t>(unplayed, 0, kReportReachFrames) : 0;
   }
   pa_threaded_mainloop_unlock(state->loop);
-  return reported;
+  return heardAny;
 }
 
 // The stream goes before its context, and the loop's thread is stopped before

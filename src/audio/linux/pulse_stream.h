@@ -25,7 +25,7 @@ public:
   // Playback was positioned anew: what is heard counts from here.
   void positioned();
   // The server's newest timing report as what is heard since the last
-  // positioning. False until the server has reported the stream's timing.
+  // positioning. False until the sink has played out the first of it.
   bool heard(HeardReport& report);
   void close();
 
