@@ -96,6 +96,10 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     """One thread per connection, up to CONNECTION_LIMIT of them."""
 
+    # Connections waiting to be taken: a burst of them is answered, not left
+    # to the client's retries.
+    request_queue_size = 128
+
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
         self.free_slots = threading.BoundedSemaphore(CONNECTION_LIMIT)
