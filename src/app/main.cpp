@@ -68,10 +68,12 @@ Options readOptions(int argc, char** argv) {
       continue;
     }
     if (std::strcmp(arg, "--start-at") == 0) {
-      if (i + 1 == argc || !parseShowSeconds(argv[i + 1], options.startAt)) {
-        options.error = "--start-at needs a number of seconds, 0 or more";
+      // The music's length is not known yet: a start past its end starts at
+      // the end.
+      options.error = readShowSeconds("--start-at", i + 1 < argc ? argv[i + 1] : nullptr, 0.0f,
+                                      options.startAt);
+      if (!options.error.empty())
         return options;
-      }
       ++i;
       continue;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,4 +45,43 @@ bool parseShowSeconds(const char* text, float& seconds) {
     return false;
   seconds = static_cast<float>(value);
   return true;
+}
+
+namespace {
+
+// The text as a refusal quotes it: its first kQuotedLength bytes, control
+// bytes as '?', so that no text can garble the terminal or the page.
+constexpr std::size_t kQuotedLength = 40;
+
+std::string quoted(const char* text) {
+  std::string quote = "\"";
+  const std::size_t length = std::strlen(text);
+  for (std::size_t i = 0; i < std::min(length, kQuotedLength); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    quote += c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
+  }
+  return quote + (length > kQuotedLength ? "...\"" : "\"");
+}
+
+// ", 0 or more", or the range up to the show's length, its end in tenths
+// rounded down so that every time named is taken.
+std::string rangeTaken(float showSeconds) {
+  if (showSeconds <= 0.0f)
+    return ", 0 or more";
+  char range[64];
+  std::snprintf(range, sizeof range, " from 0 to %.1f (the show's length)",
+                std::floor(static_cast<double>(showSeconds) * 10.0) / 10.0);
+  return range;
+}
+
+} // namespace
+
+std::string readShowSeconds(const char* what, const char* text, float showSeconds, float& seconds) {
+  float read = 0.0f;
+  if (parseShowSeconds(text, read) && (showSeconds <= 0.0f || read <= showSeconds)) {
+    seconds = read;
+    return {};
+  }
+  std::string refusal = std::string(what) + " needs a number of seconds" + rangeTaken(showSeconds);
+  return text ? refusal + ": " + quoted(text) : refusal;
 }

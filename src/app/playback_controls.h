@@ -2,6 +2,8 @@
 
 #include "platform/gl_window.h"
 
+#include <string>
+
 // What the control keys do to playback, worked out from where the show
 // stands, so that the frame loop only carries it out.
 
@@ -26,3 +28,10 @@ PlaybackRequest playbackRequest(const ControlPresses& presses, float nowSeconds,
 // number (digits and a decimal point, up to a million), nothing else. False
 // for anything else.
 bool parseShowSeconds(const char* text, float& seconds);
+
+// Reads `text`, given for `what` (an option or a parameter of the page's
+// address), as a number of seconds into a show of `showSeconds` (0 when its
+// length is unknown): what parseShowSeconds takes, no later than the show's
+// end. Empty when taken (`seconds` then holds it), else the refusal: a
+// sentence with the range taken and the text quoted.
+std::string readShowSeconds(const char* what, const char* text, float showSeconds, float& seconds);

@@ -7,10 +7,12 @@
 #include "assets/mesh.h"
 #include "assets/resource_cache.h"
 #include "assets/texture.h"
+#include "audio/player/data_file_callbacks.h"
 #include "audio/player/music_player.h"
 #include "scene/scene_object.h"
 
 #include <GL/gl.h>
+#include <vorbis/vorbisfile.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -77,4 +79,19 @@ void startShow(Show& show, WindowHandle window, float startSeconds) {
 
 void releaseShow() {
   MusicPlayer::stop();
+}
+
+double musicLength() {
+  DataFile* track = openDataFile(kMusicName);
+  if (!track)
+    return -1.0;
+  OggVorbis_File decoder;
+  const ov_callbacks callbacks{dataFileRead, dataFileSeek, dataFileClose, dataFileTell};
+  if (ov_open_callbacks(track, &decoder, nullptr, 0, callbacks) < 0) {
+    dataFileClose(track);
+    return -1.0;
+  }
+  const double seconds = ov_time_total(&decoder, -1);
+  ov_clear(&decoder);
+  return seconds;
 }

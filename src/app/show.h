@@ -35,6 +35,10 @@ void loadShow(Show& show);
 // Stops the music and releases the sound device. Safe to run again.
 void releaseShow();
 
+// The show's length: its music's in seconds, read from the data set, or a
+// negative number when the track cannot be opened.
+double musicLength();
+
 // The listener's calibration of the sound's delay, for setups whose latency
 // no device reports: a signed number of milliseconds in this environment
 // variable holds the picture back by as much (ahead when negative).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -90,6 +91,39 @@ TEST(ShowSeconds, TakesPlainNonNegativeNumbersOnly) {
     EXPECT_EQ(seconds, 7.0f) << "changed by \"" << bad << '"';
   }
   EXPECT_FALSE(parseShowSeconds(nullptr, seconds));
+}
+
+TEST(ShowSeconds, RefusalsNameTheRangeTakenUpToTheShowsEnd) {
+  float seconds = -1.0f;
+  EXPECT_EQ(readShowSeconds("?t=", "74.2", 74.25f, seconds), "");
+  EXPECT_EQ(seconds, 74.2f);
+  EXPECT_EQ(readShowSeconds("?t=", "0", 74.25f, seconds), "");
+  EXPECT_EQ(seconds, 0.0f);
+
+  // Past the end, or no number: the range, its end rounded down to what is
+  // taken.
+  seconds = 7.0f;
+  EXPECT_EQ(readShowSeconds("?t=", "74.3", 74.25f, seconds),
+            "?t= needs a number of seconds from 0 to 74.2 (the show's length): \"74.3\"");
+  EXPECT_EQ(readShowSeconds("?at=", "Infinity", 74.25f, seconds),
+            "?at= needs a number of seconds from 0 to 74.2 (the show's length): \"Infinity\"");
+  EXPECT_EQ(seconds, 7.0f);
+
+  // Of unknown length (the desktop's command line, before the music is
+  // open): any time parseShowSeconds takes; past the end is the end.
+  EXPECT_EQ(readShowSeconds("--start-at", "9999", 0.0f, seconds), "");
+  EXPECT_EQ(seconds, 9999.0f);
+  EXPECT_EQ(readShowSeconds("--start-at", "-1", 0.0f, seconds),
+            "--start-at needs a number of seconds, 0 or more: \"-1\"");
+  EXPECT_EQ(readShowSeconds("--start-at", nullptr, 0.0f, seconds),
+            "--start-at needs a number of seconds, 0 or more");
+
+  // What is quoted cannot garble a terminal or run on.
+  EXPECT_EQ(readShowSeconds("?t=", "\x1b]0;x\x07", 0.0f, seconds),
+            "?t= needs a number of seconds, 0 or more: \"?]0;x?\"");
+  const std::string refusal =
+      readShowSeconds("?t=", std::string(5000, '9').c_str(), 60.0f, seconds);
+  EXPECT_EQ(refusal.substr(refusal.find('"')), '"' + std::string(40, '9') + "...\"");
 }
 
 } // namespace

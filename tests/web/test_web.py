@@ -1,9 +1,11 @@
 """The browser build in headless Chromium, served the way `make serve-web`
 serves it: the show starts on a click and draws the mesh, a frame at a fixed
 show time matches the Linux build's, the clock follows the music, a missing
-track says so, the console stays clean, and the performance figures."""
+track and a show time that the program does not take say so, the console
+stays clean, and the performance figures."""
 
 import os
+import re
 import statistics
 import tempfile
 import time
@@ -222,6 +224,43 @@ class ErrorTest(unittest.TestCase):
             self.assertEqual(page.evaluate("vizError"), "jalla")
             self.assertEqual(page.evaluate("document.getElementById('error').innerText"),
                              "jalla")
+
+
+    def test_refused_show_times_are_shown_with_the_range_taken(self):
+        # Past the show's end, no number, not finite, below 0, empty: each is
+        # refused in the page as soon as it has loaded, before a click, with
+        # the range the program takes.
+        refused = ("?t=9999999", "?at=junk", "?at=Infinity", "?at=-1", "?at=", "?t=1e3")
+        range_taken = r"needs a number of seconds from 0 to (\d+\.\d) \(the show's length\)"
+        ends = set()
+        with webshow.serve() as base, cdp.Browser() as browser:
+            page = webshow.open_page(browser, "about:blank")
+            for query in refused:
+                with self.subTest(query=query):
+                    self.assertEqual(self.settled_state(page, base + query), "error")
+                    error = page.evaluate("vizError")
+                    name = query.split("=")[0]
+                    found = re.fullmatch(re.escape(name) + "= " + range_taken + ': ".*"', error)
+                    self.assertIsNotNone(found, error)
+                    ends.add(found.group(1))
+                    self.assertEqual(page.evaluate(
+                        "document.getElementById('error').innerText"), error)
+            # One end for all, the show's: the frame there is drawn, and the
+            # show can start there.
+            self.assertEqual(len(ends), 1, ends)
+            end = ends.pop()
+            self.assertGreater(float(end), 60)
+            self.assertEqual(self.settled_state(page, base + "?at=" + end), "still")
+            self.assertEqual(self.settled_state(page, base + "?t=" + end), "ready")
+
+    @staticmethod
+    def settled_state(page, url):
+        """The page's state once it has loaded and shown what it makes of its
+        address: still, ready or error."""
+        page.navigate(url, webshow.START_TIMEOUT)
+        page.wait_for(lambda: webshow.check_alive(page) or webshow.state(page) in (
+            "still", "ready", "error"), webshow.START_TIMEOUT, 0.1, f"{url} to settle")
+        return webshow.state(page)
 
 
 class ConsoleTest(unittest.TestCase):

@@ -52,21 +52,6 @@ void writeLittleEndian(FILE* file, std::uint32_t value, int bytes) {
 
 } // namespace
 
-double musicLength() {
-  DataFile* track = openDataFile(kMusicName);
-  if (!track)
-    return -1.0;
-  OggVorbis_File decoder;
-  const ov_callbacks callbacks{dataFileRead, dataFileSeek, dataFileClose, dataFileTell};
-  if (ov_open_callbacks(track, &decoder, nullptr, 0, callbacks) < 0) {
-    dataFileClose(track);
-    return -1.0;
-  }
-  const double seconds = ov_time_total(&decoder, -1);
-  ov_clear(&decoder);
-  return seconds;
-}
-
 bool writeMusicWav(const std::string& path, double from, double to) {
   DataFile* track = openDataFile(kMusicName);
   if (!track)

@@ -29,10 +29,6 @@ private:
   Show theShow;
 };
 
-// The music's length in seconds, or a negative number when the track cannot
-// be opened.
-double musicLength();
-
 // Decodes the music from `from` to `to` seconds into a 16-bit stereo WAV file.
 // False when the track cannot be opened or the file written.
 bool writeMusicWav(const std::string& path, double from, double to);

@@ -1,8 +1,9 @@
-// What the page calls besides main: a still frame of the show at a given
-// time, drawn the way the capture tool draws it on the desktop, the music
-// clock and the track's length for the page's timeline, and the timeline's
-// seek.
+// What the page calls besides main: the check of the show times in its
+// address, a still frame of the show at a given time, drawn the way the
+// capture tool draws it on the desktop, the music clock and the track's length
+// for the page's timeline, and the timeline's seek.
 #include "app/guarded.h"
+#include "app/playback_controls.h"
 #include "app/scene_script.h"
 #include "app/show.h"
 #include "audio/player/music_player.h"
@@ -11,6 +12,9 @@
 
 #include <GL/gl.h>
 #include <emscripten.h>
+
+#include <algorithm>
+#include <string>
 
 namespace {
 
@@ -37,6 +41,18 @@ void drawStill(float seconds, Flashing flashing) {
 }
 
 } // namespace
+
+// Reads `text`, a show time from the page's address given as `parameter`
+// ("?t=", "?at="), as --start-at reads it, and no later than the show's end:
+// "" when taken, else the refusal with the range taken.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* vizShowTimeRefusal(const char* parameter,
+                                                               const char* text) {
+  static std::string refusal;
+  float seconds = 0.0f;
+  const float showSeconds = static_cast<float>(std::max(0.0, musicLength()));
+  refusal = readShowSeconds(parameter, text, showSeconds, seconds);
+  return refusal.c_str();
+}
 
 // Draws the frame for `seconds` of show time, without sound, with reduced
 // flashing when `reducedFlashing` is not 0; 1 when drawn, 0 when a failure was
