@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -134,6 +137,96 @@ TEST(HeardClockTest, RunsEachChunkWhenItIsHeardAndStandsInTheGap) {
   EXPECT_EQ(readings[tenthChunk + 290], 10 * 4096);
   // After it, chunk 10 runs from when it is heard.
   EXPECT_NEAR(static_cast<double>(readings[tenthChunk + 350]), 10 * 4096 + frames(0.05), 45);
+}
+
+// A backend's reports as recorded from the real thing (tests/audio/traces):
+// when each was read, and what it said.
+struct RecordedReport {
+  double readMs;
+  HeardReport report;
+};
+
+std::vector<RecordedReport> recordedTrace(const std::string& name) {
+  std::ifstream file(std::string(VIRIZ_SOURCE_DIR) + "/tests/audio/traces/" + name);
+  std::vector<RecordedReport> trace;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::istringstream fields(line);
+    double readMs = 0.0;
+    double atMs = 0.0;
+    HeardReport heard;
+    fields >> readMs >> heard.frame >> atMs >> heard.reachFrames;
+    heard.at = at(atMs / 1000);
+    trace.push_back({readMs, heard});
+  }
+  return trace;
+}
+
+// Replays a recorded trace, reading the clock every millisecond: it never
+// goes back or jumps, never runs ahead of what any report said, catches up
+// as fast as it may while it is behind the newest report, and ends within
+// `endBehindMs` of it. Returns the readings, one a millisecond from the
+// first report.
+std::vector<std::int64_t> replay(const std::string& name, double endBehindMs) {
+  const auto trace = recordedTrace(name);
+  EXPECT_GT(trace.size(), 50u) << name;
+  HeardClock clock;
+  std::size_t next = 0;
+  HeardReport newest;
+  double mostReported = -1e9;
+  double last = 0.0;
+  std::vector<std::int64_t> readings;
+  const double firstMs = trace.empty() ? 0.0 : trace.front().readMs;
+  for (double t = firstMs; !trace.empty() && t <= trace.back().readMs + 100; t += 1.0) {
+    for (; next < trace.size() && trace[next].readMs <= t; ++next) {
+      newest = trace[next].report;
+      clock.take(newest, at(t / 1000));
+    }
+    const std::int64_t reading = clock.framesAt(at(t / 1000));
+    const double estimate =
+        static_cast<double>(newest.frame) +
+        std::clamp((t / 1000 - std::chrono::duration<double>(newest.at - kStart).count()) *
+                       kSampleRate,
+                   0.0, static_cast<double>(newest.reachFrames));
+    mostReported = std::max(mostReported, estimate);
+    const std::int64_t fastestStep = frames(0.0015);
+    if (!readings.empty()) {
+      EXPECT_GE(reading, readings.back()) << name << " goes back at " << t << " ms";
+      EXPECT_LE(reading - readings.back(), fastestStep + 1) << name << " jumps at " << t;
+      if (static_cast<double>(readings.back() + fastestStep) < estimate) {
+        EXPECT_GE(reading - readings.back(), fastestStep - 1) << name << " lags at " << t;
+      }
+    }
+    EXPECT_LE(reading, mostReported + 1) << name << " runs ahead at " << t << " ms";
+    readings.push_back(reading);
+    last = estimate;
+  }
+  EXPECT_GE(static_cast<double>(readings.back()), last - endBehindMs * kSampleRate / 1000) << name;
+  return readings;
+}
+
+// The null sink suspended: the report says it is not playing, and the clock
+// stands from then until the sink plays again.
+TEST(HeardClockTest, RecordedSuspendedSinkStandsTheClock) {
+  const auto readings = replay("pulse_suspend.txt", 2);
+  const auto trace = recordedTrace("pulse_suspend.txt");
+  ASSERT_FALSE(trace.empty());
+  const double firstMs = trace.front().readMs;
+  const auto readingAt = [&](double ms) {
+    return readings.at(static_cast<std::size_t>(ms - firstMs));
+  };
+  EXPECT_EQ(readingAt(2600), readingAt(3090));
+  EXPECT_GT(readingAt(3300), readingAt(3090));
+}
+
+// The old tunnel's reports come in 60 ms steps with their own jitter; Wine's
+// cursor steps every 10 ms, late and irregular on a busy machine, with a
+// stall.
+TEST(HeardClockTest, RecordedTunnelAndWineStepsAreFollowedSmoothly) {
+  replay("pulse_tunnel.txt", 10);
+  replay("wine_steps.txt", 10);
 }
 
 } // namespace
