@@ -87,7 +87,7 @@ PlayerState player;
 // on the write position has not moved since that fill (every fill writes up
 // to the cursor), so equal positions count as no progress: a device that
 // stalls for a refill period must not have a whole second of unheard music
-// rewritten, nor the clock jump.
+// rewritten.
 std::uint32_t playedSinceFill(std::uint32_t cursor, std::uint32_t writePos) {
   return bytesAheadInBuffer(writePos, cursor);
 }
