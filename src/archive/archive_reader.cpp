@@ -3,6 +3,7 @@
 #include "archive/archive_cipher.h"
 #include "archive/archive_format.h"
 #include "archive/crc32.h"
+#include "archive/regular_file.h"
 #include "archive/unpacker.h"
 
 #include <algorithm>
@@ -109,7 +110,7 @@ bool isArchive(ArchiveReader& reader) {
 
 // Opens the archive and leaves it positioned at its first block.
 bool openArchive(ArchiveReader& reader) {
-  reader.archive = fopen(reader.archiveName, "rb");
+  reader.archive = openRegularFile(reader.archiveName);
   if (reader.archive == nullptr)
     return fail(reader, ArchiveError::CannotOpen);
   // The archive's length bounds every entry's packed data.

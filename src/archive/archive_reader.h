@@ -14,7 +14,7 @@
 // Why an extraction or listing failed.
 enum class ArchiveError {
   None,
-  CannotOpen,         // the archive file cannot be opened
+  CannotOpen,         // the archive does not open as a regular file
   NotAnArchive,       // no marker, or the archive header is cut short
   NotFound,           // the archive ends without the wanted entry
   UnsupportedVersion, // unpack version outside 13 to 20

@@ -1,5 +1,7 @@
 #include "archive/data_file.h"
 
+#include "archive/regular_file.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -18,13 +20,13 @@ DataFile* newDataFile(MallocBytes data, int32_t size) {
 }
 
 DataFile* loadDataFile(const char* path) {
-  FILE* stream = fopen(path, "rb");
+  FILE* stream = openRegularFile(path);
   if (stream == nullptr)
     return nullptr;
   long length = -1;
   if (fseek(stream, 0, SEEK_END) == 0)
     length = ftell(stream);
-  // A directory, a device or a file over 2 GiB has no usable length.
+  // A file over 2 GiB does not fit the record.
   if (length < 0 || length > INT32_MAX || fseek(stream, 0, SEEK_SET) != 0) {
     fclose(stream);
     return nullptr;

@@ -20,8 +20,8 @@ struct DataFile {
 // memory for the record.
 DataFile* newDataFile(MallocBytes data, int32_t size);
 
-// Reads the file at `path` whole into a new record; null when it cannot be
-// opened or read completely.
+// Reads the file at `path` whole into a new record; null when it is not a
+// regular file (archive/regular_file.h) or cannot be read completely.
 DataFile* loadDataFile(const char* path);
 
 // Releases the buffer and the record; nothing for a null file.

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 
+#include "archive/regular_file.h"
 #include "assets/mesh_loader.h"
 #include "fixed_texts.h"
 
@@ -130,7 +131,7 @@ void readFaces(MeshFileReader& reader, Mesh& mesh) {
 
 std::unique_ptr<Mesh> loadMesh(std::string name) {
   auto mesh = std::make_unique<Mesh>();
-  FileHandle file(std::fopen(name.c_str(), "rb"));
+  FileHandle file(openRegularFile(name.c_str()));
   if (!file) {
     throw std::string(kFileNotFoundText);
   }

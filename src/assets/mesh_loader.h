@@ -8,8 +8,8 @@
 
 // Reads a MESH0 file into a new mesh with its normals recomputed and its
 // per-corner arrays built. Throws a std::string: "File not found" when the
-// file does not open, "Corrupt file" when it is not a whole, consistent
-// MESH0 file.
+// file does not open as a regular file, "Corrupt file" when it is not a
+// whole, consistent MESH0 file.
 std::unique_ptr<Mesh> loadMesh(std::string name);
 
 // True when every index of the face lies inside its array. Texture-coordinate

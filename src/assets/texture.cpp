@@ -1,4 +1,5 @@
 #include "assets/texture.h"
+#include "archive/regular_file.h"
 #include "fixed_texts.h"
 
 #include <GL/gl.h>
@@ -50,9 +51,6 @@ void Texture::bind() {
 // the caller, which releases them on every way out.
 namespace {
 
-// Sides beyond any GL texture size; larger images are refused before the
-// pixel buffers are allocated.
-constexpr png_uint_32 kLargestSide = 16384;
 // libpng buffers a whole chunk before decoding it; a chunk length from a
 // damaged file must not become an allocation of gigabytes.
 constexpr png_alloc_size_t kLargestBufferedChunk = 8 << 20;
@@ -114,7 +112,8 @@ bool readHeader(const PngReader& reader, ImageLayout& layout) {
   if (setjmp(png_jmpbuf(png))) {
     return false;
   }
-  png_set_user_limits(png, kLargestSide, kLargestSide);
+  // Checked with the header, before any buffer is sized by it.
+  png_set_user_limits(png, kLargestPictureSide, kLargestPictureSide);
   png_set_chunk_malloc_max(png, kLargestBufferedChunk);
   // Only the chunks that make the image matter (a negative count keeps the
   // header, palette, transparency, data and end chunks): text, profiles
@@ -185,7 +184,7 @@ void convertRows(const png_byte* image, const ImageLayout& layout, Texture& text
 } // namespace
 
 std::unique_ptr<Texture> loadTexture(std::string name) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+  std::unique_ptr<FILE, FileCloser> file(openRegularFile(name.c_str()));
   if (!file) {
     throw std::string(kFileNotFoundText);
   }

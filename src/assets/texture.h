@@ -30,7 +30,16 @@ public:
   void bind();
 };
 
+// The largest side of a picture, in pixels; larger ones are refused before
+// anything is allocated for them, as a few kilobytes of PNG can declare
+// gigabytes of pixels. The show draws its pictures over at most the screen,
+// which a 4096-pixel side covers even on a 4K desktop, and every GL
+// implementation of the last fifteen years takes 4096x4096 textures. A
+// picture then holds at most 64 MiB of pixels (as much again while decoded).
+inline constexpr uint32_t kLargestPictureSide = 4096;
+
 // Decodes a PNG file into a new texture (no GL texture yet). Throws a
-// std::string: "File not found" when the file does not open, "Out of memory"
-// when libpng cannot start, "Not a PNG Texture" when the file does not decode.
+// std::string: "File not found" when the file does not open as a regular file,
+// "Out of memory" when libpng cannot start, "Not a PNG Texture" when the file
+// does not decode or its picture is larger than kLargestPictureSide a side.
 std::unique_ptr<Texture> loadTexture(std::string name);

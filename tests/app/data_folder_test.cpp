@@ -2,6 +2,7 @@
 
 #include "archive_test_support.h"
 #include "temp_dir.h"
+#include "unwritten_fifo.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,20 @@ TEST_F(OpenDataFile, EmptyFilesOpenAndFoldersDoNot) {
   EXPECT_EQ(0u, contentOf(file).size());
   fs::create_directory(dir / "data" / "folder");
   EXPECT_EQ(nullptr, openDataFile("folder"));
+}
+
+// An archive that is no file cannot deliver, and the folder's file is read
+// instead; a file of the folder that is no file is not read either.
+TEST_F(OpenDataFile, WhatIsNoRegularFileIsPassedOver) {
+  writeFile(dir / "data" / "kelvo.ogg", archive_test::bytesOf("from the folder"));
+  const UnwrittenFifo archive(dir / "data.dat");
+  const UnwrittenFifo track(dir / "data" / "other.ogg");
+  DataFile* file = openDataFile("kelvo.ogg");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(archive_test::bytesOf("from the folder"), contentOf(file));
+  EXPECT_EQ(nullptr, openDataFile("other.ogg"));
+  EXPECT_FALSE(archive.waitedOn());
+  EXPECT_FALSE(track.waitedOn());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Data file records: over bytes handed over, or a file read whole.
 #include "archive/data_file.h"
 #include "archive_test_support.h"
+#include "unwritten_fifo.h"
 
 #include <gtest/gtest.h>
 
@@ -41,10 +42,23 @@ TEST(DataFile, LoadsWholeFilesButNotFolders) {
   EXPECT_EQ(0, file->size);
   closeDataFile(file);
 
-  // A directory opens but cannot be read whole.
-  std::filesystem::create_directory(dir / "folder");
-  EXPECT_EQ(nullptr, loadDataFile((dir / "folder").c_str()));
   EXPECT_EQ(nullptr, loadDataFile((dir / "missing").c_str()));
+}
+
+// What is not a regular file is refused at once, by the loader and by the
+// archive reader: a FIFO would keep the open waiting for a writer, a device
+// has no end, a folder no bytes.
+TEST(DataFile, OnlyRegularFilesOpen) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  const UnwrittenFifo fifo(dir / "fifo");
+  for (const std::string& path :
+       {(dir / "fifo").string(), (dir / "folder").string(), std::string("/dev/zero")}) {
+    EXPECT_EQ(nullptr, loadDataFile(path.c_str())) << path;
+    EXPECT_EQ(ArchiveError::CannotOpen, extractArchiveEntry("x", path.c_str(), nullptr).error)
+        << path;
+  }
+  EXPECT_FALSE(fifo.waitedOn());
 }
 
 } // namespace

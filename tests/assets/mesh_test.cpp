@@ -5,6 +5,7 @@
 #include "assets/mesh_loader.h"
 #include "mesh/mesh_writer.h"
 #include "test_files.h"
+#include "unwritten_fifo.h"
 
 namespace {
 
@@ -96,6 +97,9 @@ TEST_F(MeshLoadTest, AcceptsWhatTheFormatAllows) {
 
 TEST_F(MeshLoadTest, RejectsDamagedFilesAsCorrupt) {
   EXPECT_EQ(failureOf([&] { loadMesh(dir.file("absent.mesh")); }), "File not found");
+  const UnwrittenFifo fifo(dir / "fifo.mesh");
+  EXPECT_EQ(failureOf([&] { loadMesh(dir.file("fifo.mesh")); }), "File not found");
+  EXPECT_FALSE(fifo.waitedOn());
   const std::vector<uint8_t> valid = encodeMeshFile(foldedPair());
   std::vector<uint8_t> bytes = valid;
   bytes[3] = 'h';

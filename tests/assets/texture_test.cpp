@@ -6,6 +6,7 @@
 #include "assets/texture.h"
 #include "png_writer.h"
 #include "test_files.h"
+#include "unwritten_fifo.h"
 
 namespace {
 
@@ -103,6 +104,9 @@ TEST_F(TextureLoadTest, EveryColourTypeBecomesRgbaTopRowFirst) {
 
 TEST_F(TextureLoadTest, DamagedFilesAreNotAPng) {
   EXPECT_EQ(failureOf([&] { loadTexture(dir.file("absent.png")); }), "File not found");
+  const UnwrittenFifo fifo(dir / "fifo.png");
+  EXPECT_EQ(failureOf([&] { loadTexture(dir.file("fifo.png")); }), "File not found");
+  EXPECT_FALSE(fifo.waitedOn());
   PngImage noisy = image(PNG_COLOR_TYPE_RGB, 8, 20, {});
   for (int y = 0; y < 20; ++y) {
     noisy.rows.emplace_back();
@@ -118,6 +122,20 @@ TEST_F(TextureLoadTest, DamagedFilesAreNotAPng) {
   }
   bytes[1] = 'Q';
   EXPECT_EQ(failureFor(bytes), "Not a PNG Texture");
+}
+
+// Refused as the header is read, before the pixels are allocated: a PNG of
+// a few kilobytes may declare gigabytes of them.
+TEST_F(TextureLoadTest, PicturesOverTheLargestSideAreRefused) {
+  auto blank = [](uint32_t width, uint32_t height) {
+    return encodePng(image(PNG_COLOR_TYPE_GRAY, 1, width,
+                           std::vector(height, std::vector<uint8_t>((width + 7) / 8))));
+  };
+  const uint32_t side = kLargestPictureSide;
+  EXPECT_EQ(failureFor(blank(side, 1)), "");
+  EXPECT_EQ(failureFor(blank(1, side)), "");
+  EXPECT_EQ(failureFor(blank(side + 1, 1)), "Not a PNG Texture");
+  EXPECT_EQ(failureFor(blank(1, side + 1)), "Not a PNG Texture");
 }
 
 } // namespace

@@ -130,6 +130,19 @@ class CaptureTest(unittest.TestCase):
             self.assertEqual(result.returncode, 2, args)
             self.assertIn("usage: viriz-capture", result.stderr)
 
+    def test_times_that_cannot_be_written_are_refused(self):
+        """Not a number, past an hour or before the start: refused, with what
+        was wrong, before anything is rendered or written (a sequence's WAV
+        would pass 4 GiB from 25,000 s on)."""
+        for option, args in (("--at", ["--at", "inf"]), ("--at", ["--at", "NaN"]),
+                             ("--at", ["--at", "-1"]),
+                             ("--to", ["--fps", "1", "--from", "0", "--to", "25000"]),
+                             ("--from", ["--fps", "1", "--from", "nan", "--to", "1"])):
+            result = run(*args, "--out", self.out)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(f"viriz-capture: {option}", result.stderr)
+            self.assertEqual(os.listdir(self.out), [])
+
     def test_termination_signal_ends_a_long_capture(self):
         env = dict(os.environ)
         env.pop("DISPLAY", None)

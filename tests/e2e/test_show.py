@@ -6,8 +6,10 @@ import os
 import shutil
 import signal
 import subprocess
+import struct
 import tempfile
 import unittest
+import zlib
 
 from demo import LINUX_BIN, Demo, demo_context, headless  # also puts tests/support on the path
 from audio_match import BYTES_PER_SECOND, follow_track, glitches_allowed, locate  # noqa: E402
@@ -136,8 +138,55 @@ class ShowBehaviour:
         return data
 
 
+def write_blank_png(path, side):
+    """A black 1-bit grey PNG of side x side pixels: a few kilobytes that
+    decode to side² pixels (4 bytes each in a texture)."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data)))
+    row = bytes(1 + (side + 7) // 8)  # filter type 0, then the packed pixels
+    image = zlib.compressobj(9)
+    data = b"".join(image.compress(row) for _ in range(side)) + image.flush()
+    header = struct.pack(">IIBBBBB", side, side, 1, 0, 0, 0, 0)  # 1-bit grey
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", data)
+                + chunk(b"IEND", b""))
+
+
+def peak_memory(pid):
+    """The most resident memory the process has had, in bytes."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise ValueError(f"no VmHWM for process {pid}")
+
+
 class LinuxShowTest(ShowBehaviour, unittest.TestCase):
     platform = "linux"
+
+    def test_broken_data_sets_end_in_their_error_box(self):
+        """A FIFO as the archive is passed over without waiting for a writer
+        (with no track in the data folder: "jalla"), and a small picture that
+        declares 16384x16384 pixels is refused before they are allocated."""
+        archive = os.path.join(self.data_dir, "data.dat")
+        os.rename(archive, archive + ".kept")
+        os.mkfifo(archive)
+        with self.subTest("FIFO as data.dat"):
+            self.expect_error("jalla")
+        os.remove(archive)
+        os.rename(archive + ".kept", archive)
+
+        write_blank_png(os.path.join(self.data_dir, "data", "logo.png"), 16384)
+        peak = []
+
+        def measure_then_dismiss(demo):
+            peak.append(peak_memory(demo.process.pid))
+            Demo.dismiss_error_box(demo)
+        with self.subTest("16384x16384 logo.png"):
+            self.expect_error("Failed to load data/logo.png\nNot a PNG Texture",
+                              answer=measure_then_dismiss)
+            self.assertLess(peak[0], 1 << 30)
 
     def test_missing_mesh_names_the_file(self):
         os.remove(os.path.join(self.data_dir, "data", "viriz.mesh"))

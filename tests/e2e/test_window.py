@@ -7,7 +7,7 @@ import os
 import subprocess
 import unittest
 
-from demo import WINDOWS_BIN, Demo, demo_context, headless
+from demo import LINUX_BIN, WINDOWS_BIN, Demo, demo_context, headless
 
 # Displays without a 640x480 mode, and where the 640x480 picture goes when it
 # fills them: (x, y, width, height) from the top left.
@@ -156,6 +156,25 @@ class WindowBehaviour:
 
 class LinuxWindowTest(WindowBehaviour, unittest.TestCase):
     platform = "linux"
+
+    def test_no_display_ends_as_a_window_that_cannot_be_created(self):
+        """With no display to reach, SDL would fall back to drawing offscreen
+        and the show would play unseen for ever: the program says that no
+        display was found and ends through the window's error instead."""
+        with headless.temp_dir() as runtime:
+            env = {name: value for name, value in os.environ.items()
+                   if name not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
+            env.update(XDG_RUNTIME_DIR=runtime, SDL_AUDIODRIVER="dummy")
+            demo = subprocess.Popen([os.path.join(LINUX_BIN, "viriz"), "--windowed"],
+                                    cwd=LINUX_BIN, env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.PIPE, text=True)
+            try:
+                _, err = demo.communicate(timeout=60)
+            finally:
+                headless._stop(demo)
+        self.assertEqual(demo.returncode, 0, err)
+        self.assertIn("no display found", err)
+        self.assertIn("Failed to create window", err.split("no display found", 1)[1])
 
 
 class WindowsWindowTest(WindowBehaviour, unittest.TestCase):

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 FrameCapture::FrameCapture(const std::string& dataDir) {
   std::filesystem::current_path(dataDir);
@@ -53,6 +54,11 @@ void writeLittleEndian(FILE* file, std::uint32_t value, int bytes) {
 } // namespace
 
 bool writeMusicWav(const std::string& path, double from, double to) {
+  constexpr std::uint32_t kRate = 44100, kBlock = 4;
+  // The format's sizes are 32 bits: a longer stretch cannot be written.
+  if (!(from >= 0.0 && to >= from &&
+        (to - from) * kRate * kBlock <= double(std::numeric_limits<std::uint32_t>::max() - 36)))
+    return false;
   DataFile* track = openDataFile(kMusicName);
   if (!track)
     return false;
@@ -67,7 +73,6 @@ bool writeMusicWav(const std::string& path, double from, double to) {
     ov_clear(&decoder);
     return false;
   }
-  constexpr std::uint32_t kRate = 44100, kBlock = 4;
   const std::uint64_t wanted = static_cast<std::uint64_t>((to - from) * kRate) * kBlock;
   std::fwrite("RIFF", 1, 4, file);
   writeLittleEndian(file, static_cast<std::uint32_t>(36 + wanted), 4);

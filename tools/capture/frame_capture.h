@@ -30,7 +30,8 @@ private:
 };
 
 // Decodes the music from `from` to `to` seconds into a 16-bit stereo WAV file.
-// False when the track cannot be opened or the file written.
+// False when the stretch is not one or does not fit a WAV file (4 GiB), the
+// track cannot be opened or the file written.
 bool writeMusicWav(const std::string& path, double from, double to);
 
 // "frame-00012.345.png": names that sort in time order.

@@ -1,7 +1,7 @@
 // viriz-capture: renders the show offscreen at 640x480 at given times of the
 // music, without playing it.
+#include "capture_options.h"
 #include "frame_capture.h"
-#include "number_argument.h"
 #include "rgb_png.h"
 
 #include <cstdio>
@@ -22,56 +22,11 @@ const char kUsage[] =
     "scene script, driven by the given times instead of the music.\n"
     "  --at S...      one PNG per time, named frame-<seconds>.png (sorted in time order)\n"
     "  --fps N        a frame sequence frame-000000.png... from --from to --to seconds,\n"
-    "                 and the music of that stretch as music.wav\n"
+    "                 and the music of that stretch as music.wav; N from 1 to 240\n"
     "  --video FILE   also mux the sequence and the music into FILE with ffmpeg\n"
     "  --data DIR     where data.dat and data/ are (default: this program's folder)\n"
-    "  --reduced-flashing  the show's reduced-flashing mode\n";
-
-struct Options {
-  std::string dataDir;
-  std::string outDir;
-  std::vector<double> times;
-  double fps = 0.0, from = 0.0, to = 0.0;
-  std::string video;
-  bool reducedFlashing = false;
-};
-
-bool parseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto next = [&](double& value) { return i + 1 < argc && parseNumber(argv[++i], value); };
-    if (arg == "--at") {
-      double value;
-      while (i + 1 < argc && parseNumber(argv[i + 1], value)) {
-        options.times.push_back(value);
-        ++i;
-      }
-    } else if (arg == "--fps") {
-      if (!next(options.fps) || options.fps <= 0.0)
-        return false;
-    } else if (arg == "--from") {
-      if (!next(options.from))
-        return false;
-    } else if (arg == "--to") {
-      if (!next(options.to))
-        return false;
-    } else if (arg == "--out" && i + 1 < argc) {
-      options.outDir = argv[++i];
-    } else if (arg == "--data" && i + 1 < argc) {
-      options.dataDir = argv[++i];
-    } else if (arg == "--video" && i + 1 < argc) {
-      options.video = argv[++i];
-    } else if (arg == "--reduced-flashing") {
-      options.reducedFlashing = true;
-    } else {
-      return false;
-    }
-  }
-  bool sequence = options.fps > 0.0;
-  if (options.outDir.empty() || sequence == !options.times.empty())
-    return false;
-  return !sequence || options.to > options.from;
-}
+    "  --reduced-flashing  the show's reduced-flashing mode\n"
+    "Times are seconds of the show, from 0 to 3600.\n";
 
 std::string quoted(const std::string& text) {
   std::string result = "'";
@@ -80,7 +35,7 @@ std::string quoted(const std::string& text) {
   return result + "'";
 }
 
-int capture(const Options& options, const std::filesystem::path& out) {
+int capture(const CaptureOptions& options, const std::filesystem::path& out) {
   FrameCapture capture(options.dataDir);
   capture.show().flashing = options.reducedFlashing ? Flashing::Reduced : Flashing::AsComposed;
   if (!options.times.empty()) {
@@ -133,13 +88,14 @@ int capture(const Options& options, const std::filesystem::path& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-  Options options;
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (!parseOptions(argc, argv, options)) {
-    std::fputs(kUsage, stderr);
+  CaptureOptions options;
+  const std::string problem = readCaptureOptions(argc, argv, options);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "viriz-capture: %s\n\n%s", problem.c_str(), kUsage);
     return 2;
   }
   namespace fs = std::filesystem;

@@ -26,7 +26,7 @@ const char kUsage[] =
     "  --data DIR          where data.dat and data/ are (default: this program's folder)\n"
     "  --reduced-flashing  the show's reduced-flashing mode\n"
     "  --fps N             pictures a second, 1 to 64 (default 60)\n"
-    "  --from S, --to S    the stretch of the show (default: all of the music)\n"
+    "  --from S, --to S    the stretch of the show, 0 to 3600 s (default: all of the music)\n"
     "  --plot FILE.png     flashes a second over time (top; red line: the limit)\n"
     "                      and the share of the worst field flashing more often\n"
     "                      (bottom; red line: 25 %), grey lines every 10 s\n"
@@ -42,33 +42,35 @@ struct Options {
   double to = -1.0; // the end of the music
 };
 
-bool parseOptions(int argc, char** argv, Options& options) {
+// Reads the command line; returns what is wrong with it, "" when nothing is.
+std::string readOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto next = [&](double& value) { return i + 1 < argc && parseNumber(argv[++i], value); };
-    if (arg == "--data" && i + 1 < argc) {
+    const bool hasValue = i + 1 < argc;
+    auto number = [&](double lowest, double highest, double& value) {
+      return hasValue && parseNumber(argv[++i], lowest, highest, value);
+    };
+    if (arg == "--data" && hasValue) {
       options.dataDir = argv[++i];
-    } else if (arg == "--plot" && i + 1 < argc) {
+    } else if (arg == "--plot" && hasValue) {
       options.plot = argv[++i];
     } else if (arg == "--reduced-flashing") {
       options.reducedFlashing = true;
     } else if (arg == "--require-pass") {
       options.requirePass = true;
     } else if (arg == "--fps") {
-      if (!next(options.fps) || options.fps < 1.0 || options.fps > 64.0 ||
-          options.fps != static_cast<int>(options.fps))
-        return false;
-    } else if (arg == "--from") {
-      if (!next(options.from) || options.from < 0.0)
-        return false;
-    } else if (arg == "--to") {
-      if (!next(options.to) || options.to < 0.0)
-        return false;
+      if (!number(1.0, 64.0, options.fps) || options.fps != static_cast<int>(options.fps))
+        return "--fps needs a whole number of pictures a second from 1 to 64";
+    } else if (arg == "--from" || arg == "--to") {
+      if (!number(0.0, kLatestShowSeconds, arg == "--from" ? options.from : options.to))
+        return arg + " needs seconds from 0 to " + std::to_string(int(kLatestShowSeconds));
     } else {
-      return false;
+      return "unknown option or missing value: '" + arg + "'";
     }
   }
-  return options.to < 0.0 || options.to > options.from;
+  if (options.to >= 0.0 && !(options.to > options.from))
+    return "--to must be later than --from";
+  return "";
 }
 
 // Times in the show: the summary's count from the first picture, at `from`.
@@ -141,8 +143,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   Options options;
-  if (!parseOptions(argc, argv, options)) {
-    std::fputs(kUsage, stderr);
+  const std::string problem = readOptions(argc, argv, options);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "viriz-flashcheck: %s\n\n%s", problem.c_str(), kUsage);
     return 2;
   }
   namespace fs = std::filesystem;

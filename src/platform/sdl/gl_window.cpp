@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +160,18 @@ bool hasRequestedBuffers(PixelFormatRequest format) {
   return depth >= format.depthBits && stencil >= format.stencilBits;
 }
 
+// With no display to talk to, SDL falls back to a driver that shows nothing
+// (offscreen, dummy) and the show would play unseen for ever. Those drivers
+// count only when asked for by name (SDL_VIDEODRIVER, as the capture tools
+// and the tests do).
+bool foundNoDisplay() {
+  if (SDL_GetHint(SDL_HINT_VIDEODRIVER) != nullptr)
+    return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver == nullptr || std::strcmp(driver, "offscreen") == 0 ||
+         std::strcmp(driver, "dummy") == 0;
+}
+
 } // namespace
 
 struct GlWindow::State {
@@ -177,6 +190,10 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
   // Video start-up stands where the window class is registered.
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     throw std::string(kRegisterWindowClassFailedText);
+  if (foundNoDisplay()) {
+    std::fprintf(stderr, "viriz: no display found (is DISPLAY or WAYLAND_DISPLAY set?)\n");
+    throw std::string(kCreateWindowFailedText);
+  }
 
   if (description.displayMode >= 0) {
     SDL_DisplayMode mode;
