@@ -5,8 +5,11 @@
 
 namespace {
 
-bool sameReport(const HeardReport& a, const HeardReport& b) {
-  return a.frame == b.frame && a.at == b.at && a.reachFrames == b.reachFrames;
+// Reports of the same frame tell of the same moment; the newer one may have
+// timed it anew (a clock converted again) or reach further (more was
+// handed over), and takes its place.
+bool sameFrame(const HeardReport& a, const HeardReport& b) {
+  return a.frame == b.frame;
 }
 
 } // namespace
@@ -19,8 +22,6 @@ void HeardClock::reset() {
 }
 
 void HeardClock::take(const HeardReport& report, Clock::time_point now) {
-  if (haveReport && sameReport(report, current))
-    return;
   if (report.at <= now) {
     current = report;
     haveReport = true;
@@ -28,8 +29,10 @@ void HeardClock::take(const HeardReport& report, Clock::time_point now) {
     pendingCount = 0;
     return;
   }
-  if (pendingCount > 0 && sameReport(report, pending[pendingCount - 1]))
+  if (pendingCount > 0 && sameFrame(report, pending[pendingCount - 1])) {
+    pending[pendingCount - 1] = report;
     return;
+  }
   if (pendingCount == kMostPending) {
     std::move(pending.begin() + 1, pending.end(), pending.begin());
     --pendingCount;

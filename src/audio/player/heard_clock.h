@@ -30,9 +30,9 @@ public:
   // A new playback: the next report is taken as it is.
   void reset();
 
-  // The backend's newest report, read at `now`. The same report again changes
-  // nothing; one timed ahead of `now` waits until it is due, while the one
-  // before it still runs.
+  // The backend's newest report, read at `now`. One timed ahead of `now`
+  // waits until it is due, while the one before it still runs; a report of
+  // the same frame as the one waiting takes its place.
   void take(const HeardReport& report, Clock::time_point now);
 
   // Frames heard at `now`, whole; 0 before the first report that is due.

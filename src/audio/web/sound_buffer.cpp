@@ -55,12 +55,14 @@ struct SoundBuffer::State {
 
   // Guards the newest chunk, which the audio callback updates: where it
   // begins since the last positioning (in bytes of ring.bytesTaken()), the
-  // context time it was scheduled for, and when it is heard.
+  // context time it was scheduled for, and when it is heard (sharedNowMs()
+  // time: the callback runs on the page's thread, the clock is read on the
+  // program's).
   std::mutex mutex;
   bool started = false;
   std::uint64_t newestChunkStart = 0;
   double newestChunkPlaybackTime = 0.0;
-  HeardReport::Clock::time_point newestChunkHeardAt{};
+  double newestChunkHeardAtMs = 0.0;
 
   // A chunk's samples as the ring holds them, and converted for Web Audio:
   // left, then right.
@@ -84,9 +86,7 @@ struct SoundBuffer::State {
     const std::uint64_t taken = ring.bytesTaken();
     ring.take(reinterpret_cast<std::uint8_t*>(pcm.data()),
               static_cast<std::uint32_t>(frames) * kBytesPerFrame);
-    const auto untilHeard = std::chrono::duration<double, std::milli>(heardAtMs - sharedNowMs());
-    newestChunkHeardAt = HeardReport::Clock::now() +
-                         std::chrono::duration_cast<HeardReport::Clock::duration>(untilHeard);
+    newestChunkHeardAtMs = heardAtMs;
     started = true;
     newestChunkStart = taken;
     newestChunkPlaybackTime = playbackTime;
@@ -235,7 +235,12 @@ bool outputHeard(SoundBuffer::State& state, HeardReport& report) {
   if (!state.started)
     return false;
   report.frame = static_cast<std::int64_t>(state.newestChunkStart / kBytesPerFrame);
-  report.at = state.newestChunkHeardAt;
+  // On the reading thread's own steady clock, which counts from that
+  // thread's start.
+  const auto untilHeard =
+      std::chrono::duration<double, std::milli>(state.newestChunkHeardAtMs - sharedNowMs());
+  report.at = HeardReport::Clock::now() +
+              std::chrono::duration_cast<HeardReport::Clock::duration>(untilHeard);
   report.reachFrames = kChunkFrames;
   return true;
 }
