@@ -29,6 +29,14 @@ namespace {
 constexpr size_t kFirstEntry = kMarkerSize + kArchiveHeaderSize;
 
 #if defined(__SANITIZE_ADDRESS__)
+#define VIRIZ_TEST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VIRIZ_TEST_UNDER_ASAN 1
+#endif
+#endif
+
+#if defined(VIRIZ_TEST_UNDER_ASAN)
 // AddressSanitizer's shadow memory and quarantine come on top of the tool's
 // own, and it reserves more address space than any limit would leave it.
 constexpr long kMostResidentKiB = 256 * 1024;

@@ -166,6 +166,11 @@ bool walkBlock(Walk& walk) {
     if (!isKnownMethod(h.method))
       walk.scan.problems.push_back(
           {start, "entry " + printableName(name) + ": unknown method " + hex(h.method, 2)});
+    if (name.size() > kMaxEntryNameLength)
+      walk.scan.problems.push_back({start, "entry " + printableName(name) + ": a name of " +
+                                               std::to_string(name.size()) +
+                                               " bytes, which the reader never matches (259 "
+                                               "at most)"});
   }
   if (next > walk.scan.size) {
     stopTruncated(walk, (file ? "the data of entry " + printableName(name) : "the block" + at) +

@@ -40,7 +40,8 @@ struct ArchiveScan {
   int64_t size = 0; // bytes in the file
   bool solid = false;
   std::vector<ScannedEntry> entries;
-  // Header CRC mismatches and unknown methods, in file order.
+  // Header CRC mismatches, unknown methods and names too long for the
+  // reader, in file order.
   std::vector<ScanProblem> problems;
   ScanStop stop = ScanStop::None;
   std::string stopText; // what the stop was, with its byte offsets

@@ -51,11 +51,11 @@ const char* const kHelpText =
 
   viriz-pack extract ARCHIVE NAME [-p PASSWORD] [-o OUTFILE]
       Writes entry NAME (case ignored, '/' and '\' alike) to OUTFILE, or to
-      standard output without -o. Nothing but OUTFILE is ever written, and
-      OUTFILE only when the entry passed its CRC check: the entry is written
-      beside it and then replaces it (a symbolic link there is replaced, not
-      followed), so a failure leaves OUTFILE as it was. A character device
-      (/dev/null) is written in place.
+      standard output without -o. OUTFILE is written only when the entry
+      passed its CRC check, as a temporary beside it (OUTFILE.partial-XXXXXX)
+      that then replaces it: a failure leaves OUTFILE as it was, and a
+      symbolic link at OUTFILE is replaced, never followed. A character
+      device (/dev/null) is written in place. Nothing else is ever written.
 
   viriz-pack create OUT [options] FILE...
       Writes a version 2.0 archive of the regular files, stored under their
