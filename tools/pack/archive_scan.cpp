@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "archive/archive_reader.h"
+#include "archive_scan.h"
 
 namespace pack {
 
@@ -28,6 +29,14 @@ inline int exitStatusFor(ArchiveError error) {
   default:
     return kExitFailure;
   }
+}
+
+// A walk that stopped before the end: a sub-block is unsupported, a
+// truncated or damaged archive a failure.
+inline int exitStatusFor(ScanStop stop) {
+  return stop == ScanStop::None       ? kExitOk
+         : stop == ScanStop::SubBlock ? kExitUnsupported
+                                      : kExitFailure;
 }
 
 } // namespace pack

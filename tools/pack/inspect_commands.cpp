@@ -81,7 +81,7 @@ int listArchive(const std::string& archive, std::FILE* out, std::FILE* err) {
   if (scan->stop == ScanStop::None)
     return kExitOk;
   std::fprintf(err, "viriz-pack: %s: %s\n", archive.c_str(), scan->stopText.c_str());
-  return scan->stop == ScanStop::SubBlock ? kExitUnsupported : kExitFailure;
+  return exitStatusFor(scan->stop);
 }
 
 int testArchive(const std::string& archive, const char* password, std::FILE* out, std::FILE* err) {

@@ -129,9 +129,10 @@ Arguments parseArguments(int argc, char** argv, int first) {
   return args;
 }
 
-// What the reader's buffers take, checked before it is called so that a
-// long argument is named as such; empty when everything fits.
-std::string tooLongArgument(const Arguments& args, const std::string& archive,
+// What the reader's buffers take (the password, and when given the archive's
+// path and the entry name), checked before it is called so that a long
+// argument is named as such; empty when everything fits.
+std::string tooLongArgument(const Arguments& args, const std::string* archive,
                             const std::string* entryName) {
   const auto tooLong = [](const char* what, size_t length, size_t most) {
     return std::string(what) + " is " + std::to_string(length) + " bytes long (" +
@@ -139,8 +140,8 @@ std::string tooLongArgument(const Arguments& args, const std::string& archive,
   };
   if (args.password && args.password->size() > kMaxPasswordLength)
     return tooLong("the password", args.password->size(), kMaxPasswordLength);
-  if (archive.size() > kMaxArchiveNameLength)
-    return tooLong("the archive's path", archive.size(), kMaxArchiveNameLength);
+  if (archive != nullptr && archive->size() > kMaxArchiveNameLength)
+    return tooLong("the archive's path", archive->size(), kMaxArchiveNameLength);
   if (entryName != nullptr && entryName->size() > kMaxEntryNameLength)
     return tooLong("the entry name", entryName->size(), kMaxEntryNameLength);
   return {};
@@ -157,7 +158,7 @@ int testCommand(const Arguments& args) {
   if (args.positional.size() != 1 || args.output || args.method || args.solid || args.time)
     return usageError("test takes one archive and an optional password");
   const std::string& archive = args.positional[0];
-  if (const std::string tooLong = tooLongArgument(args, archive, nullptr); !tooLong.empty())
+  if (const std::string tooLong = tooLongArgument(args, &archive, nullptr); !tooLong.empty())
     return usageError(tooLong);
   return testArchive(archive, args.password ? args.password->c_str() : nullptr, stdout, stderr);
 }
@@ -191,7 +192,7 @@ int extractCommand(const Arguments& args) {
     return usageError("extract takes an archive and an entry name");
   const std::string& archive = args.positional[0];
   const std::string& name = args.positional[1];
-  if (const std::string tooLong = tooLongArgument(args, archive, &name); !tooLong.empty())
+  if (const std::string tooLong = tooLongArgument(args, &archive, &name); !tooLong.empty())
     return usageError(tooLong);
   std::string error;
   const std::optional<ArchiveScan> scan = scanArchive(archive, error);
@@ -205,7 +206,7 @@ int extractCommand(const Arguments& args) {
   };
   const std::optional<size_t> index = findEntry(*scan, name);
   if (!index && scan->stop != ScanStop::None)
-    return fail(scan->stopText, scan->stop == ScanStop::SubBlock ? kExitUnsupported : kExitFailure);
+    return fail(scan->stopText, exitStatusFor(scan->stop));
   if (!index)
     return fail(printableName(name) + ": entry not found", kExitNotFound);
   const FileHeader& header = scan->entries[*index].header;
@@ -337,11 +338,9 @@ int createCommand(const Arguments& args) {
   options.solid = args.solid;
   if (args.method && !parseMethod(*args.method, options))
     return usageError("unknown method " + *args.method);
-  if (args.password) {
-    if (args.password->size() > kMaxPasswordLength)
-      return usageError(tooLongArgument(args, "", nullptr));
-    options.password = *args.password;
-  }
+  if (const std::string tooLong = tooLongArgument(args, nullptr, nullptr); !tooLong.empty())
+    return usageError(tooLong);
+  options.password = args.password.value_or("");
   const bool fileTimes = args.time && *args.time == "mtime";
   uint32_t dosTime = pack::kDefaultDosTime;
   if (args.time && !fileTimes) {
