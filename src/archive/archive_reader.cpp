@@ -22,6 +22,10 @@ namespace {
 // many bytes per packed byte.
 constexpr uint64_t kMaxBytesPerPackedByte = uint64_t(kLongestMatch) * 8;
 
+// A compressed entry's output starts at this many times its packed size (more
+// than most data compress to) and grows from there as it is produced.
+constexpr uint64_t kGuessedBytesPerPackedByte = 4;
+
 // Name comparison works on copies of at most this many bytes.
 constexpr size_t kMaxComparedName = 512;
 
@@ -42,9 +46,7 @@ struct ArchiveReader {
   int64_t blockStart = 0;
   int64_t nextBlock = 0;
   bool found = false; // the current entry is the wanted one
-  uint8_t* output = nullptr;
-  size_t outputCapacity = 0;
-  size_t delivered = 0;
+  UnpackOutput output{nullptr, 0, 0};
   uint32_t packedLeft = 0;
   // The entry's unpack version when its packed bytes are deciphered, else 0.
   uint8_t cipherVersion = 0;
@@ -60,7 +62,7 @@ struct ArchiveReader {
     if (archive != nullptr)
       fclose(archive);
     free(window);
-    free(output);
+    free(output.data);
     // The password does not outlive the call.
     volatile char* secret = password;
     for (size_t i = 0; i < sizeof password; ++i)
@@ -222,20 +224,62 @@ bool checkEntry(ArchiveReader& reader) {
   return true;
 }
 
-// Room for the wanted entry: its unpacked size, rounded up to whole cipher
-// blocks when it is stored and enciphered. Not zeroed here: processing
-// overwrites it and zeroes whatever a short entry left undelivered.
+// Grows the wanted entry's output to at least `needed` bytes, doubling it,
+// but never past the entry's unpacked size: so memory follows what the packed
+// bytes produce, not what the header declares.
+bool growOutput(UnpackOutput& output, size_t needed, void* context) {
+  ArchiveReader& reader = *static_cast<ArchiveReader*>(context);
+  const size_t limit = reader.fileHeader.unpackedSize;
+  if (needed > limit)
+    return false;
+  const size_t capacity = std::clamp(output.capacity * 2, needed, limit);
+  uint8_t* const data = static_cast<uint8_t*>(realloc(output.data, capacity));
+  if (data == nullptr)
+    return fail(reader, ArchiveError::OutOfMemory);
+  output.data = data;
+  output.capacity = capacity;
+  return true;
+}
+
+// Room for the wanted entry. A stored one gets its unpacked size (which its
+// packed bytes in the file hold), rounded up to whole cipher blocks when it is
+// enciphered; a compressed one a guess from its packed size, grown as it is
+// produced. Not zeroed here: processing overwrites it and zeroes whatever a
+// short entry left undelivered.
 bool allocateOutput(ArchiveReader& reader) {
   const FileHeader& h = reader.fileHeader;
   size_t capacity = h.unpackedSize;
   if (h.method == kMethodStored && (h.flags & kFileEnciphered))
     capacity = (capacity + kCipherBlockSize - 1) / kCipherBlockSize * kCipherBlockSize;
-  reader.output = static_cast<uint8_t*>(malloc(std::max<size_t>(capacity, 1)));
-  if (reader.output == nullptr)
+  if (h.method != kMethodStored)
+    capacity = size_t(std::min<uint64_t>(capacity, h.packedSize * kGuessedBytesPerPackedByte));
+  reader.output = UnpackOutput{static_cast<uint8_t*>(malloc(std::max<size_t>(capacity, 1))), 0, 0};
+  if (reader.output.data == nullptr)
     return fail(reader, ArchiveError::OutOfMemory);
-  reader.outputCapacity = capacity;
-  reader.delivered = 0;
+  reader.output.capacity = capacity;
+  if (h.method != kMethodStored) {
+    reader.output.grow = growOutput;
+    reader.output.growContext = &reader;
+  }
   return true;
+}
+
+// Folds `count` zero bytes into a CRC register: the part of a short entry
+// that was never produced, without room for it.
+uint32_t crcOverZeros(uint32_t crc, uint64_t count) {
+  static const uint8_t zeros[1 << 16] = {};
+  for (; count > 0; count -= std::min<uint64_t>(count, sizeof zeros))
+    crc = crc32Update(crc, zeros, size_t(std::min<uint64_t>(count, sizeof zeros)));
+  return crc;
+}
+
+// The CRC of the wanted entry as the format defines it: over its unpacked
+// size, with zeros for whatever a short entry did not deliver.
+uint32_t outputCrc(const ArchiveReader& reader) {
+  const uint64_t size = reader.fileHeader.unpackedSize;
+  const size_t delivered = size_t(std::min<uint64_t>(reader.output.delivered, size));
+  const uint32_t crc = crc32Update(0xFFFFFFFFu, reader.output.data, delivered);
+  return ~crcOverZeros(crc, size - delivered);
 }
 
 // Deciphers (when keyed), copies or unpacks one entry; checks the wanted one's CRC.
@@ -253,26 +297,28 @@ bool processEntry(ArchiveReader& reader) {
   if (!seekTo(reader, reader.blockStart + h.headerSize))
     return fail(reader, ArchiveError::BadHeader);
 
+  UnpackOutput& output = reader.output;
   if (h.method == kMethodStored) {
-    if (reader.found) {
+    if (output.data != nullptr) {
       size_t wanted = h.unpackedSize;
       if (reader.cipherVersion != 0)
-        wanted = std::min<size_t>(reader.outputCapacity, h.packedSize);
-      const size_t read = readPacked(reader, reader.output, wanted);
-      reader.delivered = std::min<size_t>(read, h.unpackedSize);
+        wanted = std::min<size_t>(output.capacity, h.packedSize);
+      const size_t read = readPacked(reader, output.data, wanted);
+      output.delivered = std::min<size_t>(read, h.unpackedSize);
     }
   } else {
-    UnpackOutput out{reader.output, reader.output ? size_t(h.unpackedSize) : 0, 0};
+    UnpackOutput discarded{nullptr, 0, 0};
     reader.unpacker.unpackEntry(reader.window, (h.flags & kFileSolid) != 0, h.unpackedSize,
-                                PackedSource{readPackedFromArchive, &reader}, out);
-    reader.delivered = out.delivered;
+                                PackedSource{readPackedFromArchive, &reader},
+                                output.data != nullptr ? output : discarded);
+    if (reader.error == ArchiveError::OutOfMemory)
+      return false;
   }
 
-  // A short entry leaves zeros, not old heap contents, under the CRC and in the result.
-  if (reader.output != nullptr && reader.delivered < reader.outputCapacity)
-    memset(reader.output + reader.delivered, 0, reader.outputCapacity - reader.delivered);
-  if (reader.output != nullptr &&
-      ~crc32Update(0xFFFFFFFFu, reader.output, h.unpackedSize) != h.fileCrc) {
+  // A short entry leaves zeros, not old heap contents, in the result.
+  if (output.data != nullptr && output.delivered < output.capacity)
+    memset(output.data + output.delivered, 0, output.capacity - output.delivered);
+  if (output.data != nullptr && outputCrc(reader) != h.fileCrc) {
     // Versions before 20 compress and encipher differently: their entries are
     // read as if they were of version 20 and fail here, for want of the older methods.
     const bool olderMethod = h.unpackVersion < kUnpackVersion20 &&
@@ -286,15 +332,22 @@ bool wantedEntryMatches(const ArchiveReader& reader) {
   return !reader.storedNameTooLong && compareEntryNames(reader.entryName, reader.storedName) == 0;
 }
 
-// Scans the blocks from the start until the wanted entry is processed. In a
-// solid archive every entry before it is unpacked too (without output), to
-// build up the window and tables the wanted one continues from.
-bool searchEntry(ArchiveReader& reader) {
+// Opens the archive and allocates the decompressor's window.
+bool openForUnpacking(ArchiveReader& reader) {
   if (!openArchive(reader))
     return false;
   reader.window = static_cast<uint8_t*>(calloc(kUnpackWindowSize, 1));
   if (reader.window == nullptr)
     return fail(reader, ArchiveError::OutOfMemory);
+  return true;
+}
+
+// Scans the blocks from the start until the wanted entry is processed. In a
+// solid archive every entry before it is unpacked too (without output), to
+// build up the window and tables the wanted one continues from.
+bool searchEntry(ArchiveReader& reader) {
+  if (!openForUnpacking(reader))
+    return false;
   const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
 
   for (;;) {
@@ -319,6 +372,34 @@ bool searchEntry(ArchiveReader& reader) {
       return fail(reader, ArchiveError::BadHeader);
     if (reader.found)
       return true;
+  }
+}
+
+// Processes every entry as the wanted one, each into an output of its own
+// that is checked and released before the next, and notes each one's verdict.
+bool checkEntries(ArchiveReader& reader, std::vector<ArchiveError>& verdicts) {
+  if (!openForUnpacking(reader))
+    return false;
+  const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
+  for (;;) {
+    const int result = findFileHeader(reader);
+    if (result < 0)
+      return fail(reader, ArchiveError::BadHeader);
+    if (result == 0)
+      return true;
+    if (reader.fileHeader.type == kBlockSub)
+      return fail(reader, ArchiveError::SubBlock);
+
+    reader.found = true;
+    reader.error = ArchiveError::None;
+    const bool sound = checkEntry(reader) && allocateOutput(reader) && processEntry(reader);
+    free(std::exchange(reader.output.data, nullptr));
+    verdicts.push_back(reader.error);
+    // A solid stream goes on past a CRC mismatch, not past an entry it could not unpack.
+    if (!sound && solid && reader.error != ArchiveError::BadData)
+      return false;
+    if (!seekTo(reader, reader.nextBlock))
+      return fail(reader, ArchiveError::BadHeader);
   }
 }
 
@@ -403,8 +484,8 @@ ExtractedEntry extractArchiveEntry(const char* entryName, const char* archiveNam
     entry.error = reader->error;
     return entry;
   }
-  entry.data.reset(std::exchange(reader->output, nullptr));
-  entry.size = int32_t(reader->delivered);
+  entry.data.reset(std::exchange(reader->output.data, nullptr));
+  entry.size = int32_t(reader->output.delivered);
   return entry;
 }
 
@@ -417,6 +498,19 @@ ArchiveError listArchiveEntries(const char* archiveName, std::vector<ArchiveEntr
   if (!copyBounded(reader->archiveName, archiveName))
     return ArchiveError::BadHeader;
   return listEntries(*reader, entries) ? ArchiveError::None : reader->error;
+}
+
+ArchiveError checkArchiveEntries(const char* archiveName, const char* password,
+                                 std::vector<ArchiveError>& verdicts) {
+  if (archiveName == nullptr)
+    return ArchiveError::BadHeader;
+  const std::unique_ptr<ArchiveReader> reader = newReader();
+  if (reader == nullptr)
+    return ArchiveError::OutOfMemory;
+  if (!copyBounded(reader->archiveName, archiveName) ||
+      !copyBounded(reader->password, password != nullptr ? password : ""))
+    return ArchiveError::BadHeader;
+  return checkEntries(*reader, verdicts) ? ArchiveError::None : reader->error;
 }
 
 int compareEntryNames(const char* wanted, const char* stored) {

@@ -67,6 +67,16 @@ struct ArchiveEntryInfo {
 // before a failure stay in `entries`.
 ArchiveError listArchiveEntries(const char* archiveName, std::vector<ArchiveEntryInfo>& entries);
 
+// Checks every file entry in archive order as extracting it would (deciphered
+// with `password`, unpacked with a solid archive's stream carried from entry
+// to entry, its CRC compared), holding one entry's output at a time. Each
+// entry's verdict goes to `verdicts` (None for a sound one). Returns why the
+// scan stopped before the archive's end (None when it did not): a damaged
+// header, a sub-block, or, in a solid archive, the verdict of an entry its
+// stream cannot go past.
+ArchiveError checkArchiveEntries(const char* archiveName, const char* password,
+                                 std::vector<ArchiveError>& verdicts);
+
 // Compares entry names ignoring case and treating '/' and '\' alike:
 // 0 when they match, else -1 or 1. Names longer than 512 bytes never match.
 int compareEntryNames(const char* wanted, const char* stored);

@@ -542,13 +542,20 @@ bool flushDue(const State& s) {
   return unflushedBytes(s) > kFlushChunk - kFlushMargin;
 }
 
+// Makes room for `needed` bytes in all in the output: there already, or
+// granted by a growing output.
+bool roomFor(UnpackOutput& output, size_t needed) {
+  return needed <= output.capacity ||
+         (output.grow != nullptr && output.grow(output, needed, output.growContext));
+}
+
 // Delivers the bytes from flushedPos up to unpackPos to the wanted entry's
 // output; stops decoding instead when they would not fit.
 void flushWindow(State& s) {
   const uint32_t count = unflushedBytes(s);
   UnpackOutput& output = *s.output;
   if (output.data != nullptr) {
-    if (count > output.capacity - output.delivered) {
+    if (!roomFor(output, output.delivered + count)) {
       s.bytesLeft = -1;
     } else {
       const uint32_t firstPart = std::min(count, kUnpackWindowSize - s.flushedPos);
@@ -584,6 +591,13 @@ void leaveOutput(State& s) {
   s.unpackPos = uint32_t(end & kUnpackWindowMask);
   s.flushedPos = s.unpackPos;
   s.direct = false;
+}
+
+// Whether the next direct step has room in the output, the last kFlushMargin
+// bytes excepted; positions stay below kMaxDirectOutput.
+bool directRoom(State& s) {
+  const size_t needed = s.output->delivered + kFlushMargin;
+  return needed <= kMaxDirectOutput && roomFor(*s.output, needed);
 }
 
 // --- Audio ---
@@ -754,10 +768,12 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
   if (!continuesSolid)
     readCodeTables(s);
 
-  // A new stream's entry that fits the output is decoded straight into it,
-  // until audio mode or the output's last bytes call for the window.
+  // A new stream's entry that fits the output (or that a growing output can
+  // take) is decoded straight into it, until audio mode or the output's last
+  // bytes call for the window.
   s.direct = !continuesSolid && output.data != nullptr && output.delivered == 0 &&
-             unpackedSize <= output.capacity && output.capacity <= kMaxDirectOutput;
+             (unpackedSize <= output.capacity || output.grow != nullptr) &&
+             std::max<uint64_t>(unpackedSize, output.capacity) <= kMaxDirectOutput;
   // Decoding into the output needs no window until it leaves the output.
   if (!continuesSolid && !s.direct)
     clearHistoryBefore(s, 0);
@@ -769,7 +785,7 @@ void Unpacker::unpackEntry(uint8_t* window, bool continuesSolid, uint64_t unpack
       s.overrun = true;
       break;
     }
-    if (s.direct && (s.audioMode || output.capacity - output.delivered < kFlushMargin))
+    if (s.direct && (s.audioMode || !directRoom(s)))
       leaveOutput(s);
     if (s.direct) {
       decodeLzSymbols<true>(s);

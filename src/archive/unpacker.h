@@ -23,10 +23,16 @@ struct PackedSource {
 
 // Where the decoded bytes of the wanted entry go. A null `data` discards them
 // (earlier entries of a solid archive only build up the window and tables).
+// With `grow` set, the output starts smaller than the entry and is asked for
+// room as the bytes come: grow(output, needed, growContext) makes `capacity`
+// at least `needed` (moving `data` if it must) and returns true, or returns
+// false, and decoding then stops as at a full output.
 struct UnpackOutput {
   uint8_t* data;
   size_t capacity;
   size_t delivered;
+  bool (*grow)(UnpackOutput& output, size_t needed, void* context) = nullptr;
+  void* growContext = nullptr;
 };
 
 class Unpacker {

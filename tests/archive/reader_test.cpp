@@ -113,6 +113,24 @@ TEST_F(Reader, EarlierEntriesAreProcessedOnlyInSolidArchives) {
   EXPECT_EQ(ArchiveError::UnsupportedVersion, error);
 }
 
+// Checking every entry gives each the verdict its own extraction gets; a
+// solid stream goes on past a CRC mismatch, not past an entry it cannot unpack.
+TEST_F(Reader, CheckingEveryEntryGivesEachItsVerdict) {
+  using enum ArchiveError;
+  const std::vector<TestEntry> entries = {{.name = "ok", .data = bytesOf("fine")},
+                                          {.name = "bad", .data = bytesOf("payload"), .crc = 1},
+                                          {.name = "empty"},
+                                          {.name = "v29", .data = bytesOf("x"), .version = 29},
+                                          {.name = "after", .data = bytesOf("y")}};
+  std::vector<ArchiveError> verdicts;
+  EXPECT_EQ(None, checkArchiveEntries(archive(entries).c_str(), nullptr, verdicts));
+  EXPECT_EQ((std::vector{None, BadData, None, UnsupportedVersion, None}), verdicts);
+  verdicts.clear();
+  EXPECT_EQ(UnsupportedVersion,
+            checkArchiveEntries(archive(entries, kArchiveSolid).c_str(), nullptr, verdicts));
+  EXPECT_EQ((std::vector{None, BadData, None, UnsupportedVersion}), verdicts);
+}
+
 TEST_F(Reader, EmptyEntry) {
   const auto path = archive({{.name = "empty"}, {.name = "lying", .crc = 1}});
   EXPECT_EQ(Bytes{}, extract(path, "empty"));

@@ -42,6 +42,34 @@ protected:
     return out;
   }
 
+  // Decodes one entry into an output that starts empty and grows on request
+  // up to `limit` bytes; counts the requests.
+  Bytes runGrowing(const Bytes& packed, size_t unpackedSize, size_t limit, int& requests) {
+    struct Growing {
+      Bytes bytes;
+      size_t limit;
+      int requests = 0;
+    } growing{Bytes{}, limit};
+    const auto grow = [](UnpackOutput& output, size_t needed, void* context) {
+      auto& self = *static_cast<Growing*>(context);
+      ++self.requests;
+      if (needed > self.limit)
+        return false;
+      self.bytes.resize(std::clamp(self.bytes.size() * 3 / 2, needed, self.limit), 0x5A);
+      output.data = self.bytes.data();
+      output.capacity = self.bytes.size();
+      return true;
+    };
+    MemorySource source{&packed};
+    growing.bytes.reserve(1); // a non-null start
+    UnpackOutput output{growing.bytes.data(), 0, 0, grow, &growing};
+    unpacker->unpackEntry(window.data(), false, unpackedSize,
+                          PackedSource{MemorySource::read, &source}, output);
+    requests = growing.requests;
+    growing.bytes.resize(output.delivered);
+    return growing.bytes;
+  }
+
   static Bytes patterned(size_t size) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i)
@@ -389,6 +417,38 @@ TEST_F(Unpack, OutputThatWouldOverflowStopsDecoding) {
   s.match(27, 31, 0, 0); // 258 bytes: more than the unpacked size
   const Bytes out = run(s.finish(), 10);
   EXPECT_LE(out.size(), 10u);
+}
+
+// An output that grows as the bytes come gets what a full-sized one gets,
+// across the window's wraps and audio blocks; one that stops growing stops
+// the decoding there.
+TEST_F(Unpack, GrowingOutputGetsTheSameBytes) {
+  StreamWriter s;
+  s.lzTables();
+  for (char c : std::string("0123456789"))
+    s.literal(uint8_t(c));
+  s.match(27, 31, 6, 1); // length 258, distance 10
+  for (size_t i = 0; i < 2 * kWindowSize / 258; ++i)
+    s.symbol(kSymbolRepeatLast);
+  s.symbol(kSymbolNewTables);
+  s.audioTables(2);
+  for (uint32_t delta = 0; delta < 600; ++delta)
+    s.audio(delta % 7);
+  s.audio(kAudioSymbolNewTables);
+  s.lzTables();
+  s.literal('Z');
+  const Bytes packed = s.finish();
+  const size_t size = 10 + 258 * (2 * kWindowSize / 258 + 1) + 600 + 1;
+
+  const Bytes whole = run(packed, size);
+  ASSERT_EQ(size, whole.size());
+  int requests = 0;
+  EXPECT_EQ(whole, runGrowing(packed, size, size, requests));
+  EXPECT_GT(requests, 10);
+
+  const Bytes cut = runGrowing(packed, size, 100000, requests);
+  ASSERT_LE(cut.size(), 100000u);
+  EXPECT_TRUE(std::equal(cut.begin(), cut.end(), whole.begin()));
 }
 
 // Random code lengths up to 15 bits, some symbols without a code; shortened

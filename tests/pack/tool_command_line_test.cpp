@@ -35,8 +35,10 @@ TEST_F(PackTool, ListShowsEveryEntryWithSizesMethodFlagsAndCrc) {
   EXPECT_NE(list.out.find("     30000 "), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("fastest  enciphered     "), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("fastest  solid,enciphered  00000000  "), std::string::npos) << list.out;
-  const std::string stored = (dir.path() / "b.bin").string().substr(1);
-  EXPECT_NE(list.out.find(pack::storedEntryName(stored)), std::string::npos) << list.out;
+  // Names show '/' between their parts, whatever separator they were stored with.
+  std::string shown = pack::storedEntryName((dir.path() / "b.bin").string().substr(1));
+  std::replace(shown.begin(), shown.end(), '\\', '/');
+  EXPECT_NE(list.out.find("  " + shown + "\n"), std::string::npos) << list.out;
 }
 
 TEST_F(PackTool, ListAndExtractReadRealArchives) {
@@ -137,8 +139,10 @@ TEST_F(PackTool, CreateRefusesBadInputsWithoutLeavingAnArchive) {
       pack("create " + path("x.rar") + " -p " + std::string(256, 'p') + " " + path("a.txt")).status,
       2);
   EXPECT_EQ(pack("create " + path("x.rar")).status, 2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "x.rar"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "x.rar.partial"));
+  // Neither the archive nor a temporary of it is left.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
   const CommandResult help = pack("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: viriz-pack"), std::string::npos);

@@ -1,19 +1,29 @@
-// viriz-pack: lists, extracts and creates the demo's data archives.
+// viriz-pack: lists, tests, extracts and creates the demo's data archives.
 //   viriz-pack list ARCHIVE
+//   viriz-pack test ARCHIVE [-p PASSWORD]
 //   viriz-pack extract ARCHIVE NAME [-p PASSWORD] [-o OUTFILE]
 //   viriz-pack create OUT [-p PASSWORD] [--solid] [--method M] [--time T] FILE...
-// Reading goes through the demo's own reader; writing through the archive writer.
+// Entries are unpacked by the demo's own reader; the tool's own walk of the
+// blocks checks what that reader does not and says what was found. Writing
+// goes through the archive writer.
 #include "archive/archive_cipher.h"
 #include "archive/archive_format.h"
 #include "archive/archive_reader.h"
+#include "pack/archive_scan.h"
 #include "pack/archive_writer.h"
+#include "pack/exit_status.h"
+#include "pack/inspect_commands.h"
+#include "pack/output_file.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -22,29 +32,35 @@
 
 namespace {
 
-// Exit statuses, also listed in the help text.
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;     // cannot open, not an archive, damaged headers, I/O errors
-constexpr int kExitUsage = 2;       // bad command line
-constexpr int kExitNotFound = 3;    // no entry of that name
-constexpr int kExitBadData = 4;     // CRC mismatch: damaged data or wrong password
-constexpr int kExitUnsupported = 5; // unpack version, split entry or sub-block the reader refuses
+using namespace pack;
 
 const char* const kHelpText =
     R"(usage: viriz-pack COMMAND ...
 
   viriz-pack list ARCHIVE
       Lists every entry: unpacked and packed size, method, flags (solid,
-      enciphered), CRC-32 and name.
+      enciphered), CRC-32 and name. Names show '/' between their parts, and
+      control bytes, NUL and bytes that are not UTF-8 text as \xHH. A
+      truncated or damaged archive is reported after what could be listed.
+
+  viriz-pack test ARCHIVE [-p PASSWORD]
+      Checks every block's header CRC and unpacks every entry through the
+      demo's reader to check its CRC; prints one line per problem found
+      (header CRC mismatch, truncation, unknown method, unsupported version,
+      CRC mismatch) and a summary line.
 
   viriz-pack extract ARCHIVE NAME [-p PASSWORD] [-o OUTFILE]
       Writes entry NAME (case ignored, '/' and '\' alike) to OUTFILE, or to
-      standard output without -o. Nothing but OUTFILE is ever written, and
-      OUTFILE only when the entry passed its CRC check.
+      standard output without -o. OUTFILE is written only when the entry
+      passed its CRC check, as a temporary beside it (OUTFILE.partial-XXXXXX)
+      that then replaces it: a failure leaves OUTFILE as it was, and a
+      symbolic link at OUTFILE is replaced, never followed. A character
+      device (/dev/null) is written in place. Nothing else is ever written.
 
   viriz-pack create OUT [options] FILE...
-      Writes a version 2.0 archive of the files, stored under their names as
-      given (relative, with backslashes as separators).
+      Writes a version 2.0 archive of the regular files, stored under their
+      names as given (relative, with backslashes as separators). OUT is
+      replaced only once the archive is complete.
       -p, --password PASSWORD   encipher every entry
       --solid                   one compressed stream across all entries
       --method store|fast|best|audio:N
@@ -58,31 +74,15 @@ const char* const kHelpText =
                                 default is 2000-01-01 00:00:00, so that the
                                 same files always give the same archive
 
-Exit status: 0 success, 1 failure (cannot open, not an archive, damaged
-header, I/O error), 2 usage error, 3 entry not found, 4 CRC mismatch (damaged
-data or wrong password), 5 unsupported (version, split entry, sub-block).
+Exit status: 0 success, 1 failure (cannot open, not an archive, truncated or
+damaged header, I/O error), 2 usage error, 3 entry not found, 4 CRC mismatch
+(damaged data or wrong password; for test: any problem found), 5 unsupported
+(version, method, split entry, sub-block).
 )";
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "viriz-pack: %s\n(see viriz-pack --help)\n", message.c_str());
   return kExitUsage;
-}
-
-int exitStatusFor(ArchiveError error) {
-  switch (error) {
-  case ArchiveError::None:
-    return kExitOk;
-  case ArchiveError::NotFound:
-    return kExitNotFound;
-  case ArchiveError::BadData:
-    return kExitBadData;
-  case ArchiveError::UnsupportedVersion:
-  case ArchiveError::SplitEntry:
-  case ArchiveError::SubBlock:
-    return kExitUnsupported;
-  default:
-    return kExitFailure;
-  }
 }
 
 // Arguments after the command: options with values, flags, and the rest.
@@ -129,40 +129,62 @@ Arguments parseArguments(int argc, char** argv, int first) {
   return args;
 }
 
-const char* methodName(uint8_t method) {
-  static const char* const kMethodNames[] = {"store", "fastest", "fast", "normal", "good", "best"};
-  return method >= kMethodStored && method <= kMethodBest ? kMethodNames[method - kMethodStored]
-                                                          : "?";
+// What the reader's buffers take (the password, and when given the archive's
+// path and the entry name), checked before it is called so that a long
+// argument is named as such; empty when everything fits.
+std::string tooLongArgument(const Arguments& args, const std::string* archive,
+                            const std::string* entryName) {
+  const auto tooLong = [](const char* what, size_t length, size_t most) {
+    return std::string(what) + " is " + std::to_string(length) + " bytes long (" +
+           std::to_string(most) + " at most)";
+  };
+  if (args.password && args.password->size() > kMaxPasswordLength)
+    return tooLong("the password", args.password->size(), kMaxPasswordLength);
+  if (archive != nullptr && archive->size() > kMaxArchiveNameLength)
+    return tooLong("the archive's path", archive->size(), kMaxArchiveNameLength);
+  if (entryName != nullptr && entryName->size() > kMaxEntryNameLength)
+    return tooLong("the entry name", entryName->size(), kMaxEntryNameLength);
+  return {};
 }
 
 int listCommand(const Arguments& args) {
-  if (args.positional.size() != 1 || args.password || args.output || args.method || args.solid)
+  if (args.positional.size() != 1 || args.password || args.output || args.method || args.solid ||
+      args.time)
     return usageError("list takes exactly one archive");
+  return listArchive(args.positional[0], stdout, stderr);
+}
+
+int testCommand(const Arguments& args) {
+  if (args.positional.size() != 1 || args.output || args.method || args.solid || args.time)
+    return usageError("test takes one archive and an optional password");
   const std::string& archive = args.positional[0];
-  std::vector<ArchiveEntryInfo> entries;
-  const ArchiveError error = listArchiveEntries(archive.c_str(), entries);
-  std::printf("%10s %10s  %-7s  %-13s  %-8s  %s\n", "Size", "Packed", "Method", "Flags", "CRC",
-              "Name");
-  for (const ArchiveEntryInfo& entry : entries) {
-    std::string flags;
-    if (entry.flags & kFileSolid)
-      flags = "solid";
-    if (entry.flags & kFileEnciphered)
-      flags += flags.empty() ? "enciphered" : ",enciphered";
-    if (flags.empty())
-      flags = "-";
-    std::printf("%10u %10u  %-7s  %-13s  %08x  %s\n", entry.unpackedSize, entry.packedSize,
-                methodName(entry.method), flags.c_str(), entry.crc, entry.name.c_str());
-  }
-  if (error != ArchiveError::None) {
-    std::fprintf(stderr, "viriz-pack: %s: %s\n", archive.c_str(), describeArchiveError(error));
-    return exitStatusFor(error);
-  }
-  return kExitOk;
+  if (const std::string tooLong = tooLongArgument(args, &archive, nullptr); !tooLong.empty())
+    return usageError(tooLong);
+  return testArchive(archive, args.password ? args.password->c_str() : nullptr, stdout, stderr);
 }
 
 bool writeWhole(std::FILE* file, const uint8_t* data, size_t size) {
   return (size == 0 || std::fwrite(data, 1, size, file) == size) && std::fflush(file) == 0;
+}
+
+// Writes the entry to OUTFILE, or to standard output without -o.
+int writeEntry(const Arguments& args, const ExtractedEntry& entry) {
+  const uint8_t* data = entry.data.get();
+  const size_t length = static_cast<size_t>(entry.size);
+  if (!args.output) {
+    if (writeWhole(stdout, data, length))
+      return kExitOk;
+    std::fprintf(stderr, "viriz-pack: cannot write standard output: %s\n", std::strerror(errno));
+    return kExitFailure;
+  }
+  std::string error;
+  const std::unique_ptr<OutputFile> output = OutputFile::open(*args.output, error);
+  if (output != nullptr && writeWhole(output->stream(), data, length) && output->commit())
+    return kExitOk;
+  if (output != nullptr)
+    error = "cannot write " + *args.output + ": " + std::strerror(errno);
+  std::fprintf(stderr, "viriz-pack: %s\n", error.c_str());
+  return kExitFailure;
 }
 
 int extractCommand(const Arguments& args) {
@@ -170,32 +192,36 @@ int extractCommand(const Arguments& args) {
     return usageError("extract takes an archive and an entry name");
   const std::string& archive = args.positional[0];
   const std::string& name = args.positional[1];
-  const ExtractedEntry entry = extractArchiveEntry(
-      name.c_str(), archive.c_str(), args.password ? args.password->c_str() : nullptr);
-  if (!entry.ok()) {
-    std::fprintf(stderr, "viriz-pack: %s: %s: %s\n", archive.c_str(), name.c_str(),
-                 describeArchiveError(entry.error));
-    return exitStatusFor(entry.error);
-  }
-  const uint8_t* data = entry.data.get();
-  const size_t length = static_cast<size_t>(entry.size);
-  bool written;
-  if (args.output) {
-    std::FILE* file = std::fopen(args.output->c_str(), "wb");
-    written = file != nullptr && writeWhole(file, data, length);
-    if (file != nullptr && std::fclose(file) != 0)
-      written = false;
-    if (file != nullptr && !written)
-      std::remove(args.output->c_str());
-  } else {
-    written = writeWhole(stdout, data, length);
-  }
-  if (!written) {
-    std::fprintf(stderr, "viriz-pack: cannot write %s: %s\n",
-                 args.output ? args.output->c_str() : "standard output", std::strerror(errno));
+  if (const std::string tooLong = tooLongArgument(args, &archive, &name); !tooLong.empty())
+    return usageError(tooLong);
+  std::string error;
+  const std::optional<ArchiveScan> scan = scanArchive(archive, error);
+  if (!scan) {
+    std::fprintf(stderr, "viriz-pack: %s\n", error.c_str());
     return kExitFailure;
   }
-  return kExitOk;
+  const auto fail = [&](const std::string& message, int status) {
+    std::fprintf(stderr, "viriz-pack: %s: %s\n", archive.c_str(), message.c_str());
+    return status;
+  };
+  const std::optional<size_t> index = findEntry(*scan, name);
+  if (!index && scan->stop != ScanStop::None)
+    return fail(scan->stopText, exitStatusFor(scan->stop));
+  if (!index)
+    return fail(printableName(name) + ": entry not found", kExitNotFound);
+  const FileHeader& header = scan->entries[*index].header;
+  if (!isKnownMethod(header.method))
+    return fail("entry " + printableName(scan->entries[*index].name) + ": unknown method " +
+                    methodName(header.method),
+                kExitUnsupported);
+
+  const ExtractedEntry entry = extractArchiveEntry(
+      name.c_str(), archive.c_str(), args.password ? args.password->c_str() : nullptr);
+  if (!entry.ok())
+    return fail(
+        describeEntryFailure(*scan, *index, entry.error, args.password && !args.password->empty()),
+        exitStatusFor(entry.error));
+  return writeEntry(args, entry);
 }
 
 bool parseMethod(const std::string& text, pack::PackOptions& options) {
@@ -234,12 +260,53 @@ std::optional<uint32_t> parseTime(const std::string& text) {
                                (local.tm_sec / 2));
 }
 
-bool readWhole(const std::string& path, std::vector<uint8_t>& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// An input file's bytes and modification time.
+struct Input {
+  std::vector<uint8_t> data;
+  time_t modified = 0;
+};
+
+// Reads `size` bytes; false with `error` set on a read error or a file that
+// ends sooner (it shrank while being read).
+bool readExactly(int descriptor, std::vector<uint8_t>& data, size_t size, std::string& error) {
+  data.resize(size);
+  for (size_t done = 0; done < size;) {
+    const ssize_t got = read(descriptor, data.data() + done, size - done);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0) {
+      error = got < 0 ? std::strerror(errno) : "it shrank while being read";
+      return false;
+    }
+    done += size_t(got);
+  }
+  return true;
+}
+
+// Reads a whole input, which must be a regular file of at most 2 GiB. Opened
+// without blocking, so that a pipe is refused rather than waited on.
+std::optional<Input> readInput(const std::string& path, std::string& error) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  Input input;
+  struct stat status;
+  if (fstat(descriptor, &status) != 0)
+    error = "cannot read " + path + ": " + std::strerror(errno);
+  else if (!S_ISREG(status.st_mode))
+    error = "cannot pack " + path + ": " +
+            (S_ISDIR(status.st_mode) ? "it is a directory" : "it is not a regular file");
+  else if (status.st_size > INT32_MAX)
+    error = "cannot pack " + path + ": it is larger than 2 GiB";
+  else if (std::string why; !readExactly(descriptor, input.data, size_t(status.st_size), why))
+    error = "cannot read " + path + ": " + why;
+  close(descriptor);
+  if (!error.empty())
+    return std::nullopt;
+  input.modified = status.st_mtime;
+  return input;
 }
 
 // A progress line on standard error, only when that is a terminal.
@@ -271,11 +338,9 @@ int createCommand(const Arguments& args) {
   options.solid = args.solid;
   if (args.method && !parseMethod(*args.method, options))
     return usageError("unknown method " + *args.method);
-  if (args.password) {
-    if (args.password->size() > kMaxPasswordLength)
-      return usageError("the password is longer than 255 characters");
-    options.password = *args.password;
-  }
+  if (const std::string tooLong = tooLongArgument(args, nullptr, nullptr); !tooLong.empty())
+    return usageError(tooLong);
+  options.password = args.password.value_or("");
   const bool fileTimes = args.time && *args.time == "mtime";
   uint32_t dosTime = pack::kDefaultDosTime;
   if (args.time && !fileTimes) {
@@ -293,50 +358,33 @@ int createCommand(const Arguments& args) {
                         " (empty, a \"..\" component, or a name over 259 characters)");
   }
 
-  // Written beside the output and renamed at the end, so that a failure never
-  // leaves a half-written archive under the wanted name.
-  const std::string& output = args.positional[0];
-  const std::string temporary = output + ".partial";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "viriz-pack: cannot create %s: %s\n", temporary.c_str(),
-                 std::strerror(errno));
-    return kExitFailure;
-  }
-  const auto fail = [&](const std::string& message) {
+  // Written beside the output, which it replaces only once complete.
+  const std::string& path = args.positional[0];
+  std::string error;
+  const std::unique_ptr<OutputFile> output = OutputFile::open(path, error);
+  const auto fail = [](const std::string& message) {
     std::fprintf(stderr, "viriz-pack: %s\n", message.c_str());
-    std::fclose(file);
-    std::remove(temporary.c_str());
     return kExitFailure;
   };
-
-  bool ok = true;
+  if (output == nullptr)
+    return fail(error);
+  bool written = true;
   {
-    pack::ArchiveWriter writer(file, options);
+    pack::ArchiveWriter writer(output->stream(), options);
     for (size_t i = 0; i < inputs.size(); ++i) {
-      std::vector<uint8_t> data;
-      if (!readWhole(inputs[i], data))
-        return fail("cannot read " + inputs[i] + ": " + std::strerror(errno));
-      if (data.size() > static_cast<size_t>(INT32_MAX))
-        return fail(inputs[i] + " is too large (2 GiB at most)");
-      uint32_t entryTime = dosTime;
-      struct stat status;
-      if (fileTimes && stat(inputs[i].c_str(), &status) == 0)
-        entryTime = pack::dosTimeFromUnix(status.st_mtime);
-      const Progress progress(names[i], data.size());
-      writer.addEntry(names[i], data, entryTime,
+      const std::optional<Input> input = readInput(inputs[i], error);
+      if (!input)
+        return fail(error);
+      const Progress progress(names[i], input->data.size());
+      writer.addEntry(names[i], input->data,
+                      fileTimes ? pack::dosTimeFromUnix(input->modified) : dosTime,
                       [&progress](uint64_t done) { progress.update(done); });
       progress.finish();
     }
-    ok = writer.finish();
+    written = writer.finish();
   }
-  if (!ok)
-    return fail("cannot write " + temporary + ": " + std::strerror(errno));
-  if (std::fclose(file) != 0 || std::rename(temporary.c_str(), output.c_str()) != 0) {
-    std::fprintf(stderr, "viriz-pack: cannot write %s: %s\n", output.c_str(), std::strerror(errno));
-    std::remove(temporary.c_str());
-    return kExitFailure;
-  }
+  if (!written || !output->commit())
+    return fail("cannot write " + path + ": " + std::strerror(errno));
   return kExitOk;
 }
 
@@ -355,6 +403,8 @@ int main(int argc, char** argv) {
     return usageError(args.error);
   if (command == "list")
     return listCommand(args);
+  if (command == "test")
+    return testCommand(args);
   if (command == "extract")
     return extractCommand(args);
   if (command == "create")
