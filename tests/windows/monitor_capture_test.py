@@ -7,6 +7,7 @@ is recorded. Asked of the sound server: which source the program records."""
 
 import os
 import subprocess
+import time
 import unittest
 
 from playback_log_test import windows_path
@@ -23,11 +24,13 @@ def pactl(server, *args):
 
 
 def recorded_sources(server):
-    """The names of the sources that some client records."""
+    """The names of the sources that some client records (a recording that
+    the server has not linked to a source yet is left out)."""
     rows = [line.split("\t") for line in pactl(server, "list", "short", "sources").splitlines()]
     names = {row[0]: row[1] for row in rows}
-    return [names.get(line.split("\t")[1], "?")
-            for line in pactl(server, "list", "short", "source-outputs").splitlines()]
+    outputs = [line.split("\t") for line in pactl(server, "list", "short", "source-outputs")
+               .splitlines()]
+    return [names[output[1]] for output in outputs if output[1] in names]
 
 
 def listen(sound, *modules):
@@ -42,9 +45,18 @@ def listen(sound, *modules):
                 pactl(program.sound, "load-module", *module)
             program.start()
 
+            # What it records once that has held for a second: PipeWire's
+            # session manager links a new recording a moment after it starts.
+            changes = []
+
             def settled():
+                if program.ended():
+                    return ([],)
                 recorded = recorded_sources(program.sound)
-                return (recorded,) if recorded or program.ended() else None
+                if not changes or changes[-1][1] != recorded:
+                    changes.append((time.monotonic(), recorded))
+                held = time.monotonic() - changes[-1][0] >= 1.0
+                return (recorded,) if recorded and held else None
             (recorded,) = headless.wait_for(settled, 120, 0.1, "the program to record or not")
             open(stop, "w").close()
             status, out, err = program.finish(60)
