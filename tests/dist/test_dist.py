@@ -52,7 +52,8 @@ class ZipTest(unittest.TestCase):
             with open(os.path.join(folder, "README.txt"), encoding="ascii") as f:
                 readme = f.read()
             for needed in ("Escape", "Space", "Home", "--start-at", "--loop", "VIRIZ_AUDIO_OFFSET_MS",
-                           "Windows", "flashing lights", "viriz.exe --reduced-flashing"):
+                           "Windows", "flashing lights", "viriz.exe --reduced-flashing",
+                           "VIRIZ_AUDIO_LISTEN=0"):
                 self.assertIn(needed, readme)
             wine = headless.WinePrefix(os.path.join(tmp, "prefix"))
             run_show(self, "windows", os.path.join(folder, "viriz.exe"), folder, wine)

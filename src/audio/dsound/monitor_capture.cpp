@@ -1,5 +1,6 @@
 #include "audio/dsound/monitor_capture.h"
 
+#include "audio/dsound/audio_endpoints.h"
 #include "audio/dsound/music_format.h"
 
 #include <audioclient.h>
@@ -7,80 +8,25 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
-
-// The endpoint's name as users see it (the system's PKEY_Device_FriendlyName,
-// stated here so that no GUID library needs linking).
-constexpr PROPERTYKEY kFriendlyName = {
-    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 
 // The recording's own buffer: long enough that a reader held up by a busy
 // machine loses nothing.
 constexpr REFERENCE_TIME kBufferDuration = 10'000'000; // 1 s in 100 ns units
 
-std::wstring friendlyName(const ComLibrary& com, IMMDevice* device) {
-  IPropertyStore* properties = nullptr;
-  std::wstring name;
-  if (FAILED(device->OpenPropertyStore(STGM_READ, &properties)))
-    return name;
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  if (SUCCEEDED(properties->GetValue(kFriendlyName, &value)) && value.vt == VT_LPWSTR &&
-      value.pwszVal)
-    name = value.pwszVal;
-  com.clearVariant(&value);
-  properties->Release();
-  return name;
-}
-
-// The monitor of the default output: the capture endpoint named "Monitor of "
-// and the output's name, or, where the default output has a name of its own
-// (Wine calls the sound server's default sink "PulseAudio"), the only
-// monitor there is. With several and none named for the output, none: the
-// wrong one would record something else.
-IMMDevice* findMonitor(const ComLibrary& com, IMMDeviceEnumerator* devices) {
-  IMMDevice* output = nullptr;
-  if (FAILED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &output)))
+// The monitor of the default output, as chooseOutputMonitor tells it.
+IMMDevice* findMonitor(const ComLibrary& com, IMMDeviceEnumerator* devices, const char*& doubt) {
+  const AudioEndpoints endpoints = readAudioEndpoints(com, devices);
+  const AudioEndpoint* chosen = chooseOutputMonitor(endpoints, doubt);
+  IMMDevice* monitor = nullptr;
+  if (!chosen)
     return nullptr;
-  const std::wstring prefix = L"Monitor of ";
-  const std::wstring named = prefix + friendlyName(com, output);
-  output->Release();
-  IMMDeviceCollection* inputs = nullptr;
-  UINT count = 0;
-  if (FAILED(devices->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &inputs)))
+  if (FAILED(devices->GetDevice(chosen->id.c_str(), &monitor))) {
+    doubt = "the monitor went away";
     return nullptr;
-  IMMDevice* namedMonitor = nullptr;
-  IMMDevice* onlyMonitor = nullptr;
-  int monitors = 0;
-  if (SUCCEEDED(inputs->GetCount(&count))) {
-    for (UINT i = 0; i < count; ++i) {
-      IMMDevice* input = nullptr;
-      if (FAILED(inputs->Item(i, &input)))
-        continue;
-      const std::wstring name = friendlyName(com, input);
-      if (name.compare(0, prefix.size(), prefix) != 0) {
-        input->Release();
-        continue;
-      }
-      ++monitors;
-      if (name == named && !namedMonitor) {
-        namedMonitor = input;
-        input->AddRef();
-      }
-      releaseInterface(onlyMonitor);
-      onlyMonitor = input;
-    }
   }
-  inputs->Release();
-  if (namedMonitor) {
-    releaseInterface(onlyMonitor);
-    return namedMonitor;
-  }
-  if (monitors != 1)
-    releaseInterface(onlyMonitor);
-  return onlyMonitor;
+  return monitor;
 }
 
 } // namespace
@@ -94,9 +40,8 @@ bool MonitorCapture::open(const char*& failure) {
   if (FAILED(com.createInstance(__uuidof(MMDeviceEnumerator), __uuidof(IMMDeviceEnumerator),
                                 reinterpret_cast<void**>(&devices))))
     return false;
-  IMMDevice* monitor = findMonitor(com, devices);
+  IMMDevice* monitor = findMonitor(com, devices, failure);
   devices->Release();
-  failure = "no monitor of the output";
   if (!monitor)
     return false;
   failure = "the monitor cannot record the music's format";

@@ -19,9 +19,9 @@ struct MonitorPacket {
 
 // Records what the default output plays, in the music's format, through the
 // audio layer's capture endpoint for the sound server's monitor of that
-// output: PulseAudio's and PipeWire's monitor of a sink, which Wine's audio
-// layer offers as "Monitor of " followed by the output's name. Nothing else
-// is recorded: without such an endpoint open() fails.
+// output (PulseAudio's and PipeWire's monitor of a sink), chosen by what Wine's
+// audio layer says of its endpoints (monitor_choice.h). Nothing else is
+// recorded: when that endpoint cannot be told for sure, open() fails.
 class MonitorCapture {
 public:
   MonitorCapture() = default;
