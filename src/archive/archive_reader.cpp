@@ -342,6 +342,18 @@ bool openForUnpacking(ArchiveReader& reader) {
   return true;
 }
 
+// Moves on to the next entry's header: false (with the error noted) on a
+// damaged header or a sub-block, and `atEnd` set when there is none.
+bool nextEntry(ArchiveReader& reader, bool& atEnd) {
+  const int result = findFileHeader(reader);
+  if (result < 0)
+    return fail(reader, ArchiveError::BadHeader);
+  atEnd = result == 0;
+  if (!atEnd && reader.fileHeader.type == kBlockSub)
+    return fail(reader, ArchiveError::SubBlock);
+  return true;
+}
+
 // Scans the blocks from the start until the wanted entry is processed. In a
 // solid archive every entry before it is unpacked too (without output), to
 // build up the window and tables the wanted one continues from.
@@ -351,13 +363,11 @@ bool searchEntry(ArchiveReader& reader) {
   const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
 
   for (;;) {
-    const int result = findFileHeader(reader);
-    if (result < 0)
-      return fail(reader, ArchiveError::BadHeader);
-    if (result == 0)
+    bool atEnd = false;
+    if (!nextEntry(reader, atEnd))
+      return false;
+    if (atEnd)
       return fail(reader, ArchiveError::NotFound);
-    if (reader.fileHeader.type == kBlockSub)
-      return fail(reader, ArchiveError::SubBlock);
 
     reader.found = wantedEntryMatches(reader);
     if (reader.found || solid) {
@@ -382,13 +392,11 @@ bool checkEntries(ArchiveReader& reader, std::vector<ArchiveError>& verdicts) {
     return false;
   const bool solid = (reader.archiveHeader.flags & kArchiveSolid) != 0;
   for (;;) {
-    const int result = findFileHeader(reader);
-    if (result < 0)
-      return fail(reader, ArchiveError::BadHeader);
-    if (result == 0)
+    bool atEnd = false;
+    if (!nextEntry(reader, atEnd))
+      return false;
+    if (atEnd)
       return true;
-    if (reader.fileHeader.type == kBlockSub)
-      return fail(reader, ArchiveError::SubBlock);
 
     reader.found = true;
     reader.error = ArchiveError::None;

@@ -12,7 +12,7 @@
 #include "pack/archive_scan.h"
 #include "pack/archive_writer.h"
 #include "pack/exit_status.h"
-#include "pack/inspect_commands.h"
+#include "pack/list_and_test_commands.h"
 #include "pack/output_file.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // viriz-pack's list and test commands on arbitrary archive bytes, the test
 // without and with a password. What they print must never carry a byte a
 // terminal acts on: every control byte but the line ends is escaped.
-#include "pack/inspect_commands.h"
+#include "pack/list_and_test_commands.h"
 #include "scratch_file.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "inspect_commands.h"
+#include "list_and_test_commands.h"
 
 #include "archive_scan.h"
 #include "exit_status.h"
