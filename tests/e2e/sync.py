@@ -2,56 +2,62 @@
 its sound, the way a viewer would notice it: early in the show, late in it,
 and after the program has been frozen for a moment.
 
-The picture. With the measurement data set (a white logo, white credits, a
-black environment texture and a small mesh) the centre of the screen is dark
-until the logo overlay shows, in the first frame whose clock reads past beat
-32 (9.6 s), and white from then until the credits replace the logo at beat
-160 (48.0 s). The credits are dark for two beats, then flash four times a
-beat for two beats, and so on. A flash's brightness is the square of its
-quarter beat's fraction, so it ends at once: its end (white to black) is as
-exact as the logo's start; its start is not. A thread reads the centre pixel
-of the X server's screen about every millisecond and stamps each change
-between dark and bright with the monotonic clock, halfway between the reads
-either side of it; the server shows what the program swapped at once (no
-compositor, no vertical sync), so a stamp is off by half a read at most.
+The picture. The measurement runs the reduced-flashing show on its own data
+set (a white logo, white credits, a black environment texture and a small
+mesh): the centre of the screen is dark until the logo overlay shows, in the
+first frame whose clock reads past beat 32 (9.6 s), and white from then until
+the credits replace the logo at beat 160 (48.0 s). The credits are then dark
+for two beats and lit, steadily, for the next two, and so on: every change
+stays for 0.6 s, so that a frame shows it however few frames a busy machine
+draws, and each is as exact as the logo's start. The X server tells of every
+frame it receives (the DAMAGE extension, with its own time stamp on the
+monotonic clock), and a thread reads the centre pixel after each one; the
+order of the server's replies and events tells which frame a read showed. A
+change between dark and bright is stamped halfway between the last frame
+read before it and the first read after it, give or take half the time
+between those two frames: the server shows what the program swapped at once
+(no compositor, no vertical sync), and the program draws each frame for the
+moment it will show, so that the event's moment of the music is heard
+between those two frames.
 
 The events, in seconds of the show:
   early         the logo appears (9.6)
-  late          the logo goes (48.0), and the ends of the eight flashes of
-                beats 162-164 (48.675 to 49.2)
+  late          the logo goes (48.0), the first lit half of the credits
+                begins (48.6) and ends (49.2)
   after freeze  0.2 s into the dark beats that follow (49.4), as the screen
                 shows them, the program is stopped (SIGSTOP) for 300 ms and
                 continued (SIGCONT), as a busy machine or a device hiccup
-                would do; then the ends of the eight flashes of beats 174-176
-                (52.275 to 52.8), three credits periods later
-Each group's figure is the median over its events, so that one frame drawn
-late does not decide it. A flash end is left out when no frame showed the
-flash (frames more than 37 ms apart), and so is any change the watch stamped
-less precisely than MAX_SPREAD.
+                would do; then two lit halves, three credits periods later:
+                52.2 to 52.8 and 53.4 to 54.0
+Each group's figure is the median over its events. A change is left out
+when the frames either side of it came more than 2 * MAX_SPREAD apart; a
+group with fewer than half its events timed cannot be measured, and says so.
 
 The sound is a track of noise, so that any fiftieth of a second of it is
 found in a recording by cross-correlation with the decoded track: exactly
 where the recording is the track sample for sample (PulseAudio), and to a
 fraction of a sample where it is not (PipeWire's graph runs at 48 kHz, so
 the sound is resampled on its way to the sink and again to the recorder).
-Two recorders with different latencies read the null sink's monitor; each
-stamps its reads with the monotonic clock. The earliest a byte can arrive
-is when the sink renders it, so the lower envelope of (arrival - bytes /
-rate) over the reads near a moment tells when the recording's first byte
-would have been rendered had nothing been lost, and so when that moment
-was. Near the moment, because a recorder on a busy machine may lose a
-period of sound now and then (PipeWire), and a sink's rendering may stray
-from the monotonic clock by a few hundred parts per million (PulseAudio's
-null sink under load). The two recorders' delays differ by their
-buffering, so agreement between them bounds what is left.
+Two recorders with different latencies read the monitor of the null sink
+where the sound is heard; each stamps its reads with the monotonic clock.
+The earliest a byte can arrive is when the sink renders it, so the lower
+envelope of (arrival - bytes / rate) over the reads near a moment tells when
+the recording's first byte would have been rendered had nothing been lost,
+and so when that moment was. Near the moment, because a recorder on a busy
+machine may lose a period of sound now and then (PipeWire), and a sink's
+rendering may stray from the monotonic clock by a few hundred parts per
+million (PulseAudio's null sink under load). The two recorders' delays
+differ by their buffering, so agreement between them bounds what is left.
 
 Offset = (when the track's moment of an event was heard) - (when the frame
 for it was shown). Positive: the picture is ahead of the sound."""
 
 import collections
 import ctypes
+import math
 import os
 import re
+import select
 import shutil
 import signal
 import statistics
@@ -69,36 +75,42 @@ RATE = 44100
 PASSWORD = "kvernsteik"
 FIXTURE_MESH = os.path.join(headless.REPO, "fuzz", "seeds", "fuzz_mesh_load", "cube.mesh")
 
-QUARTER_BEAT = 0.075
 EARLY = 9.6  # beat 32: the first frame with the logo overlay
 LOGO_END = 48.0  # beat 160: the credits, dark for two beats, replace the logo
+CREDITS_LIT = 48.6  # beat 162: the credits' first lit half begins
+CREDITS_HALF = 0.6  # two beats: each lit or dark half of the credits
 FREEZE_SECONDS = 0.3
-LONG_DARK = 0.4  # dark between credits periods: 0.6 s; within one: 37 ms
-MAX_SPREAD = 0.005  # a change stamped less precisely is left out
+MAX_SPREAD = 0.010  # a change stamped less precisely is left out
 ENVELOPE = 2.0  # seconds of a recorder's reads either side of a moment that time it
 
-
-def flash_ends(last):
-    """The ends of the eight flashes of the two beats that end at `last`."""
-    return [round(last - QUARTER_BEAT * n, 3) for n in range(8)]
-
-
-LATE_FLASHES = flash_ends(49.2)  # beats 162-164
-AFTER_FREEZE_FLASHES = flash_ends(52.8)  # beats 174-176
-GROUPS = {"early": [EARLY], "late": [LOGO_END] + LATE_FLASHES,
-          "after freeze": AFTER_FREEZE_FLASHES}
-SOUND_END = 54.0  # the next credits period: the sound heard up to here is enough
+GROUPS = {"early": [EARLY], "late": [LOGO_END, 48.6, 49.2],
+          "after freeze": [52.2, 52.8, 53.4, 54.0]}
+# The credits' changes between the freeze (49.4) and the last event: the
+# picture has shown them all once the show has come that far.
+CHANGES_AFTER_FREEZE = 8
+SOUND_END = 54.6  # the sound heard up to here holds every event
 TRACK_SECONDS = 56.0
 
+
+def credits_lit_from(second):
+    """True when the credits' change at `second` turns them on (a lit half
+    begins), False when it turns them off."""
+    return round((second - CREDITS_LIT) / CREDITS_HALF) % 2 == 0
+
+
 # platform, sound server, Wine prefix: a new one, made by the program's
-# start as on a viewer's first run, or the warm one under build/.
+# start as on a viewer's first run, or the warm one under build/. The
+# device-latency server is a sink that holds sound past its server's monitor
+# (see headless.DeviceLatencyPulseAudio).
 CASES = {
     "linux-pulse": ("linux", "pulse", None),
     "linux-pipewire": ("linux", "pipewire", None),
+    "linux-device-latency": ("linux", "device-latency", None),
     "windows-pulse-new": ("windows", "pulse", "new"),
     "windows-pulse-warm": ("windows", "pulse", "warm"),
     "windows-pipewire-new": ("windows", "pipewire", "new"),
     "windows-pipewire-warm": ("windows", "pipewire", "warm"),
+    "windows-device-latency": ("windows", "device-latency", "warm"),
 }
 # The same measurement after a seek: the show starts at SEEK_FROM and Right
 # moves it 5 s on as soon as its window is up, so that every event comes
@@ -106,7 +118,8 @@ CASES = {
 SEEK_FROM = 1.0
 SEEK_STEP = 5.0
 SEEK_CASES = {f"{case}-seek": setup for case, setup in CASES.items()}
-SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire}
+SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire,
+           "device-latency": headless.DeviceLatencyPulseAudio}
 
 
 def make_data_set(directory, seconds=TRACK_SECONDS):
@@ -146,18 +159,100 @@ def frames_of(raw):
     return numpy.frombuffer(raw, "<i2", len(raw) // 4 * 2).reshape(-1, 2)
 
 
+class _XRectangle(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
+                ("width", ctypes.c_ushort), ("height", ctypes.c_ushort)]
+
+
+class _XDamageNotifyEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("drawable", ctypes.c_ulong), ("damage", ctypes.c_ulong),
+                ("level", ctypes.c_int), ("more", ctypes.c_int), ("timestamp", ctypes.c_ulong),
+                ("area", _XRectangle), ("geometry", _XRectangle)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("damage", _XDamageNotifyEvent),
+                ("pad", ctypes.c_long * 24)]
+
+
+def _xlib():
+    """libX11 and libXdamage with the signatures the watch uses."""
+    xlib = ctypes.CDLL("libX11.so.6")
+    damage = ctypes.CDLL("libXdamage.so.1")
+    for function, result, args in (
+            (xlib.XOpenDisplay, ctypes.c_void_p, [ctypes.c_char_p]),
+            (xlib.XDefaultRootWindow, ctypes.c_ulong, [ctypes.c_void_p]),
+            (xlib.XConnectionNumber, ctypes.c_int, [ctypes.c_void_p]),
+            (xlib.XPending, ctypes.c_int, [ctypes.c_void_p]),
+            (xlib.XNextEvent, ctypes.c_int, [ctypes.c_void_p, ctypes.POINTER(_XEvent)]),
+            (xlib.XNextRequest, ctypes.c_ulong, [ctypes.c_void_p]),
+            (xlib.XGetImage, ctypes.c_void_p,
+             [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]),
+            (xlib.XGetPixel, ctypes.c_ulong, [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]),
+            (xlib.XDestroyImage, ctypes.c_int, [ctypes.c_void_p]),
+            (xlib.XCloseDisplay, ctypes.c_int, [ctypes.c_void_p]),
+            (damage.XDamageQueryExtension, ctypes.c_int,
+             [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]),
+            (damage.XDamageCreate, ctypes.c_ulong, [ctypes.c_void_p, ctypes.c_ulong,
+                                                    ctypes.c_int])):
+        function.restype, function.argtypes = result, args
+    return xlib, damage
+
+
+def server_time(stamp_ms, now):
+    """An X server time stamp (milliseconds of the monotonic clock, 32 bits,
+    cut to the millisecond below) received at monotonic time `now`, in
+    seconds of the monotonic clock; None when it cannot be one (a server
+    that stamps with another clock)."""
+    age = (int(now * 1000) - stamp_ms) & 0xFFFFFFFF
+    return None if age > 60_000 else (int(now * 1000) - age + 0.5) / 1000
+
+
+class FrameReads:
+    """The frames the X server received and what reads of the centre pixel
+    showed of them, turned into changes between dark and bright: (time,
+    bright, spread), halfway between the last frame read before the change
+    and the first read after it, give or take half the time between them.
+
+    A read shows the newest frame received before it; the frames that came
+    between two reads were not seen, so a change among them is known only
+    to lie between the frames either side."""
+
+    def __init__(self):
+        self.changes = []
+        self._last = None  # (time, bright) of the last frame a read showed
+
+    def read(self, frame_times, bright):
+        """A read showed the newest of `frame_times` (the frames received
+        since the last read) as bright or dark."""
+        shown = frame_times[-1]
+        if self._last is not None and self._last[1] != bright:
+            self.changes.append(((self._last[0] + shown) / 2, bright, (shown - self._last[0]) / 2))
+        self._last = (shown, bright)
+
+
 class PixelWatch:
-    """Reads the pixel at the centre of the screen until the block ends and
-    keeps each change between dark and bright as (time, bright, spread):
-    halfway between the last read before it and the first read after it,
-    give or take half the time between those reads."""
+    """Watches the centre pixel of the X server's screen in every frame the
+    server receives until the block ends, and keeps its changes between
+    dark and bright as FrameReads does: `changes`, and `last_read`, the
+    monotonic time of the newest read."""
+
+    CENTRE = (320, 240)
 
     def __init__(self, display_name):
         self.display_name = display_name
-        self.changes = []
+        self.frames = FrameReads()
         self.last_read = None
+        self.error = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
+
+    @property
+    def changes(self):
+        return self.frames.changes
 
     def __enter__(self):
         self._thread.start()
@@ -166,10 +261,13 @@ class PixelWatch:
     def __exit__(self, *exc):
         self._stop.set()
         self._thread.join(10)
+        if self.error and not exc[0]:
+            raise self.error
 
     def logo_ended(self):
         """When the screen turned dark after the logo (a bright stretch
         longer than 30 s), or None."""
+        self._check()
         changes = self.changes[:]
         return next((until for (at, bright, _), (until, _, _) in zip(changes, changes[1:])
                      if bright and until - at > 30), None)
@@ -177,84 +275,115 @@ class PixelWatch:
     def dark_for(self, seconds, after):
         """True once the screen has been dark for `seconds` since a change
         later than `after`."""
+        self._check()
         last = self.changes[-1:]
         return bool(last) and not last[0][1] and last[0][0] > after and \
             self.last_read - last[0][0] >= seconds
 
+    def changes_after(self, moment):
+        """How many changes the screen has shown since monotonic time `moment`."""
+        self._check()
+        return sum(at > moment for at, _, _ in self.changes[:])
+
+    def _check(self):
+        if self.error:
+            raise self.error
+
     def _run(self):
-        xlib = ctypes.CDLL("libX11.so.6")
-        xlib.XOpenDisplay.restype = ctypes.c_void_p
-        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        xlib.XDefaultRootWindow.restype = ctypes.c_ulong
-        xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        xlib.XGetImage.restype = ctypes.c_void_p
-        xlib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                   ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        xlib.XGetPixel.restype = ctypes.c_ulong
-        xlib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-        xlib.XDestroyImage.argtypes = [ctypes.c_void_p]
-        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        display = xlib.XOpenDisplay(self.display_name.encode())
-        root = xlib.XDefaultRootWindow(display)
-        z_pixmap, all_planes = 2, 0xFFFFFFFF
-        was_bright = None
         try:
+            self._watch()
+        except Exception as error:  # the waits that poll the watch raise it
+            self.error = error
+
+    def _watch(self):
+        xlib, damage = _xlib()
+        display = xlib.XOpenDisplay(self.display_name.encode())
+        if not display:
+            raise RuntimeError(f"cannot open display {self.display_name}")
+        try:
+            events, errors = ctypes.c_int(), ctypes.c_int()
+            if not damage.XDamageQueryExtension(display, ctypes.byref(events),
+                                                ctypes.byref(errors)):
+                raise RuntimeError("the X server has no DAMAGE extension")
+            root = xlib.XDefaultRootWindow(display)
+            raw_rectangles = 0
+            damage.XDamageCreate(display, root, raw_rectangles)
+            connection = xlib.XConnectionNumber(display)
+            received = []  # (serial, time) of the frames not yet read
             while not self._stop.is_set():
-                image = xlib.XGetImage(display, root, 320, 240, 1, 1, all_planes, z_pixmap)
-                now = time.monotonic()
-                pixel = xlib.XGetPixel(image, 0, 0)
-                xlib.XDestroyImage(image)
-                # A quarter of white: a flash (its brightness the square of
-                # its quarter beat's fraction) is bright in the second half
-                # of its quarter beat, so that frames up to 37 ms apart
-                # still show its end.
-                bright = min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 64
-                if was_bright is not None and bright != was_bright:
-                    self.changes.append(((self.last_read + now) / 2, bright,
-                                         (now - self.last_read) / 2))
-                was_bright = bright
-                self.last_read = now
-                time.sleep(0.001)
+                received += self._frames_received(xlib, display, events.value)
+                if not received:
+                    select.select([connection], [], [], 0.05)
+                    continue
+                # Events carry the serial of the last request the server had
+                # done: those below the read's own came before it.
+                serial = xlib.XNextRequest(display)
+                bright = self._centre_bright(xlib, display, root)
+                self.last_read = time.monotonic()
+                received += self._frames_received(xlib, display, events.value)
+                before = [at for number, at in received if number < serial]
+                received = [(number, at) for number, at in received if number >= serial]
+                self.frames.read(before, bright)
         finally:
             xlib.XCloseDisplay(display)
 
+    def _frames_received(self, xlib, display, damage_event):
+        """(serial, time) of the frames among the events queued, each a
+        rectangle drawn over the centre of the screen."""
+        frames = []
+        event = _XEvent()
+        x, y = self.CENTRE
+        while xlib.XPending(display):
+            xlib.XNextEvent(display, ctypes.byref(event))
+            if event.type != damage_event:
+                continue
+            area = event.damage.area
+            if area.x <= x < area.x + area.width and area.y <= y < area.y + area.height:
+                at = server_time(event.damage.timestamp, time.monotonic())
+                if at is None:
+                    raise RuntimeError("the X server's time stamps are not the monotonic clock")
+                frames.append((event.damage.serial, at))
+        return frames
 
-def picture_times(changes, watched_until, heard):
+    def _centre_bright(self, xlib, display, root):
+        z_pixmap, all_planes = 2, 0xFFFFFFFF
+        image = xlib.XGetImage(display, root, *self.CENTRE, 1, 1, all_planes, z_pixmap)
+        pixel = xlib.XGetPixel(image, 0, 0)
+        xlib.XDestroyImage(image)
+        # A quarter of white: the credits and the logo are white, the mesh
+        # below them far darker.
+        return min((pixel >> 16) & 255, (pixel >> 8) & 255, pixel & 255) > 64
+
+
+def picture_times(changes, heard):
     """When the frame of each event showed, from a PixelWatch's changes:
     {show second: (monotonic time, spread)}.
 
-    The logo is the first bright stretch longer than 30 s. After it, a dark
-    stretch longer than LONG_DARK separates two credits periods, and a
-    period's flashes end between two such stretches. Which period it is,
-    the sound tells: `heard(time)` is the second of the track heard at a
-    monotonic time (None when unknown), and the show keeps far closer to
-    its sound than the 1.2 s from one period to the next, however long it
-    stood still before. A period's flashes end a quarter beat apart, its
-    first and its last seven quarter beats apart: a period where one of
-    those two did not show (no frame in the bright half of its quarter
-    beat), or that a stall split, cannot be placed and is left out. A flash
-    between them that did not show is left out alone."""
-    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
+    The logo is the first bright stretch longer than 30 s. After it, each
+    change is the credits' change whose second is nearest to the second of
+    the track heard at that time (`heard(time)`, None when unknown), among
+    those that turn the credits the same way: the show keeps far closer to
+    its sound than the 0.6 s between two changes, however long it stood
+    still before. A change that is not within a quarter of that of one of
+    the events, or one that two changes claim, is left out."""
+    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [math.inf]))
     logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
                  if bright and until - at > 30), None)
     if logo is None:
         raise AssertionError("the logo never showed for its 38.4 s, then went")
     times = {EARLY: stamp(changes[logo]), LOGO_END: stamp(changes[logo + 1])}
-    ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
-    long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > LONG_DARK]
-    for first, last in zip(long_darks, long_darks[1:]):
-        seen = [changes[n] for n in ends if first < n <= last]
-        second = heard(seen[-1][0])
-        flashes = next((flashes for flashes in (LATE_FLASHES, AFTER_FREEZE_FLASHES)
-                        if second is not None and abs(second - flashes[0]) < 0.6), None)
-        if not flashes or abs(seen[-1][0] - seen[0][0] - (flashes[0] - flashes[-1])) > \
-                QUARTER_BEAT / 3:
+    credits = [second for group in GROUPS.values() for second in group if second > LOGO_END]
+    claimed = collections.defaultdict(list)
+    for change in changes[logo + 2:]:
+        second = heard(change[0])
+        if second is None:
             continue
-        for second in flashes:
-            expected = seen[-1][0] - (flashes[0] - second)
-            match = [change for change in seen if abs(change[0] - expected) < QUARTER_BEAT / 3]
-            if match:
-                times[second] = stamp(match[0])
+        event = min((s for s in credits if credits_lit_from(s) == change[1]),
+                    key=lambda s: abs(s - second))
+        if abs(event - second) < CREDITS_HALF / 4:
+            claimed[event].append(change)
+    times.update((event, stamp(found[0])) for event, found in claimed.items()
+                 if len(found) == 1)
     return times
 
 
@@ -264,8 +393,8 @@ def stamp(change):
 
 
 class TimedRecorder:
-    """parec on the null sink's monitor at a given latency, with every read
-    stamped by the monotonic clock."""
+    """parec on the monitor of the null sink where the sound is heard, at a
+    given latency, with every read stamped by the monotonic clock."""
 
     def __init__(self, sound, latency_ms):
         self.sound = sound
@@ -276,7 +405,7 @@ class TimedRecorder:
         self._thread = None
 
     def __enter__(self):
-        env = dict(os.environ, **self.sound.env)
+        env = dict(os.environ, **self.sound.heard_env)
         self.process = subprocess.Popen(
             ["parec", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=2",
              f"--latency-msec={self.latency_ms}", "-d", "null.monitor"],
@@ -447,7 +576,7 @@ def measure(case, workdir, extra_env=None, underflows=None):
     reference = make_data_set(workdir)
     wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
         if prefix == "new" else None
-    args = ["--start-at", str(SEEK_FROM)] if seeking else []
+    args = ["--reduced-flashing"] + (["--start-at", str(SEEK_FROM)] if seeking else [])
     if underflows is not None:
         extra_env = dict(extra_env or {}, WINEDEBUG="+timestamp,warn+pulse")
     with demo_context(platform, sound=SERVERS[server], wine=wine, workdir=workdir,
@@ -467,14 +596,17 @@ def measure(case, workdir, extra_env=None, underflows=None):
             if demo.ended():
                 raise AssertionError("the demo ended before the logo went")
             pid = demo.program_process()
-            # 0.2 s into the dark beats that follow the credits' first flashes
-            # (beats 164-166): 49.4 s.
+            # 0.2 s into the dark beats that follow the credits' first lit
+            # half (beats 164-166): 49.4 s.
             headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
-                              "the dark beats after the first flashes")
+                              "the dark beats after the first lit half")
+            frozen = time.monotonic()
             freeze(pid)
-            # Until the sound reaches the next credits period, 1.2 s after the
-            # last event: the picture, which follows the sound, has shown that
-            # event by then.
+            # Until the picture has shown the last event, then until the
+            # sound, which the picture follows, has been heard past it.
+            headless.wait_for(lambda: demo.ended() or
+                              watch.changes_after(frozen) >= CHANGES_AFTER_FREEZE, 120, 0.05,
+                              "the credits after the freeze")
             headless.wait_for(lambda: demo.ended() or fast.heard_lately(reference) >= SOUND_END,
                               120, 0.25, f"the sound of {SOUND_END} s")
             if demo.ended():
@@ -482,7 +614,7 @@ def measure(case, workdir, extra_env=None, underflows=None):
         demo.press_escape(window)
         _, _, wine_messages = demo.finish()
     recording = frames_of(bytes(fast.data))
-    shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
+    shown = picture_times(watch.changes, lambda at: fast.second_heard(
         recording, reference, at, LOGO_END))
     if underflows is not None:
         underflows.extend(underflows_before_groups(wine_messages, shown))
@@ -505,27 +637,37 @@ def underflows_before_groups(wine_messages, shown):
     return counts
 
 
-class Figure(collections.namedtuple("Figure", "fast slow seen events")):
+class Figure(collections.namedtuple("Figure", "fast slow seen events spread left_out")):
     """A group's offsets in milliseconds by the fast and the slow recorder:
-    the medians over those of its `events` events that the screen showed
-    (`seen`); None when it showed none. Too few seen, and the frames came
-    more than 37 ms apart or the show stood still: the figure is then one
-    frame's."""
+    the medians over those of its `events` events that the screen showed and
+    that could be timed (`seen`); None when none could. `spread`: how far,
+    at most, the frames either side of those events lay from their stamps
+    (ms). `left_out`: why each other event was left out."""
 
     def enough(self):
         return 2 * self.seen >= self.events
 
+    def why_not_enough(self):
+        return f"only {self.seen} of the {self.events} events could be timed: " + \
+            "; ".join(self.left_out)
+
     def __str__(self):
         if not self.seen:
-            return f"none of {self.events} seen"
-        shown = "" if self.seen == self.events else f" ({self.seen} of {self.events} seen)"
-        return f"{self.fast:+.1f}/{self.slow:+.1f}{shown}"
+            return f"none of {self.events} timed"
+        timed = "" if self.seen == self.events else f" ({self.seen} of {self.events} timed)"
+        return f"{self.fast:+.1f}/{self.slow:+.1f} ±{self.spread:.1f}{timed}"
 
 
 def figure(group, shown, reference, *recorders):
     """A group's Figure from the times its events were shown."""
-    seconds = [second for second in GROUPS[group]
-               if second in shown and shown[second][1] <= MAX_SPREAD]
+    seconds, left_out = [], []
+    for second in GROUPS[group]:
+        if second not in shown:
+            left_out.append(f"{second} s not placed")
+        elif shown[second][1] > MAX_SPREAD:
+            left_out.append(f"{second} s between frames {2000 * shown[second][1]:.0f} ms apart")
+        else:
+            seconds.append(second)
     offsets = []
     for recorder in recorders:
         recording = frames_of(bytes(recorder.data))
@@ -537,7 +679,8 @@ def figure(group, shown, reference, *recorders):
                 raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
             each.append(1000 * (heard - at))
         offsets.append(round(statistics.median(each), 1) if each else None)
-    return Figure(*offsets, len(seconds), len(GROUPS[group]))
+    spread = max((1000 * shown[second][1] for second in seconds), default=None)
+    return Figure(*offsets, len(seconds), len(GROUPS[group]), spread, tuple(left_out))
 
 
 def describe(result):
