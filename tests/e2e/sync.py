@@ -363,9 +363,9 @@ def picture_times(changes, heard):
     change is the credits' change whose second is nearest to the second of
     the track heard at that time (`heard(time)`, None when unknown), among
     those that turn the credits the same way: the show keeps far closer to
-    its sound than the 0.6 s between two changes, however long it stood
-    still before. A change that is not within a quarter of that of one of
-    the events, or one that two changes claim, is left out."""
+    its sound than the 1.2 s between two changes the same way, however long
+    it stood still before. A change more than 0.3 s from every event is
+    none of them, and an event that two changes claim is left out."""
     stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [math.inf]))
     logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
                  if bright and until - at > 30), None)
@@ -380,7 +380,7 @@ def picture_times(changes, heard):
             continue
         event = min((s for s in credits if credits_lit_from(s) == change[1]),
                     key=lambda s: abs(s - second))
-        if abs(event - second) < CREDITS_HALF / 4:
+        if abs(event - second) < CREDITS_HALF / 2:
             claimed[event].append(change)
     times.update((event, stamp(found[0])) for event, found in claimed.items()
                  if len(found) == 1)

@@ -1,8 +1,10 @@
 """The sync measurement's readings, on made-up input: where a moment of the
 track lies in a recording (also one resampled as PipeWire does it, or with a
-gap in it), which screen changes are the events, and how many of Wine's
-underflow warnings came before each moment."""
+gap in it), when the screen changed (from the frames the X server received,
+also on a real one), which screen changes are the events, and how many of
+Wine's underflow warnings came before each moment."""
 
+import ctypes
 import subprocess
 import time
 import unittest
@@ -10,6 +12,7 @@ import unittest
 import numpy
 
 import sync
+from demo import headless
 
 RATE = sync.RATE
 
@@ -122,6 +125,102 @@ class RecorderTimingTest(unittest.TestCase):
                                105.0, delta=1e-5)
 
 
+class FrameReadsTest(unittest.TestCase):
+    """Frames received at known times and reads of what they showed."""
+
+    def test_a_change_lies_between_the_last_frame_read_before_it_and_the_first_after(self):
+        frames = sync.FrameReads()
+        frames.read([10.000], False)
+        frames.read([10.004], False)
+        frames.read([10.008], True)
+        frames.read([10.012], True)
+        [(at, bright, spread)] = frames.changes
+        self.assertTrue(bright)
+        self.assertAlmostEqual(at, 10.006)
+        self.assertAlmostEqual(spread, 0.002)
+
+    def test_frames_that_came_between_two_reads_widen_the_change(self):
+        # The read after 10.004 came late: 10.008 and 10.012 were received
+        # by then, and it showed the newest of them.
+        frames = sync.FrameReads()
+        frames.read([10.000, 10.004], True)
+        frames.read([10.008, 10.012], False)
+        frames.read([10.016], True)
+        (first, bright, spread), second = frames.changes
+        self.assertFalse(bright)
+        self.assertAlmostEqual(first, 10.008)
+        self.assertAlmostEqual(spread, 0.004)
+        self.assertEqual(second[1], True)
+        self.assertAlmostEqual(second[0], 10.014)
+
+
+class ServerTimeTest(unittest.TestCase):
+    def test_a_stamp_is_the_millisecond_it_names_on_the_monotonic_clock(self):
+        self.assertAlmostEqual(sync.server_time(1612560, 1612.5613), 1612.5605)
+        # The server's 32-bit milliseconds wrap every 49.7 days.
+        self.assertAlmostEqual(sync.server_time(5, 2 ** 32 / 1000 + 0.010), 2 ** 32 / 1000 + 0.0055)
+
+    def test_a_stamp_of_another_clock_is_refused(self):
+        self.assertIsNone(sync.server_time(1612560, 1700.0))
+        self.assertIsNone(sync.server_time(1612560, 1612.0))
+
+
+class PixelWatchTest(unittest.TestCase):
+    """The watch against a real X server: the centre of the screen painted
+    dark and bright in turn, each paint a frame."""
+
+    def paint(self, xlib, display, gc, root, colour):
+        xlib.XSetForeground(display, gc, colour)
+        xlib.XFillRectangle(display, root, gc, 300, 220, 40, 40)
+        xlib.XSync(display, 0)
+
+    def test_each_change_is_stamped_between_the_frames_either_side_of_it(self):
+        xlib = ctypes.CDLL("libX11.so.6")
+        xlib.XOpenDisplay.restype = ctypes.c_void_p
+        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+        xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        xlib.XCreateGC.restype = ctypes.c_void_p
+        xlib.XCreateGC.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                   ctypes.c_void_p]
+        xlib.XSetForeground.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_ulong]
+        xlib.XFillRectangle.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p,
+                                        ctypes.c_int, ctypes.c_int, ctypes.c_uint, ctypes.c_uint]
+        xlib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        xlib.XFreeGC.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        with headless.Xvfb() as xvfb:
+            display = xlib.XOpenDisplay(xvfb.display.encode())
+            root = xlib.XDefaultRootWindow(display)
+            gc = xlib.XCreateGC(display, root, 0, None)
+            try:
+                painted = []  # (before, after, bright) of each change painted
+                with sync.PixelWatch(xvfb.display) as watch:
+                    self.paint(xlib, display, gc, root, 0x000000)
+                    headless.wait_for(lambda: watch.last_read, 20, 0.01, "the first read")
+                    for bright in (True, False, True):
+                        for _ in range(3):  # frames that change nothing
+                            self.paint(xlib, display, gc, root,
+                                       0x000000 if bright else 0xFFFFFF)
+                            time.sleep(0.002)  # frames apart, as a program draws them
+                        before = time.monotonic()
+                        self.paint(xlib, display, gc, root, 0xFFFFFF if bright else 0x000000)
+                        painted.append((before, time.monotonic(), bright))
+                        headless.wait_for(lambda: len(watch.changes) == len(painted), 20, 0.01,
+                                         "the change to be seen")
+            finally:
+                xlib.XFreeGC(display, gc)
+                xlib.XCloseDisplay(display)
+        for (at, bright, spread), (before, after, painted_bright) in zip(watch.changes, painted):
+            self.assertEqual(bright, painted_bright)
+            # Between the frames either side: the last one before the
+            # change, the first one after it (the server stamps to the
+            # millisecond).
+            self.assertLess(at - spread, before + 0.001)
+            self.assertGreater(at + spread, before - 0.001)
+            self.assertLess(at + spread, after + 0.001)
+
+
 class PictureTimesTest(unittest.TestCase):
     """The screen as the pixel watch sees it: each show second is shown at
     `start` + second + `late`, later by `stalled` from `stall_at` on (the
@@ -144,77 +243,85 @@ class PictureTimesTest(unittest.TestCase):
             low, high = (middle, high) if self.shown(middle) < at else (low, middle)
         return low
 
-    def changes(self, missing=(), dark=()):
-        """The changes between dark and bright from the logo to 54 s. A
-        flash turns bright half way through its quarter beat (where the ramp
-        passes a quarter of white) and ends at the quarter beat; a flash end
-        in `missing` had no bright frame; after one in `dark`, no frame came
-        for half a second."""
+    def changes(self, flicker_at=None):
+        """The changes between dark and bright from the start to 55.2 s: a
+        dialog, the logo, then the credits, which turn on every 1.2 s from
+        48.6 s and off 0.6 s later. `flicker_at`: a second at which one
+        frame showed the other way."""
         changes = [(self.start + 2.0, True, 0.0), (self.start + 2.5, False, 0.0),  # a dialog
-                   (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.0)]
-        stall = 0.0
-        for period in range(5):
-            first = sync.LOGO_END + 0.6 + period * 1.2
-            for quarter in range(8):
-                end = round(first + (quarter + 1) * sync.QUARTER_BEAT, 3)
-                if end not in missing:
-                    changes += [(self.shown(end - 0.037) + stall, True, 0.0),
-                                (self.shown(end) + stall, False, 0.001)]
-                if end in dark:
-                    stall += 0.5
+                   (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.001)]
+        for period in range(6):
+            lit = round(sync.CREDITS_LIT + 1.2 * period, 3)
+            changes += [(self.shown(lit), True, 0.002), (self.shown(lit + 0.6), False, 0.002)]
+        if flicker_at is not None:
+            at = self.shown(flicker_at)
+            lit = sync.credits_lit_from(round(flicker_at / 0.6) * 0.6)
+            changes += [(at, not lit, 0.002), (at + 0.004, lit, 0.002)]
+            changes.sort()
         return changes
 
     def read(self, changes, heard=None):
-        return sync.picture_times(changes, self.start + 70, heard or self.heard)
+        return sync.picture_times(changes, heard or self.heard)
 
     def assert_shown(self, times, seconds):
         for second in seconds:
             self.assertAlmostEqual(times[second][0], self.shown(second), delta=1e-9, msg=second)
 
-    def test_every_event_is_found_at_its_time(self):
+    def test_every_event_is_found_at_its_time_and_other_changes_are_none(self):
         times = self.read(self.changes())
         events = [second for group in sync.GROUPS.values() for second in group]
         self.assertEqual(sorted(times), sorted(events))
         self.assert_shown(times, events)
         self.assertEqual(times[sync.EARLY][1], 0.0)
-        self.assertEqual(times[49.2][1], 0.001)
+        self.assertEqual(times[sync.LOGO_END][1], 0.001)
+        self.assertEqual(times[52.8][1], 0.002)
 
-    def test_a_flash_without_a_bright_frame_is_left_out_and_the_rest_stay(self):
-        missing = (48.9, 52.5)
-        times = self.read(self.changes(missing))
-        for second in missing:
-            self.assertNotIn(second, times)
-        self.assert_shown(times, (49.2, 52.8, 52.725))
-        self.assertEqual(len(times), sum(map(len, sync.GROUPS.values())) - len(missing))
-
-    def test_a_period_that_cannot_be_placed_is_left_out(self):
-        # Without its first or its last flash, a period could be a quarter
-        # beat off; split by a stall, it is two pieces.
-        for missing, dark in (((49.2,), ()), ((52.275,), ()), ((), (52.5,))):
-            with self.subTest(missing=missing, dark=dark):
-                times = self.read(self.changes(missing, dark))
-                self.assertEqual(len([s for s in times if s > 52]), 0 if 52.275 in missing or
-                                 dark else 8)
-                self.assertEqual(len([s for s in times if 48.5 < s < 50]),
-                                 0 if 49.2 in missing else 8)
+    def test_an_event_that_two_changes_claim_is_left_out(self):
+        # A frame that showed the credits off just after they came on.
+        times = self.read(self.changes(flicker_at=52.25))
+        self.assertNotIn(52.2, times)
+        self.assert_shown(times, (48.6, 52.8, 53.4, 54.0))
 
     def test_a_show_that_keeps_its_time_through_the_freeze_is_read_as_well(self):
         self.freeze_lost = 0.0
-        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+        self.assert_shown(self.read(self.changes()), (49.2, 52.2, 54.0))
 
     def test_a_show_that_stood_still_is_read_as_well(self):
         self.stalled = 5.0
-        self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.275, 52.8))
-        self.stall_at = 51.0  # after the freeze, a whole period long
-        self.assert_shown(self.read(self.changes()), (49.2, 52.275, 52.8))
+        self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.2, 54.0))
+        self.stall_at = 51.0  # after the freeze, between two lit halves
+        self.assert_shown(self.read(self.changes()), (49.2, 52.2, 54.0))
 
-    def test_without_the_sound_no_period_is_placed(self):
+    def test_a_picture_off_by_a_quarter_second_is_still_placed(self):
+        # Far outside the bound, but the figure then says by how much.
+        heard = self.heard
+        times = self.read(self.changes(), heard=lambda at: heard(at) + 0.25)
+        self.assert_shown(times, (48.6, 49.2, 52.2, 54.0))
+
+    def test_without_the_sound_no_credits_change_is_placed(self):
         times = self.read(self.changes(), heard=lambda at: None)
         self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
 
     def test_without_the_logo_nothing_is_read(self):
         with self.assertRaises(AssertionError):
             self.read(self.changes()[:3])
+
+
+class FigureTest(unittest.TestCase):
+    class Recorder:
+        """Hears every moment 5 ms after its frame showed."""
+        data = b""
+
+        def heard_at(self, recording, reference, second, near):
+            return near + 0.005
+
+    def test_events_left_out_say_why(self):
+        shown = {48.0: (100.0, 0.001), 49.2: (101.2, 0.030)}
+        value = sync.figure("late", shown, None, self.Recorder(), self.Recorder())
+        self.assertEqual((value.fast, value.seen, value.events), (5.0, 1, 3))
+        self.assertFalse(value.enough())
+        self.assertIn("48.6 s not placed", value.why_not_enough())
+        self.assertIn("49.2 s between frames 60 ms apart", value.why_not_enough())
 
 
 class WineUnderflowsTest(unittest.TestCase):

@@ -249,9 +249,10 @@ class PulseAudio:
     stereo, in its own directories under workdir. `modules` replaces the
     null sink with other modules (each "name arguments")."""
 
-    def __init__(self, workdir, modules=(NULL_SINK,)):
+    def __init__(self, workdir, modules=(NULL_SINK,), command=("pulseaudio",)):
         self.workdir = os.path.abspath(workdir)
         self.modules = modules
+        self.command = list(command)
         self.process = None
 
     @property
@@ -275,7 +276,7 @@ class PulseAudio:
         os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
         self.process = subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+            self.command + ["-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
              "--disallow-exit", "--disable-shm"] + [f"--load={module}" for module in self.modules] +
             [f"--load=module-native-protocol-unix auth-anonymous=1 socket={self.socket}"],
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
