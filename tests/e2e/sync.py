@@ -2,14 +2,13 @@
 its sound, the way a viewer would notice it: early in the show, late in it,
 and after the program has been frozen for a moment.
 
-The picture. The measurement runs the reduced-flashing show on its own data
-set (a white logo, white credits, a black environment texture and a small
-mesh): the centre of the screen is dark until the logo overlay shows, in the
-first frame whose clock reads past beat 32 (9.6 s), and white from then until
-the credits replace the logo at beat 160 (48.0 s). The credits are then dark
+The picture. The measurement runs the reduced-flashing show from 38.4 s on
+its own data set (a white logo, white credits, a black environment texture
+and a small mesh): the centre of the screen is white while the logo shows,
+until the credits replace it at beat 160 (48.0 s). The credits are then dark
 for two beats and lit, steadily, for the next two, and so on: every change
 stays for 0.6 s, so that a frame shows it however few frames a busy machine
-draws, and each is as exact as the logo's start. The X server tells of every
+draws, and each is as exact as the logo's end. The X server tells of every
 frame it receives (the DAMAGE extension, with its own time stamp on the
 monotonic clock), and a thread reads the centre pixel after each one; the
 order of the server's replies and events tells which frame a read showed. A
@@ -20,15 +19,14 @@ between those two frames: the server shows what the program swapped at once
 moment it will show, so that the event's moment of the music is heard
 between those two frames.
 
-The events, in seconds of the show:
-  early         the logo appears (9.6)
-  late          the logo goes (48.0), the first lit half of the credits
-                begins (48.6) and ends (49.2)
-  after freeze  0.2 s into the dark beats that follow (49.4), as the screen
-                shows them, the program is stopped (SIGSTOP) for 300 ms and
-                continued (SIGCONT), as a busy machine or a device hiccup
-                would do; then two lit halves, three credits periods later:
-                52.2 to 52.8 and 53.4 to 54.0
+The events, in seconds of the show, each a change of the credits:
+  early         9.6 to 12 s after the start: the logo goes (48.0), the
+                first two lit halves begin and end (48.6 to 50.4)
+  late          39 s later: two lit halves (87.0 to 88.8)
+  after freeze  in the dark half that follows, as the sound tells (88.85),
+                the program is stopped (SIGSTOP) for 300 ms and continued
+                (SIGCONT), as a busy machine or a device hiccup would do;
+                then two lit halves, three seconds later (91.8 to 93.6)
 Each group's figure is the median over its events. A change is left out
 when the frames either side of it came more than 2 * MAX_SPREAD apart; a
 group with fewer than half its events timed cannot be measured, and says so.
@@ -52,6 +50,7 @@ differ by their buffering, so agreement between them bounds what is left.
 Offset = (when the track's moment of an event was heard) - (when the frame
 for it was shown). Positive: the picture is ahead of the sound."""
 
+import bisect
 import collections
 import ctypes
 import math
@@ -75,26 +74,29 @@ RATE = 44100
 PASSWORD = "kvernsteik"
 FIXTURE_MESH = os.path.join(headless.REPO, "fuzz", "seeds", "fuzz_mesh_load", "cube.mesh")
 
-EARLY = 9.6  # beat 32: the first frame with the logo overlay
-LOGO_END = 48.0  # beat 160: the credits, dark for two beats, replace the logo
+# The measurement starts the show at beat 128 (38.4 s), with the logo up,
+# 9.6 s before the credits replace it: as far from the start as the logo's
+# own appearance is in the show.
+START_AT = 38.4
 CREDITS_LIT = 48.6  # beat 162: the credits' first lit half begins
 CREDITS_HALF = 0.6  # two beats: each lit or dark half of the credits
 FREEZE_SECONDS = 0.3
-MAX_SPREAD = 0.010  # a change stamped less precisely is left out
+MAX_SPREAD = 0.015  # a change stamped less precisely is left out
 ENVELOPE = 2.0  # seconds of a recorder's reads either side of a moment that time it
 
-GROUPS = {"early": [EARLY], "late": [LOGO_END, 48.6, 49.2],
-          "after freeze": [52.2, 52.8, 53.4, 54.0]}
-# The credits' changes between the freeze (49.4) and the last event: the
-# picture has shown them all once the show has come that far.
-CHANGES_AFTER_FREEZE = 8
-SOUND_END = 54.6  # the sound heard up to here holds every event
-TRACK_SECONDS = 56.0
+# The logo goes at 48.0 s (beat 160); from then on every 0.6 s the credits
+# turn on or off, and each such change is an event.
+GROUPS = {"early": [48.0, 48.6, 49.2, 49.8, 50.4],
+          "late": [87.0, 87.6, 88.2, 88.8],
+          "after freeze": [91.8, 92.4, 93.0, 93.6]}
+FREEZE_AT = 88.85  # the sound of the dark half after the late events: the freeze
+SOUND_END = 94.2  # the sound heard up to here holds every event
+TRACK_SECONDS = 96.0
 
 
 def credits_lit_from(second):
     """True when the credits' change at `second` turns them on (a lit half
-    begins), False when it turns them off."""
+    begins), False when it turns them off (the logo's end included)."""
     return round((second - CREDITS_LIT) / CREDITS_HALF) % 2 == 0
 
 
@@ -113,10 +115,10 @@ CASES = {
     "windows-device-latency": ("windows", "device-latency", "warm"),
 }
 # The same measurement after a seek: the show starts at SEEK_FROM and Right
-# moves it 5 s on as soon as its window is up, so that every event comes
-# after a playback begun afresh at the new position.
-SEEK_FROM = 1.0
+# moves it 5 s on, to START_AT, as soon as its window is up, so that every
+# event comes after a playback begun afresh at the new position.
 SEEK_STEP = 5.0
+SEEK_FROM = START_AT - SEEK_STEP
 SEEK_CASES = {f"{case}-seek": setup for case, setup in CASES.items()}
 SERVERS = {"pulse": headless.PulseAudio, "pipewire": headless.PipeWire,
            "device-latency": headless.DeviceLatencyPulseAudio}
@@ -211,47 +213,56 @@ def server_time(stamp_ms, now):
     return None if age > 60_000 else (int(now * 1000) - age + 0.5) / 1000
 
 
+class Change(collections.namedtuple("Change", "at bright spread unread")):
+    """The screen turned bright (or dark) at monotonic time `at`, give or
+    take `spread` seconds: halfway between the last frame a read showed
+    before the change and the first one after it. `unread`: how many frames
+    came between those two that no read showed (the watch fell behind)."""
+
+
 class FrameReads:
     """The frames the X server received and what reads of the centre pixel
-    showed of them, turned into changes between dark and bright: (time,
-    bright, spread), halfway between the last frame read before the change
-    and the first read after it, give or take half the time between them.
-
-    A read shows the newest frame received before it; the frames that came
-    between two reads were not seen, so a change among them is known only
-    to lie between the frames either side."""
+    showed of them, turned into Changes between dark and bright. A read
+    shows the newest frame received before it; the frames that came between
+    two reads were not seen, so a change among them is known only to lie
+    between the frames either side."""
 
     def __init__(self):
         self.changes = []
-        self._last = None  # (time, bright) of the last frame a read showed
+        self.last_shown = None  # (time, bright) of the last frame a read showed
 
     def read(self, frame_times, bright):
         """A read showed the newest of `frame_times` (the frames received
-        since the last read) as bright or dark."""
+        since the last read, the others unread) as bright or dark."""
         shown = frame_times[-1]
-        if self._last is not None and self._last[1] != bright:
-            self.changes.append(((self._last[0] + shown) / 2, bright, (shown - self._last[0]) / 2))
-        self._last = (shown, bright)
+        last = self.last_shown
+        if last is not None and last[1] != bright:
+            self.changes.append(Change((last[0] + shown) / 2, bright, (shown - last[0]) / 2,
+                                       len(frame_times) - 1))
+        self.last_shown = (shown, bright)
 
 
 class PixelWatch:
     """Watches the centre pixel of the X server's screen in every frame the
-    server receives until the block ends, and keeps its changes between
-    dark and bright as FrameReads does: `changes`, and `last_read`, the
-    monotonic time of the newest read."""
+    server receives until the block ends, and keeps its Changes between dark
+    and bright as FrameReads does (`changes`). Where it may, the watch runs
+    ahead of ordinary work: a read that comes late widens the changes it
+    times."""
 
     CENTRE = (320, 240)
+    NICE = -10
 
     def __init__(self, display_name):
         self.display_name = display_name
         self.frames = FrameReads()
-        self.last_read = None
         self.error = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
 
     @property
     def changes(self):
+        if self.error:
+            raise self.error
         return self.frames.changes
 
     def __enter__(self):
@@ -264,35 +275,14 @@ class PixelWatch:
         if self.error and not exc[0]:
             raise self.error
 
-    def logo_ended(self):
-        """When the screen turned dark after the logo (a bright stretch
-        longer than 30 s), or None."""
-        self._check()
-        changes = self.changes[:]
-        return next((until for (at, bright, _), (until, _, _) in zip(changes, changes[1:])
-                     if bright and until - at > 30), None)
-
-    def dark_for(self, seconds, after):
-        """True once the screen has been dark for `seconds` since a change
-        later than `after`."""
-        self._check()
-        last = self.changes[-1:]
-        return bool(last) and not last[0][1] and last[0][0] > after and \
-            self.last_read - last[0][0] >= seconds
-
-    def changes_after(self, moment):
-        """How many changes the screen has shown since monotonic time `moment`."""
-        self._check()
-        return sum(at > moment for at, _, _ in self.changes[:])
-
-    def _check(self):
-        if self.error:
-            raise self.error
-
     def _run(self):
         try:
+            os.setpriority(os.PRIO_PROCESS, threading.get_native_id(), self.NICE)
+        except PermissionError:
+            pass  # at the ordinary priority, then
+        try:
             self._watch()
-        except Exception as error:  # the waits that poll the watch raise it
+        except Exception as error:  # changes raises it to the measurement
             self.error = error
 
     def _watch(self):
@@ -319,7 +309,6 @@ class PixelWatch:
                 # done: those below the read's own came before it.
                 serial = xlib.XNextRequest(display)
                 bright = self._centre_bright(xlib, display, root)
-                self.last_read = time.monotonic()
                 received += self._frames_received(xlib, display, events.value)
                 before = [at for number, at in received if number < serial]
                 received = [(number, at) for number, at in received if number >= serial]
@@ -357,39 +346,27 @@ class PixelWatch:
 
 def picture_times(changes, heard):
     """When the frame of each event showed, from a PixelWatch's changes:
-    {show second: (monotonic time, spread)}.
+    {show second: Change}.
 
-    The logo is the first bright stretch longer than 30 s. After it, each
-    change is the credits' change whose second is nearest to the second of
-    the track heard at that time (`heard(time)`, None when unknown), among
-    those that turn the credits the same way: the show keeps far closer to
-    its sound than the 1.2 s between two changes the same way, however long
-    it stood still before. A change more than 0.3 s from every event is
-    none of them, and an event that two changes claim is left out."""
-    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [math.inf]))
-    logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
-                 if bright and until - at > 30), None)
-    if logo is None:
-        raise AssertionError("the logo never showed for its 38.4 s, then went")
-    times = {EARLY: stamp(changes[logo]), LOGO_END: stamp(changes[logo + 1])}
-    credits = [second for group in GROUPS.values() for second in group if second > LOGO_END]
+    Each change is the event nearest to the second of the track heard at
+    its time (`heard(time)`, None when unknown) among those that turn the
+    credits the same way: the show keeps far closer to its sound than the
+    1.2 s between two changes the same way, however long it stood still
+    before. A change more than 0.3 s from every event is none of them (the
+    credits' other changes, the program's first frame), and an event that
+    two changes claim (a frame that showed something else between them) is
+    left out."""
+    events = [second for group in GROUPS.values() for second in group]
     claimed = collections.defaultdict(list)
-    for change in changes[logo + 2:]:
-        second = heard(change[0])
+    for change in changes:
+        second = heard(change.at)
         if second is None:
             continue
-        event = min((s for s in credits if credits_lit_from(s) == change[1]),
+        event = min((s for s in events if credits_lit_from(s) == change.bright),
                     key=lambda s: abs(s - second))
         if abs(event - second) < CREDITS_HALF / 2:
             claimed[event].append(change)
-    times.update((event, stamp(found[0])) for event, found in claimed.items()
-                 if len(found) == 1)
-    return times
-
-
-def stamp(change):
-    """A change's time and spread."""
-    return change[0], change[2]
+    return {event: found[0] for event, found in claimed.items() if len(found) == 1}
 
 
 class TimedRecorder:
@@ -401,6 +378,8 @@ class TimedRecorder:
         self.latency_ms = latency_ms
         self.data = bytearray()
         self.reads = []  # (arrival time, bytes received by then)
+        self.counts = []  # the bytes of each read, to find reads by
+        self.earliest = None  # the least of arrival - bytes / rate over all reads
         self.process = None
         self._thread = None
 
@@ -422,7 +401,14 @@ class TimedRecorder:
                 return
             now = time.monotonic()
             self.data += chunk
-            self.reads.append((now, len(self.data)))
+            self.arrived(now, len(self.data))
+
+    def arrived(self, at, count):
+        """Notes a read that arrived at `at`, with `count` bytes received by then."""
+        start = at - count / BYTES_PER_SECOND
+        self.earliest = start if self.earliest is None else min(self.earliest, start)
+        self.reads.append((at, count))
+        self.counts.append(count)
 
     def __exit__(self, *exc):
         headless._stop(self.process)
@@ -443,31 +429,22 @@ class TimedRecorder:
         (or over all reads). Reckoned near the moment it times, it holds even
         where the recording lost sound before (a reader that fell behind on
         a busy machine)."""
-        reads = self.reads if around is None else [
-            (at, count) for at, count in self.reads
-            if abs(count - around) < ENVELOPE * BYTES_PER_SECOND]
-        return min(at - count / BYTES_PER_SECOND for at, count in reads)
+        if around is None:
+            return self.earliest
+        first = bisect.bisect_right(self.counts, around - ENVELOPE * BYTES_PER_SECOND)
+        last = bisect.bisect_left(self.counts, around + ENVELOPE * BYTES_PER_SECOND)
+        return min(at - count / BYTES_PER_SECOND for at, count in self.reads[first:last])
 
-    def second_heard(self, recording, reference, at, earliest):
-        """Which second of the track, from `earliest` on, was rendered at
-        monotonic time `at`, to a frame; None when the recording does not
-        hold it."""
+    def probe_at(self, at):
+        """The PROBE frames of the recording around what was rendered at
+        monotonic time `at`, or None when the recording does not hold them."""
+        if not self.reads:
+            return None
         frame = (at - self.start_time()) * RATE
         frame = int((at - self.start_time(frame * 4)) * RATE) - PROBE // 2
-        if frame < 0 or frame + PROBE > len(recording):
+        if frame < 0 or (frame + PROBE) * 4 > len(self.data):
             return None
-        low = int(earliest * RATE)
-        start = best_match(reference[low:], recording[frame:frame + PROBE].astype(numpy.float64))
-        return None if start is None else (low + start + PROBE // 2) / RATE
-
-    def heard_lately(self, reference):
-        """The second of the track rendered 0.2 s before the last read (the
-        recording holds it by then), or 0 when unknown; looked for from
-        LOGO_END on."""
-        if not self.reads:
-            return 0.0
-        return self.second_heard(frames_of(bytes(self.data)), reference,
-                                 self.recorded_until() - 0.2, LOGO_END) or 0.0
+        return frames_of(bytes(self.data[frame * 4:(frame + PROBE) * 4]))
 
     def heard_at(self, recording, reference, second, near):
         """Monotonic time at which the track's `second` was rendered, looked
@@ -480,6 +457,47 @@ class TimedRecorder:
 
 PROBE = RATE // 50  # 20 ms of the track around the moment looked for
 SEARCH = int(1.5 * RATE)  # how far from the guess to look first
+BLOCK = 10 * RATE  # the track is searched in blocks of this many frames
+
+
+class SoundPosition:
+    """Which second of the track a recorder heard at given monotonic times:
+    each looked for within a second of where the one before was found (moved
+    on by the time between them), else in the whole track, a block at a time
+    (a search of it all at once would take seconds of the machine's time)."""
+
+    def __init__(self, recorder, reference):
+        self.recorder = recorder
+        self.reference = reference
+        self.last = None  # (monotonic time, second) of the last one found
+
+    def at(self, moment):
+        """The second heard at `moment`, to a frame; None when unknown."""
+        probe = self.recorder.probe_at(moment)
+        if probe is None or not probe.any():
+            return None
+        probe = probe.astype(numpy.float64)
+        second = None
+        if self.last:
+            guess = self.last[1] + moment - self.last[0]
+            second = self._find(probe, guess - 1, guess + 1)
+        for low in range(0, len(self.reference), BLOCK):
+            if second is not None:
+                break
+            second = self._find(probe, low / RATE, (low + BLOCK) / RATE)
+        if second is not None:
+            self.last = (moment, second)
+        return second
+
+    def lately(self):
+        """The second heard 0.2 s before the recorder's last read (the
+        recording holds it by then), or 0 when unknown."""
+        return self.at(self.recorder.recorded_until() - 0.2) or 0.0
+
+    def _find(self, probe, low, high):
+        first = max(0, int(low * RATE))
+        start = best_match(self.reference[first:int(high * RATE) + PROBE], probe)
+        return None if start is None else (first + start + PROBE // 2) / RATE
 
 
 def find_in_recording(recording, reference, frame, guess):
@@ -537,31 +555,14 @@ def freeze(pid):
         os.kill(pid, signal.SIGCONT)
 
 
-def seek_when_up(demo, xvfb, window, recorder, reference):
-    """Presses Right until the sound is heard from past SEEK_FROM + SEEK_STEP
-    (the press may come before the program reads keys); fails when the
-    show went further than one press takes it."""
-    lowest = int((SEEK_FROM + SEEK_STEP - 0.5) * RATE)
-    highest = int((SEEK_FROM + 2 * SEEK_STEP - 0.5) * RATE)
-
-    def heard_after_the_seek():
-        if not recorder.reads:
-            return None
-        recording = frames_of(bytes(recorder.data))
-        at = recorder.recorded_until() - 0.2
-        frame = int((at - recorder.start_time()) * RATE) - PROBE // 2
-        if frame < 0 or frame + PROBE > len(recording):
-            return None
-        start = best_match(reference[:highest + RATE],
-                           recording[frame:frame + PROBE].astype(numpy.float64))
-        return None if start is None else start / RATE
-
-    xvfb.press_until("Right", window, lambda: (heard_after_the_seek() or 0) * RATE >= lowest,
-                     60)
-    heard = heard_after_the_seek()
-    if heard is None or heard * RATE > highest:
-        raise AssertionError(f"the show went to {heard} s, not past "
-                             f"{SEEK_FROM + SEEK_STEP} s")
+def seek_when_up(xvfb, window, heard):
+    """Presses Right until the sound (`heard`, a SoundPosition) is heard from
+    past START_AT (the press may come before the program reads keys); fails
+    when the show went further than one press takes it."""
+    xvfb.press_until("Right", window, lambda: heard.lately() >= START_AT - 0.5, 60)
+    second = heard.lately()
+    if second > START_AT + SEEK_STEP - 0.5:
+        raise AssertionError(f"the show went to {second} s, not to {START_AT} s")
 
 
 def measure(case, workdir, extra_env=None, underflows=None):
@@ -576,46 +577,39 @@ def measure(case, workdir, extra_env=None, underflows=None):
     reference = make_data_set(workdir)
     wine = headless.WinePrefix(os.path.join(workdir, "prefix"), new=True) \
         if prefix == "new" else None
-    args = ["--reduced-flashing"] + (["--start-at", str(SEEK_FROM)] if seeking else [])
+    args = ["--reduced-flashing", "--start-at", str(SEEK_FROM if seeking else START_AT)]
     if underflows is not None:
         extra_env = dict(extra_env or {}, WINEDEBUG="+timestamp,warn+pulse")
     with demo_context(platform, sound=SERVERS[server], wine=wine, workdir=workdir,
                       extra_env=extra_env, args=args) as demo, \
             TimedRecorder(demo.sound, 5) as fast, TimedRecorder(demo.sound, 40) as slow:
         xvfb = demo.xvfb
+        heard = SoundPosition(fast, reference)
         headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
                           "the recorders to deliver sound")
         demo.start()
         # In a new prefix Wine makes the prefix before the program starts.
         window = demo.window(timeout=240)
         if seeking:
-            seek_when_up(demo, xvfb, window, fast, reference)
+            seek_when_up(xvfb, window, heard)
         with PixelWatch(xvfb.display) as watch:
-            logo_end = headless.wait_for(lambda: watch.logo_ended() or demo.ended(), 240, 0.05,
-                                         "the logo to show and go")
-            if demo.ended():
-                raise AssertionError("the demo ended before the logo went")
             pid = demo.program_process()
-            # 0.2 s into the dark beats that follow the credits' first lit
-            # half (beats 164-166): 49.4 s.
-            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
-                              "the dark beats after the first lit half")
-            frozen = time.monotonic()
+            # The sound, which the picture follows, tells where the show is:
+            # looked at twice a second, and more often near the freeze.
+            for second, period in ((FREEZE_AT - 2, 0.5), (FREEZE_AT, 0.05)):
+                headless.wait_for(lambda: demo.ended() or heard.lately() >= second, 240, period,
+                                  f"the sound of {second} s")
+            if demo.ended():
+                raise AssertionError("the demo ended before the late events")
             freeze(pid)
-            # Until the picture has shown the last event, then until the
-            # sound, which the picture follows, has been heard past it.
-            headless.wait_for(lambda: demo.ended() or
-                              watch.changes_after(frozen) >= CHANGES_AFTER_FREEZE, 120, 0.05,
-                              "the credits after the freeze")
-            headless.wait_for(lambda: demo.ended() or fast.heard_lately(reference) >= SOUND_END,
-                              120, 0.25, f"the sound of {SOUND_END} s")
+            headless.wait_for(lambda: demo.ended() or heard.lately() >= SOUND_END, 120, 0.25,
+                              f"the sound of {SOUND_END} s")
             if demo.ended():
                 raise AssertionError("the demo ended before the last event")
+            changes = watch.changes
         demo.press_escape(window)
         _, _, wine_messages = demo.finish()
-    recording = frames_of(bytes(fast.data))
-    shown = picture_times(watch.changes, lambda at: fast.second_heard(
-        recording, reference, at, LOGO_END))
+    shown = picture_times(changes, SoundPosition(fast, reference).at)
     if underflows is not None:
         underflows.extend(underflows_before_groups(wine_messages, shown))
     return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
@@ -633,7 +627,7 @@ def underflows_before_groups(wine_messages, shown):
     counts = []
     for seconds in GROUPS.values():
         first = shown.get(seconds[0])
-        counts.append(None if first is None else sum(t < first[0] for t in times))
+        counts.append(None if first is None else sum(t < first.at for t in times))
     return counts
 
 
@@ -659,13 +653,16 @@ class Figure(collections.namedtuple("Figure", "fast slow seen events spread left
 
 
 def figure(group, shown, reference, *recorders):
-    """A group's Figure from the times its events were shown."""
+    """A group's Figure from the Changes that showed its events."""
     seconds, left_out = [], []
     for second in GROUPS[group]:
-        if second not in shown:
+        change = shown.get(second)
+        if change is None:
             left_out.append(f"{second} s not placed")
-        elif shown[second][1] > MAX_SPREAD:
-            left_out.append(f"{second} s between frames {2000 * shown[second][1]:.0f} ms apart")
+        elif change.spread > MAX_SPREAD:
+            unread = f", {change.unread} frames unread between them" if change.unread else ""
+            left_out.append(f"{second} s between frames {2000 * change.spread:.0f} ms apart"
+                            f"{unread}")
         else:
             seconds.append(second)
     offsets = []
@@ -673,13 +670,13 @@ def figure(group, shown, reference, *recorders):
         recording = frames_of(bytes(recorder.data))
         each = []
         for second in seconds:
-            at = shown[second][0]
+            at = shown[second].at
             heard = recorder.heard_at(recording, reference, second, at)
             if heard is None:
                 raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
             each.append(1000 * (heard - at))
         offsets.append(round(statistics.median(each), 1) if each else None)
-    spread = max((1000 * shown[second][1] for second in seconds), default=None)
+    spread = max((1000 * shown[second].spread for second in seconds), default=None)
     return Figure(*offsets, len(seconds), len(GROUPS[group]), spread, tuple(left_out))
 
 

@@ -95,22 +95,33 @@ class RecorderTimingTest(unittest.TestCase):
         reads came `lost` frames late (the reader fell behind and the
         server dropped what it could not hold)."""
         self.recording = recording
+        self.recorder.data = bytearray(recording.tobytes())
         step = sync.BYTES_PER_SECOND // 50
         for count in range(step, len(recording) * 4 + 1, step):
             late = lost / RATE if lost_at is not None and count > lost_at else 0.0
-            self.recorder.reads.append((100.0 + count / sync.BYTES_PER_SECOND + late, count))
+            self.recorder.arrived(100.0 + count / sync.BYTES_PER_SECOND + late, count)
 
     def test_each_second_of_the_track_is_timed_and_found_again(self):
         self.record(numpy.concatenate((numpy.zeros((self.lead_in, 2), "<i2"), self.track)))
+        heard = sync.SoundPosition(self.recorder, self.track)
         for second in (1.0, 4.5):
             at = 100.0 + 0.5 + second
             self.assertAlmostEqual(
                 self.recorder.heard_at(self.recording, self.track, second, at + 0.3), at,
                 delta=1e-5)
-            self.assertAlmostEqual(
-                self.recorder.second_heard(self.recording, self.track, at, 0.0), second,
-                delta=1e-4)
-        self.assertIsNone(self.recorder.second_heard(self.recording, self.track, 100.2, 0.0))
+            self.assertAlmostEqual(heard.at(at), second, delta=1e-4)
+        self.assertIsNone(heard.at(100.2))  # silence
+        self.assertIsNone(heard.at(107.0))  # not recorded yet
+
+    def test_the_position_is_followed_and_found_again_after_a_jump(self):
+        # The track from 2 s on, then (a seek) from 0.5 s.
+        recording = numpy.concatenate((self.track[2 * RATE:4 * RATE], self.track[RATE // 2:]))
+        self.record(recording)
+        heard = sync.SoundPosition(self.recorder, self.track)
+        self.assertAlmostEqual(heard.at(101.0), 3.0, delta=1e-4)
+        self.assertAlmostEqual(heard.at(101.5), 3.5, delta=1e-4)
+        self.assertAlmostEqual(heard.at(103.0), 1.5, delta=1e-4)
+        self.assertAlmostEqual(heard.lately(), 5.8, delta=1e-4)
 
     def test_sound_lost_by_the_recorder_does_not_move_what_comes_after_it(self):
         # 256 frames (a PipeWire period) lost at 2 s: what the recording
@@ -134,10 +145,11 @@ class FrameReadsTest(unittest.TestCase):
         frames.read([10.004], False)
         frames.read([10.008], True)
         frames.read([10.012], True)
-        [(at, bright, spread)] = frames.changes
-        self.assertTrue(bright)
-        self.assertAlmostEqual(at, 10.006)
-        self.assertAlmostEqual(spread, 0.002)
+        [change] = frames.changes
+        self.assertTrue(change.bright)
+        self.assertAlmostEqual(change.at, 10.006)
+        self.assertAlmostEqual(change.spread, 0.002)
+        self.assertEqual(change.unread, 0)
 
     def test_frames_that_came_between_two_reads_widen_the_change(self):
         # The read after 10.004 came late: 10.008 and 10.012 were received
@@ -146,12 +158,14 @@ class FrameReadsTest(unittest.TestCase):
         frames.read([10.000, 10.004], True)
         frames.read([10.008, 10.012], False)
         frames.read([10.016], True)
-        (first, bright, spread), second = frames.changes
-        self.assertFalse(bright)
-        self.assertAlmostEqual(first, 10.008)
-        self.assertAlmostEqual(spread, 0.004)
-        self.assertEqual(second[1], True)
-        self.assertAlmostEqual(second[0], 10.014)
+        first, second = frames.changes
+        self.assertFalse(first.bright)
+        self.assertAlmostEqual(first.at, 10.008)
+        self.assertAlmostEqual(first.spread, 0.004)
+        self.assertEqual(first.unread, 1)  # 10.008
+        self.assertTrue(second.bright)
+        self.assertAlmostEqual(second.at, 10.014)
+        self.assertEqual(second.unread, 0)
 
 
 class ServerTimeTest(unittest.TestCase):
@@ -197,7 +211,7 @@ class PixelWatchTest(unittest.TestCase):
                 painted = []  # (before, after, bright) of each change painted
                 with sync.PixelWatch(xvfb.display) as watch:
                     self.paint(xlib, display, gc, root, 0x000000)
-                    headless.wait_for(lambda: watch.last_read, 20, 0.01, "the first read")
+                    headless.wait_for(lambda: watch.frames.last_shown, 20, 0.01, "the first read")
                     for bright in (True, False, True):
                         for _ in range(3):  # frames that change nothing
                             self.paint(xlib, display, gc, root,
@@ -211,8 +225,9 @@ class PixelWatchTest(unittest.TestCase):
             finally:
                 xlib.XFreeGC(display, gc)
                 xlib.XCloseDisplay(display)
-        for (at, bright, spread), (before, after, painted_bright) in zip(watch.changes, painted):
-            self.assertEqual(bright, painted_bright)
+        for change, (before, after, bright) in zip(watch.changes, painted):
+            at, spread = change.at, change.spread
+            self.assertEqual(change.bright, bright)
             # Between the frames either side: the last one before the
             # change, the first one after it (the server stamps to the
             # millisecond).
@@ -229,34 +244,38 @@ class PictureTimesTest(unittest.TestCase):
     at the time its frame shows."""
 
     start, late, freeze_lost = 100.0, 0.004, sync.FREEZE_SECONDS
-    stall_at, stalled = 20.0, 0.0
-    freeze_at = 49.4
+    stall_at, stalled = 60.0, 0.0
+    freeze_at = sync.FREEZE_AT
+    events = [second for group in sync.GROUPS.values() for second in group]
 
     def shown(self, second):
         return (self.start + second + self.late + (self.stalled if second > self.stall_at else 0) +
                 (self.freeze_lost if second > self.freeze_at else 0.0))
 
     def heard(self, at):
-        low, high = 0.0, 60.0
+        if at < self.shown(sync.START_AT):
+            return None  # before the sound
+        low, high = 0.0, 100.0
         while high - low > 1e-6:
             middle = (low + high) / 2
             low, high = (middle, high) if self.shown(middle) < at else (low, middle)
         return low
 
     def changes(self, flicker_at=None):
-        """The changes between dark and bright from the start to 55.2 s: a
-        dialog, the logo, then the credits, which turn on every 1.2 s from
-        48.6 s and off 0.6 s later. `flicker_at`: a second at which one
-        frame showed the other way."""
-        changes = [(self.start + 2.0, True, 0.0), (self.start + 2.5, False, 0.0),  # a dialog
-                   (self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.001)]
-        for period in range(6):
+        """The changes between dark and bright from the start to 95.4 s: the
+        program's first frame (with the logo), the logo's end, then the
+        credits, which turn on every 1.2 s from 48.6 s and off 0.6 s later.
+        `flicker_at`: a second at which one frame showed the other way."""
+        changes = [sync.Change(self.shown(sync.START_AT), True, 0.001, 0),
+                   sync.Change(self.shown(48.0), False, 0.001, 0)]
+        for period in range(39):
             lit = round(sync.CREDITS_LIT + 1.2 * period, 3)
-            changes += [(self.shown(lit), True, 0.002), (self.shown(lit + 0.6), False, 0.002)]
+            changes += [sync.Change(self.shown(lit), True, 0.002, 0),
+                        sync.Change(self.shown(lit + 0.6), False, 0.002, 1)]
         if flicker_at is not None:
             at = self.shown(flicker_at)
             lit = sync.credits_lit_from(round(flicker_at / 0.6) * 0.6)
-            changes += [(at, not lit, 0.002), (at + 0.004, lit, 0.002)]
+            changes += [sync.Change(at, not lit, 0.002, 0), sync.Change(at + 0.004, lit, 0.002, 0)]
             changes.sort()
         return changes
 
@@ -265,46 +284,39 @@ class PictureTimesTest(unittest.TestCase):
 
     def assert_shown(self, times, seconds):
         for second in seconds:
-            self.assertAlmostEqual(times[second][0], self.shown(second), delta=1e-9, msg=second)
+            self.assertAlmostEqual(times[second].at, self.shown(second), delta=1e-9, msg=second)
 
     def test_every_event_is_found_at_its_time_and_other_changes_are_none(self):
         times = self.read(self.changes())
-        events = [second for group in sync.GROUPS.values() for second in group]
-        self.assertEqual(sorted(times), sorted(events))
-        self.assert_shown(times, events)
-        self.assertEqual(times[sync.EARLY][1], 0.0)
-        self.assertEqual(times[sync.LOGO_END][1], 0.001)
-        self.assertEqual(times[52.8][1], 0.002)
+        self.assertEqual(sorted(times), sorted(self.events))
+        self.assert_shown(times, self.events)
+        self.assertEqual(times[48.0].spread, 0.001)
+        self.assertEqual(times[88.8].unread, 1)
 
     def test_an_event_that_two_changes_claim_is_left_out(self):
         # A frame that showed the credits off just after they came on.
-        times = self.read(self.changes(flicker_at=52.25))
-        self.assertNotIn(52.2, times)
-        self.assert_shown(times, (48.6, 52.8, 53.4, 54.0))
+        times = self.read(self.changes(flicker_at=91.85))
+        self.assertNotIn(91.8, times)
+        self.assert_shown(times, (88.8, 92.4, 93.0, 93.6))
 
     def test_a_show_that_keeps_its_time_through_the_freeze_is_read_as_well(self):
         self.freeze_lost = 0.0
-        self.assert_shown(self.read(self.changes()), (49.2, 52.2, 54.0))
+        self.assert_shown(self.read(self.changes()), (88.8, 91.8, 93.6))
 
     def test_a_show_that_stood_still_is_read_as_well(self):
         self.stalled = 5.0
-        self.assert_shown(self.read(self.changes()), (sync.LOGO_END, 49.2, 52.2, 54.0))
-        self.stall_at = 51.0  # after the freeze, between two lit halves
-        self.assert_shown(self.read(self.changes()), (49.2, 52.2, 54.0))
+        self.assert_shown(self.read(self.changes()), self.events)
+        self.stall_at = 90.0  # after the freeze, between two lit halves
+        self.assert_shown(self.read(self.changes()), self.events)
 
     def test_a_picture_off_by_a_quarter_second_is_still_placed(self):
         # Far outside the bound, but the figure then says by how much.
         heard = self.heard
-        times = self.read(self.changes(), heard=lambda at: heard(at) + 0.25)
-        self.assert_shown(times, (48.6, 49.2, 52.2, 54.0))
+        times = self.read(self.changes(), heard=lambda at: heard(at) and heard(at) + 0.25)
+        self.assert_shown(times, self.events)
 
-    def test_without_the_sound_no_credits_change_is_placed(self):
-        times = self.read(self.changes(), heard=lambda at: None)
-        self.assertEqual(sorted(times), [sync.EARLY, sync.LOGO_END])
-
-    def test_without_the_logo_nothing_is_read(self):
-        with self.assertRaises(AssertionError):
-            self.read(self.changes()[:3])
+    def test_without_the_sound_nothing_is_placed(self):
+        self.assertEqual(self.read(self.changes(), heard=lambda at: None), {})
 
 
 class FigureTest(unittest.TestCase):
@@ -316,12 +328,16 @@ class FigureTest(unittest.TestCase):
             return near + 0.005
 
     def test_events_left_out_say_why(self):
-        shown = {48.0: (100.0, 0.001), 49.2: (101.2, 0.030)}
+        shown = {87.0: sync.Change(100.0, True, 0.001, 0),
+                 88.2: sync.Change(101.2, True, 0.030, 4),
+                 88.8: sync.Change(101.8, False, 0.020, 0)}
         value = sync.figure("late", shown, None, self.Recorder(), self.Recorder())
-        self.assertEqual((value.fast, value.seen, value.events), (5.0, 1, 3))
+        self.assertEqual((value.fast, value.slow, value.seen, value.events), (5.0, 5.0, 1, 4))
         self.assertFalse(value.enough())
-        self.assertIn("48.6 s not placed", value.why_not_enough())
-        self.assertIn("49.2 s between frames 60 ms apart", value.why_not_enough())
+        self.assertEqual(value.why_not_enough(),
+                         "only 1 of the 4 events could be timed: 87.6 s not placed; 88.2 s "
+                         "between frames 60 ms apart, 4 frames unread between them; 88.8 s "
+                         "between frames 40 ms apart")
 
 
 class WineUnderflowsTest(unittest.TestCase):
@@ -336,8 +352,8 @@ class WineUnderflowsTest(unittest.TestCase):
             [underflow.format(raw_now - 50.0), underflow.format(raw_now - 45.0),
              f"{raw_now - 44.0:.3f}:0128:warn:dsound:DSOUND_PerformMix Probable buffer underrun",
              underflow.format(raw_now - 30.0)])
-        shown = {sync.GROUPS["early"][0]: (now - 40.0, 0.001),
-                 sync.GROUPS["late"][0]: (now - 10.0, 0.001)}
+        shown = {sync.GROUPS["early"][0]: sync.Change(now - 40.0, False, 0.001, 0),
+                 sync.GROUPS["late"][0]: sync.Change(now - 10.0, True, 0.001, 0)}
         self.assertEqual(sync.underflows_before_groups(messages, shown), [2, 3, None])
 
 
