@@ -23,7 +23,7 @@ The events, in seconds of the show, each a change of the credits:
   early         9.6 to 12 s after the start: the logo goes (48.0), the
                 first two lit halves begin and end (48.6 to 50.4)
   late          39 s later: two lit halves (87.0 to 88.8)
-  after freeze  in the dark half that follows, as the sound tells (88.85),
+  after freeze  0.2 s into the dark half that follows, as the sound tells (89.0),
                 the program is stopped (SIGSTOP) for 300 ms and continued
                 (SIGCONT), as a busy machine or a device hiccup would do;
                 then two lit halves, three seconds later (91.8 to 93.6)
@@ -89,7 +89,7 @@ ENVELOPE = 2.0  # seconds of a recorder's reads either side of a moment that tim
 GROUPS = {"early": [48.0, 48.6, 49.2, 49.8, 50.4],
           "late": [87.0, 87.6, 88.2, 88.8],
           "after freeze": [91.8, 92.4, 93.0, 93.6]}
-FREEZE_AT = 88.85  # the sound of the dark half after the late events: the freeze
+FREEZE_AT = 89.0  # 0.2 s into the dark half after the late events: the freeze
 SOUND_END = 94.2  # the sound heard up to here holds every event
 TRACK_SECONDS = 96.0
 
@@ -464,7 +464,12 @@ class SoundPosition:
     """Which second of the track a recorder heard at given monotonic times:
     each looked for within a second of where the one before was found (moved
     on by the time between them), else in the whole track, a block at a time
-    (a search of it all at once would take seconds of the machine's time)."""
+    (a search of it all at once would take seconds of the machine's time).
+    Where what was heard then is not the track (the sound server ran dry and
+    played silence), what was heard a little before or after tells."""
+
+    SHIFTS = (0.0, -0.05, 0.05, -0.1, 0.1, -0.2, 0.2)
+    LAG = 0.4
 
     def __init__(self, recorder, reference):
         self.recorder = recorder
@@ -473,26 +478,31 @@ class SoundPosition:
 
     def at(self, moment):
         """The second heard at `moment`, to a frame; None when unknown."""
-        probe = self.recorder.probe_at(moment)
-        if probe is None or not probe.any():
-            return None
-        probe = probe.astype(numpy.float64)
+        probes = [(shift, self.recorder.probe_at(moment + shift)) for shift in self.SHIFTS]
+        probes = [(shift, probe.astype(numpy.float64)) for shift, probe in probes
+                  if probe is not None and probe.any()]
         second = None
         if self.last:
             guess = self.last[1] + moment - self.last[0]
-            second = self._find(probe, guess - 1, guess + 1)
-        for low in range(0, len(self.reference), BLOCK):
+            second = next((found - shift for shift, probe in probes
+                           if (found := self._find(probe, guess - 1, guess + 1)) is not None),
+                          None)
+        for shift, probe in probes:
             if second is not None:
                 break
-            second = self._find(probe, low / RATE, (low + BLOCK) / RATE)
+            second = next((found - shift for low in range(0, len(self.reference), BLOCK)
+                           if (found := self._find(probe, low / RATE, (low + BLOCK) / RATE))
+                           is not None), None)
         if second is not None:
             self.last = (moment, second)
         return second
 
-    def lately(self):
-        """The second heard 0.2 s before the recorder's last read (the
-        recording holds it by then), or 0 when unknown."""
-        return self.at(self.recorder.recorded_until() - 0.2) or 0.0
+    def now(self):
+        """The second being heard as the recorder's last read came, or 0
+        when unknown: what was heard 0.4 s before (the recording holds what
+        was heard a little after that, too) moved on by that time."""
+        second = self.at(self.recorder.recorded_until() - self.LAG)
+        return 0.0 if second is None else second + self.LAG
 
     def _find(self, probe, low, high):
         first = max(0, int(low * RATE))
@@ -559,8 +569,8 @@ def seek_when_up(xvfb, window, heard):
     """Presses Right until the sound (`heard`, a SoundPosition) is heard from
     past START_AT (the press may come before the program reads keys); fails
     when the show went further than one press takes it."""
-    xvfb.press_until("Right", window, lambda: heard.lately() >= START_AT - 0.5, 60)
-    second = heard.lately()
+    xvfb.press_until("Right", window, lambda: heard.now() >= START_AT - 0.5, 60)
+    second = heard.now()
     if second > START_AT + SEEK_STEP - 0.5:
         raise AssertionError(f"the show went to {second} s, not to {START_AT} s")
 
@@ -597,12 +607,12 @@ def measure(case, workdir, extra_env=None, underflows=None):
             # The sound, which the picture follows, tells where the show is:
             # looked at twice a second, and more often near the freeze.
             for second, period in ((FREEZE_AT - 2, 0.5), (FREEZE_AT, 0.05)):
-                headless.wait_for(lambda: demo.ended() or heard.lately() >= second, 240, period,
+                headless.wait_for(lambda: demo.ended() or heard.now() >= second, 240, period,
                                   f"the sound of {second} s")
             if demo.ended():
                 raise AssertionError("the demo ended before the late events")
             freeze(pid)
-            headless.wait_for(lambda: demo.ended() or heard.lately() >= SOUND_END, 120, 0.25,
+            headless.wait_for(lambda: demo.ended() or heard.now() >= SOUND_END, 120, 0.25,
                               f"the sound of {SOUND_END} s")
             if demo.ended():
                 raise AssertionError("the demo ended before the last event")

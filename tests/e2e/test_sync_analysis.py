@@ -121,7 +121,18 @@ class RecorderTimingTest(unittest.TestCase):
         self.assertAlmostEqual(heard.at(101.0), 3.0, delta=1e-4)
         self.assertAlmostEqual(heard.at(101.5), 3.5, delta=1e-4)
         self.assertAlmostEqual(heard.at(103.0), 1.5, delta=1e-4)
-        self.assertAlmostEqual(heard.lately(), 5.8, delta=1e-4)
+        self.assertAlmostEqual(heard.now(), 6.0, delta=1e-4)
+
+    def test_silence_in_what_was_heard_is_timed_by_the_sound_around_it(self):
+        # 60 ms of silence from 2 s on (the server ran dry), then the track
+        # where it was.
+        gap, cut = int(0.06 * RATE), 2 * RATE
+        self.record(numpy.concatenate((self.track[:cut], numpy.zeros((gap, 2), "<i2"),
+                                       self.track[cut:])))
+        heard = sync.SoundPosition(self.recorder, self.track)
+        # Within the silence's length: the track stood still through it.
+        self.assertAlmostEqual(heard.at(102.03), 2.0, delta=0.06)
+        self.assertAlmostEqual(heard.at(102.5), 2.44, delta=1e-4)
 
     def test_sound_lost_by_the_recorder_does_not_move_what_comes_after_it(self):
         # 256 frames (a PipeWire period) lost at 2 s: what the recording
