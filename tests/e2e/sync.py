@@ -52,6 +52,7 @@ for it was shown). Positive: the picture is ahead of the sound."""
 
 import bisect
 import collections
+import contextlib
 import ctypes
 import math
 import os
@@ -370,12 +371,14 @@ def picture_times(changes, heard):
 
 
 class TimedRecorder:
-    """parec on the monitor of the null sink where the sound is heard, at a
-    given latency, with every read stamped by the monotonic clock."""
+    """parec on a monitor (by default that of the null sink where the sound is
+    heard) of a sound server (`env`), at a given latency, with every read
+    stamped by the monotonic clock."""
 
-    def __init__(self, sound, latency_ms):
-        self.sound = sound
+    def __init__(self, env, latency_ms, monitor="null.monitor"):
+        self.env = env
         self.latency_ms = latency_ms
+        self.monitor = monitor
         self.data = bytearray()
         self.reads = []  # (arrival time, bytes received by then)
         self.counts = []  # the bytes of each read, to find reads by
@@ -384,10 +387,10 @@ class TimedRecorder:
         self._thread = None
 
     def __enter__(self):
-        env = dict(os.environ, **self.sound.heard_env)
+        env = dict(os.environ, **self.env)
         self.process = subprocess.Popen(
             ["parec", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=2",
-             f"--latency-msec={self.latency_ms}", "-d", "null.monitor"],
+             f"--latency-msec={self.latency_ms}", "-d", self.monitor],
             env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self._thread = threading.Thread(target=self._read, daemon=True)
         self._thread.start()
@@ -592,7 +595,9 @@ def measure(case, workdir, extra_env=None, underflows=None):
         extra_env = dict(extra_env or {}, WINEDEBUG="+timestamp,warn+pulse")
     with demo_context(platform, sound=SERVERS[server], wine=wine, workdir=workdir,
                       extra_env=extra_env, args=args) as demo, \
-            TimedRecorder(demo.sound, 5) as fast, TimedRecorder(demo.sound, 40) as slow:
+            TimedRecorder(demo.sound.heard_env, 5) as fast, \
+            TimedRecorder(demo.sound.heard_env, 40) as slow, \
+            monitor_recorder(demo.sound) as handed_on:
         xvfb = demo.xvfb
         heard = SoundPosition(fast, reference)
         headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
@@ -622,7 +627,15 @@ def measure(case, workdir, extra_env=None, underflows=None):
     shown = picture_times(changes, SoundPosition(fast, reference).at)
     if underflows is not None:
         underflows.extend(underflows_before_groups(wine_messages, shown))
-    return {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
+    return {group: figure(group, shown, reference, fast, slow, handed_on) for group in GROUPS}
+
+
+def monitor_recorder(sound):
+    """A TimedRecorder of the sound server's monitor of its output where the
+    output holds sound past it (`sound.DEVICE_MONITOR`), else nothing (None):
+    there the monitor is what is heard."""
+    monitor = getattr(sound, "DEVICE_MONITOR", None)
+    return TimedRecorder(sound.env, 5, monitor) if monitor else contextlib.nullcontext()
 
 
 def underflows_before_groups(wine_messages, shown):
@@ -641,12 +654,15 @@ def underflows_before_groups(wine_messages, shown):
     return counts
 
 
-class Figure(collections.namedtuple("Figure", "fast slow seen events spread left_out")):
+class Figure(collections.namedtuple("Figure",
+                                    "fast slow seen events spread left_out past_monitor")):
     """A group's offsets in milliseconds by the fast and the slow recorder:
     the medians over those of its `events` events that the screen showed and
     that could be timed (`seen`); None when none could. `spread`: how far,
     at most, the frames either side of those events lay from their stamps
-    (ms). `left_out`: why each other event was left out."""
+    (ms). `left_out`: why each other event was left out. `past_monitor`:
+    where the output holds sound past its server's monitor, how long (ms,
+    the median over the same events), else None."""
 
     def enough(self):
         return 2 * self.seen >= self.events
@@ -659,11 +675,15 @@ class Figure(collections.namedtuple("Figure", "fast slow seen events spread left
         if not self.seen:
             return f"none of {self.events} timed"
         timed = "" if self.seen == self.events else f" ({self.seen} of {self.events} timed)"
-        return f"{self.fast:+.1f}/{self.slow:+.1f} ±{self.spread:.1f}{timed}"
+        past = "" if self.past_monitor is None else \
+            f" (heard {self.past_monitor:.1f} past the monitor)"
+        return f"{self.fast:+.1f}/{self.slow:+.1f} ±{self.spread:.1f}{timed}{past}"
 
 
-def figure(group, shown, reference, *recorders):
-    """A group's Figure from the Changes that showed its events."""
+def figure(group, shown, reference, fast, slow, handed_on=None):
+    """A group's Figure from the Changes that showed its events, by the fast
+    and the slow recorder of what is heard, and, where the output holds
+    sound past its server's monitor, a recorder of that monitor."""
     seconds, left_out = [], []
     for second in GROUPS[group]:
         change = shown.get(second)
@@ -675,19 +695,31 @@ def figure(group, shown, reference, *recorders):
                             f"{unread}")
         else:
             seconds.append(second)
-    offsets = []
-    for recorder in recorders:
-        recording = frames_of(bytes(recorder.data))
-        each = []
-        for second in seconds:
-            at = shown[second].at
-            heard = recorder.heard_at(recording, reference, second, at)
-            if heard is None:
-                raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
-            each.append(1000 * (heard - at))
-        offsets.append(round(statistics.median(each), 1) if each else None)
+    heard = {recorder: sound_times(recorder, group, seconds, shown, reference)
+             for recorder in (fast, slow, handed_on) if recorder}
+
+    def median(values):
+        return round(statistics.median(values), 1) if values else None
+    offsets = [median([1000 * (at - shown[second].at) for second, at in heard[recorder].items()])
+               for recorder in (fast, slow)]
+    past_monitor = median([1000 * (heard[fast][second] - at)
+                           for second, at in heard[handed_on].items()]) if handed_on else None
     spread = max((1000 * shown[second].spread for second in seconds), default=None)
-    return Figure(*offsets, len(seconds), len(GROUPS[group]), spread, tuple(left_out))
+    return Figure(*offsets, len(seconds), len(GROUPS[group]), spread, tuple(left_out),
+                  past_monitor)
+
+
+def sound_times(recorder, group, seconds, shown, reference):
+    """{second: monotonic time at which the recorder heard it} for the
+    events `seconds`, looked for about when they were shown."""
+    recording = frames_of(bytes(recorder.data))
+    times = {}
+    for second in seconds:
+        times[second] = recorder.heard_at(recording, reference, second, shown[second].at)
+        if times[second] is None:
+            raise AssertionError(f"{group}: the sound of {second} s is not in the recording "
+                                 f"of {recorder.monitor}")
+    return times
 
 
 def describe(result):

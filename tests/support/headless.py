@@ -314,6 +314,7 @@ class DeviceLatencyPulseAudio:
     monitors."""
 
     LATENCY_MS = 80
+    DEVICE_MONITOR = "device.monitor"  # on the near server: before the latency
 
     def __init__(self, workdir):
         self.workdir = os.path.abspath(workdir)
@@ -353,9 +354,9 @@ class DeviceLatencyPulseAudio:
         interface (pactl has no command for it)."""
         with socket.socket(socket.AF_UNIX) as cli:
             cli.connect(self.cli_socket)
-            cli.sendall(f'update-source-proplist device.monitor device.description="'
+            cli.sendall(f'update-source-proplist {self.DEVICE_MONITOR} device.description="'
                         f'{description}"\n'.encode())
-        return self._description("sources", "device.monitor") == description
+        return self._description("sources", self.DEVICE_MONITOR) == description
 
     def __enter__(self):
         with contextlib.ExitStack() as stack:
