@@ -332,11 +332,16 @@ class PictureTimesTest(unittest.TestCase):
 
 class FigureTest(unittest.TestCase):
     class Recorder:
-        """Hears every moment 5 ms after its frame showed."""
+        """Hears every moment 5 ms after its frame showed, but those in
+        `silent`."""
         data = b""
+        monitor = "null.monitor"
+
+        def __init__(self, silent=()):
+            self.silent = silent
 
         def heard_at(self, recording, reference, second, near):
-            return near + 0.005
+            return None if second in self.silent else near + 0.005
 
     def test_events_left_out_say_why(self):
         shown = {87.0: sync.Change(100.0, True, 0.001, 0),
@@ -349,6 +354,15 @@ class FigureTest(unittest.TestCase):
                          "only 1 of the 4 events could be timed: 87.6 s not placed; 88.2 s "
                          "between frames 60 ms apart, 4 frames unread between them; 88.8 s "
                          "between frames 40 ms apart")
+
+
+    def test_an_event_whose_sound_fell_in_silence_is_left_out(self):
+        shown = {second: sync.Change(100.0 + second, True, 0.001, 0)
+                 for second in sync.GROUPS["after freeze"]}
+        value = sync.figure("after freeze", shown, None, self.Recorder(),
+                            self.Recorder(silent=(92.4,)))
+        self.assertEqual((value.fast, value.seen), (5.0, 3))
+        self.assertEqual(value.left_out, ("92.4 s not heard in the recording of null.monitor",))
 
 
 class WineUnderflowsTest(unittest.TestCase):
