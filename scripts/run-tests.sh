@@ -9,7 +9,8 @@
 # and ends with one line that counts them all.
 #
 #   run-tests.sh --under-load   only the end-to-end and audio tests of both
-#                               builds, while stress-ng keeps every core busy
+#                               builds (the sync measurements too), while
+#                               stress-ng keeps every core busy
 #   run-tests.sh --dist         only the release files' tests
 #   run-tests.sh --web          only the browser build's tests
 set -uo pipefail
@@ -56,7 +57,7 @@ if [ "${1:-}" = --under-load ]; then
   trap 'kill "$hog" 2>/dev/null; wait "$hog" 2>/dev/null' EXIT
   echo "stress-ng --cpu $(nproc) running as process $hog"
   run_phase "audio tests under load" build/linux -L audio
-  run_phase "end-to-end tests under load" build/linux -R '^(e2e|windows)\.' -E '^e2e\.sync'
+  run_phase "end-to-end tests under load" build/linux -R '^(e2e|windows)\.'
   run_phase "end-to-end tests under ASan and load" build/asan -R '^e2e\.' -E '^e2e\.sync' \
     -LE windows
   run_phase "threaded tests under TSan and load" build/tsan -L audio

@@ -5,9 +5,9 @@ paused, and the program's CPU use paused against playing.
 It runs the build under Xvfb and a private PulseAudio on the sync
 measurement's data set, whose screen is dark before 9.6 s of the show and
 white from then to 48 s. Home (to 0 s: dark) and Right twice (to 10 s:
-white) are pressed in turn; a thread reads the centre pixel every
-millisecond (sync.PixelWatch), and a seek's time runs from just before the
-key press is sent (xdotool) to the read that first shows the new picture.
+white) are pressed in turn; a thread reads the centre pixel of every frame
+(sync.PixelWatch), and a seek's time runs from just before the key press is
+sent (xdotool) to the first frame read that shows the new picture.
 CPU use is the program's user and system time from /proc over 5 s of
 playing, then 5 s of pausing. Prints the figures; asserts nothing."""
 
@@ -44,10 +44,10 @@ def seek_time(xvfb, window, watch, keys, bright):
     sent = time.monotonic()
     xvfb.run(["xdotool", "key", "--window", str(window)] + keys.split(), check=True, timeout=30)
     change = headless.wait_for(
-        lambda: next((c for c in watch.changes[changes:] if c[1] == bright), None), 30, 0.001,
+        lambda: next((c for c in watch.changes[changes:] if c.bright == bright), None), 30, 0.001,
         "the new position's frame")
-    # The read that showed it, not the middle between it and the one before.
-    return change[0] + change[2] - sent
+    # The frame read that showed it, not the middle between it and the one before.
+    return change.at + change.spread - sent
 
 
 def measure(platform, workdir):
@@ -60,7 +60,7 @@ def measure(platform, workdir):
         window = demo.window(timeout=240)
         pid = demo.program_process()
         with sync.PixelWatch(xvfb.display) as watch:
-            headless.wait_for(lambda: watch.changes and watch.changes[-1][1], 60, 0.01,
+            headless.wait_for(lambda: watch.changes and watch.changes[-1].bright, 60, 0.01,
                               "the logo")
             playing = cpu_share(pid, CPU_SECONDS)
             # The window has the focus from here on.

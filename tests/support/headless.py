@@ -14,6 +14,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -240,31 +241,44 @@ def _send_delete_window(display_name, window):
         xlib.XCloseDisplay(display)
 
 
+NULL_SINK = "module-null-sink sink_name=null rate=44100 channels=2"
+
+
 class PulseAudio:
     """A private PulseAudio server with one null sink named "null" at 44.1 kHz
-    stereo, in its own directories under workdir."""
+    stereo, in its own directories under workdir. `modules` replaces the
+    null sink with other modules (each "name arguments")."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, modules=(NULL_SINK,), command=("pulseaudio",)):
         self.workdir = os.path.abspath(workdir)
+        self.modules = modules
+        self.command = list(command)
         self.process = None
+
+    @property
+    def socket(self):
+        return os.path.join(self.workdir, "pulse.sock")
 
     @property
     def env(self):
         return {"HOME": os.path.join(self.workdir, "home"),
                 "XDG_RUNTIME_DIR": os.path.join(self.workdir, "xdg"),
-                "PULSE_SERVER": "unix:" + os.path.join(self.workdir, "pulse.sock")}
+                "PULSE_SERVER": "unix:" + self.socket}
+
+    @property
+    def heard_env(self):
+        """The server whose null sink's monitor is what is heard: this one."""
+        return self.env
 
     def __enter__(self):
         env = dict(os.environ, **self.env)
         os.makedirs(env["HOME"], exist_ok=True)
         os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
-        socket = os.path.join(self.workdir, "pulse.sock")
         self.process = subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-             "--disallow-exit", "--disable-shm",
-             "--load=module-null-sink sink_name=null rate=44100 channels=2",
-             f"--load=module-native-protocol-unix auth-anonymous=1 socket={socket}"],
+            self.command + ["-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "--disallow-exit", "--disable-shm"] + [f"--load={module}" for module in self.modules] +
+            [f"--load=module-native-protocol-unix auth-anonymous=1 socket={self.socket}"],
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def ready():
@@ -283,6 +297,84 @@ class PulseAudio:
 
     def record(self, path, timeout=60):
         return record_monitor(self.env, path, timeout)
+
+
+class DeviceLatencyPulseAudio:
+    """A sink that holds sound past the server's monitor and reports that
+    delay to its clients, as a sound card, a network sink or Bluetooth does:
+    two private PulseAudio servers under workdir. The far one has the null
+    sink, whose monitor is what is heard (heard_env). The near one, which
+    the program uses (env), has one sink, its default: "device", the old
+    tunnel module's sink to the far null sink, 80 ms behind it.
+    (module-tunnel-sink-new shrinks its latency to the lowest one a client
+    asks for, and its far end breaks up.) Once connected the tunnel
+    describes its sink as the far one's "on user@host", and its monitor then
+    as "Monitor Source of ..."; it is described as a sound card's monitor is,
+    "Monitor of <sink description>", which is how Wine lists sound cards'
+    monitors."""
+
+    LATENCY_MS = 80
+    DEVICE_MONITOR = "device.monitor"  # on the near server: before the latency
+
+    def __init__(self, workdir):
+        self.workdir = os.path.abspath(workdir)
+        self.far = PulseAudio(os.path.join(self.workdir, "far"))
+        self.cli_socket = os.path.join(self.workdir, "near", "cli.sock")
+        self.near = PulseAudio(os.path.join(self.workdir, "near"), (
+            f"module-tunnel-sink server=unix:{self.far.socket} sink=null sink_name=device "
+            f"rate=44100 channels=2 latency_msec={self.LATENCY_MS}",
+            f"module-cli-protocol-unix socket={self.cli_socket}"))
+
+    @property
+    def env(self):
+        return self.near.env
+
+    @property
+    def heard_env(self):
+        return self.far.env
+
+    def _pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
+                              capture_output=True, text=True, timeout=30).stdout
+
+    def _description(self, kind, name):
+        """The description of the near server's sink or source `name`."""
+        listing = self._pactl("list", kind)
+        match = re.search(r"^\s*Name: " + re.escape(name) + r"\n\s*Description: (.*)$", listing,
+                          re.MULTILINE)
+        return match.group(1) if match else None
+
+    def _connected(self):
+        """The tunnel's sink's description once it names the far server."""
+        description = self._description("sinks", "device")
+        return description if description and " on " in description else None
+
+    def _describe_monitor(self, description):
+        """Sets the monitor's description through the server's command line
+        interface (pactl has no command for it)."""
+        with socket.socket(socket.AF_UNIX) as cli:
+            cli.connect(self.cli_socket)
+            cli.sendall(f'update-source-proplist {self.DEVICE_MONITOR} device.description="'
+                        f'{description}"\n'.encode())
+        return self._description("sources", self.DEVICE_MONITOR) == description
+
+    def __enter__(self):
+        with contextlib.ExitStack() as stack:
+            stack.enter_context(self.far)
+            stack.enter_context(self.near)
+            sink = wait_for(self._connected, 30, 0.1, "the tunnel to reach the far server")
+            self._pactl("set-default-sink", "device")
+            wait_for(lambda: self._describe_monitor(f"Monitor of {sink}"), 30, 0.1,
+                     "the near monitor's description")
+            stack.pop_all()
+        return self
+
+    def __exit__(self, *exc):
+        self.near.__exit__(*exc)
+        self.far.__exit__(*exc)
+
+    def record(self, path, timeout=60):
+        return record_monitor(self.heard_env, path, timeout)
 
 
 @contextlib.contextmanager
@@ -354,6 +446,11 @@ class PipeWire:
                 "XDG_RUNTIME_DIR": runtime,
                 "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(runtime, "bus"),
                 "PULSE_SERVER": "unix:" + os.path.join(runtime, "pulse", "native")}
+
+    @property
+    def heard_env(self):
+        """The server whose null sink's monitor is what is heard: this one."""
+        return self.env
 
     def _start(self, args, env):
         process = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL,
