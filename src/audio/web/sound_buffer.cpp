@@ -184,26 +184,10 @@ extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* sta
   return state->channels.data();
 }
 
-// For the page's tests: the latency that outputLatencyBytes() gives now, and
-// where the newest chunk handed over begins in the music; in seconds.
-extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
-  return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
-}
-
-extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioNewestChunkSeconds(SoundBuffer::State* state) {
-  const std::lock_guard guard(state->mutex);
-  return static_cast<double>(state->newestChunkStart) / kBytesPerSecond;
-}
-
 // Makes the audio context (inside the page's start gesture, so that it may
 // play) and its script processor, silent until started. The context runs at
 // the music's rate; the browser converts for the device. Returns its handle,
-// or 0 when the page has no Web Audio. For the page's tests: the context
-// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
-// the newest chunks of music as they were handed over (vizAudioChunks: pairs
-// of the context time each is scheduled for and where it begins in the music,
-// oldest first), and the latency the player subtracts with the context time of
-// the callback that read it (vizAudioLatency(): {seconds, readAt}).
+// or 0 when the page has no Web Audio.
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
   if (!AudioContextClass)
@@ -214,8 +198,6 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   } catch (error) {
     return 0;
   }
-  let latencyReadAt = null;
-  const chunks = [];
   const processor = context.createScriptProcessor(chunkFrames, 0, 2);
   processor.onaudioprocess = function(event) {
     const output = event.outputBuffer;
@@ -229,34 +211,17 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
         (stamp && stamp.performanceTime > 0
              ? stamp.performanceTime + (event.playbackTime - stamp.contextTime) * 1000
              : performance.now() + (event.playbackTime - context.currentTime + latency) * 1000);
-    latencyReadAt = context.currentTime;
     const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardAt, latency) >> 2;
     if (channels == 0) {
       output.getChannelData(0).fill(0);
       output.getChannelData(1).fill(0);
       return;
     }
-    const start = _vizAudioNewestChunkSeconds(state);
-    if (chunks.length == 0 || chunks[chunks.length - 1][1] != start) {
-      chunks.push([ event.playbackTime, start ]);
-      if (chunks.length > 16)
-        chunks.shift();
-    }
     output.getChannelData(0).set(HEAPF32.subarray(channels, channels + frames));
     output.getChannelData(1).set(
         HEAPF32.subarray(channels + chunkFrames, channels + chunkFrames + frames));
   };
-  window.vizAudioContext = function() {
-    return context;
-  };
-  const audio = {context, processor, state};
-  window.vizAudioLatency = function() {
-    return audio.state ? {seconds : _vizAudioLatencySeconds(audio.state), readAt : latencyReadAt}
-                       : null;
-  };
-  window.vizAudioChunkSeconds = chunkFrames / rate;
-  window.vizAudioChunks = chunks;
-  return (Module.vizAudio = Module.vizAudio || []).push(audio);
+  return (Module.vizAudio = Module.vizAudio || []).push({context, processor, state});
 });
 
 // What a new context reports before it plays: a first figure for
