@@ -1,0 +1,51 @@
+// The page's estimate of when a frame handed over reaches the screen.
+#include "platform/web/compositor_pipeline.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Animation frames `intervalMs` apart from `startMs`, each handed over
+// `drawingMs` after it began; returns the last estimate.
+double frames(CompositorPipeline& pipeline, int count, double startMs, double intervalMs,
+              double drawingMs = 2.0) {
+  double untilShown = 0.0;
+  for (int frame = 0; frame < count; ++frame) {
+    const double began = startMs + frame * intervalMs;
+    untilShown = pipeline.untilShown(began, began + drawingMs);
+  }
+  return untilShown;
+}
+
+TEST(CompositorPipeline, ThreeFrameIntervalsFromTheAnimationFrameStart) {
+  CompositorPipeline pipeline;
+  EXPECT_EQ(pipeline.untilShown(1000.0, 1002.0), 0.0); // no interval seen yet
+  // 25 frames a second, handed over 2 ms into the frame.
+  EXPECT_NEAR(frames(pipeline, 20, 1040.0, 40.0), (3 * 40.0 - 2.0) / 1000, 1e-9);
+  // 60 frames a second.
+  CompositorPipeline fast;
+  EXPECT_NEAR(frames(fast, 20, 0.0, 1000.0 / 60, 5.0), (3 * 1000.0 / 60 - 5.0) / 1000, 1e-9);
+}
+
+TEST(CompositorPipeline, OneHeldUpFrameDoesNotMoveTheEstimate) {
+  CompositorPipeline pipeline;
+  frames(pipeline, 20, 0.0, 40.0);
+  // The page's thread held up for 300 ms: one long interval among short ones.
+  const double afterStall = frames(pipeline, 1, 20 * 40.0 + 300.0, 40.0);
+  EXPECT_NEAR(afterStall, (3 * 40.0 - 2.0) / 1000, 1e-9);
+  // The frame rate falls for good: the estimate follows within the window.
+  const double slower = frames(pipeline, 15, 21 * 40.0 + 300.0 + 50.0, 50.0);
+  EXPECT_NEAR(slower, (3 * 50.0 - 2.0) / 1000, 1e-9);
+}
+
+TEST(CompositorPipeline, CallsWithinOneAnimationFrameOrOutsideOneAddNoInterval) {
+  CompositorPipeline pipeline;
+  frames(pipeline, 10, 0.0, 40.0);
+  // A second frame in the same animation frame (the page going away), and a
+  // call outside any (time 0): the interval stays, and nothing is negative.
+  EXPECT_NEAR(pipeline.untilShown(360.0, 370.0), (360.0 + 120.0 - 370.0) / 1000, 1e-9);
+  EXPECT_EQ(pipeline.untilShown(0.0, 500.0), 0.0);
+  EXPECT_NEAR(frames(pipeline, 1, 400.0, 40.0), (3 * 40.0 - 2.0) / 1000, 1e-9);
+}
+
+} // namespace
