@@ -5,26 +5,29 @@
 
 namespace {
 
-// Animation frames `intervalMs` apart from `startMs`, each handed over
-// `drawingMs` after it began; returns the last estimate.
+// Animation frames `intervalMs` apart from `startMs`, each drawn from
+// `lateMs` after its time and handed over `drawingMs` after that; returns the
+// last estimate.
 double frames(CompositorPipeline& pipeline, int count, double startMs, double intervalMs,
-              double drawingMs = 2.0) {
+              double lateMs = 3.0, double drawingMs = 2.0) {
   double untilShown = 0.0;
   for (int frame = 0; frame < count; ++frame) {
-    const double began = startMs + frame * intervalMs;
-    untilShown = pipeline.untilShown(began, began + drawingMs);
+    const double time = startMs + frame * intervalMs;
+    untilShown = pipeline.untilShown(time, time + lateMs, time + lateMs + drawingMs);
   }
   return untilShown;
 }
 
-TEST(CompositorPipeline, ThreeFrameIntervalsFromTheAnimationFrameStart) {
+TEST(CompositorPipeline, ThreeFrameIntervalsFromTheStartOfTheDrawing) {
   CompositorPipeline pipeline;
-  EXPECT_EQ(pipeline.untilShown(1000.0, 1002.0), 0.0); // no interval seen yet
-  // 25 frames a second, handed over 2 ms into the frame.
+  EXPECT_EQ(pipeline.untilShown(1000.0, 1001.0, 1003.0), 0.0); // no interval seen yet
+  // 25 frames a second, drawn 2 ms long: from the hand-over, three intervals
+  // less the drawing, however late the drawing began.
   EXPECT_NEAR(frames(pipeline, 20, 1040.0, 40.0), (3 * 40.0 - 2.0) / 1000, 1e-9);
+  EXPECT_NEAR(frames(pipeline, 1, 1840.0, 40.0, 20.0), (3 * 40.0 - 2.0) / 1000, 1e-9);
   // 60 frames a second.
   CompositorPipeline fast;
-  EXPECT_NEAR(frames(fast, 20, 0.0, 1000.0 / 60, 5.0), (3 * 1000.0 / 60 - 5.0) / 1000, 1e-9);
+  EXPECT_NEAR(frames(fast, 20, 0.0, 1000.0 / 60, 1.0, 5.0), (3 * 1000.0 / 60 - 5.0) / 1000, 1e-9);
 }
 
 TEST(CompositorPipeline, OneHeldUpFrameDoesNotMoveTheEstimate) {
@@ -43,8 +46,8 @@ TEST(CompositorPipeline, CallsWithinOneAnimationFrameOrOutsideOneAddNoInterval) 
   frames(pipeline, 10, 0.0, 40.0);
   // A second frame in the same animation frame (the page going away), and a
   // call outside any (time 0): the interval stays, and nothing is negative.
-  EXPECT_NEAR(pipeline.untilShown(360.0, 370.0), (360.0 + 120.0 - 370.0) / 1000, 1e-9);
-  EXPECT_EQ(pipeline.untilShown(0.0, 500.0), 0.0);
+  EXPECT_NEAR(pipeline.untilShown(360.0, 365.0, 370.0), (365.0 + 120.0 - 370.0) / 1000, 1e-9);
+  EXPECT_EQ(pipeline.untilShown(0.0, 300.0, 500.0), 0.0);
   EXPECT_NEAR(frames(pipeline, 1, 400.0, 40.0), (3 * 40.0 - 2.0) / 1000, 1e-9);
 }
 

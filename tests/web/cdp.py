@@ -157,6 +157,26 @@ class Page:
             self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left",
                       clickCount=0 if kind == "mouseMoved" else 1)
 
+    def start_tracing(self, categories):
+        """Starts recording the browser's trace events of these categories."""
+        self.call("Tracing.start", transferMode="ReturnAsStream",
+                  traceConfig={"includedCategories": list(categories)})
+
+    def stop_tracing(self, timeout=120):
+        """Stops the trace; returns its events (dicts of Chromium's JSON
+        trace format, `ts` in microseconds of the monotonic clock)."""
+        self.call("Tracing.end")
+        stream = self.wait_for_event("Tracing.tracingComplete", timeout)["stream"]
+        data = bytearray()
+        while True:
+            chunk = self.call("IO.read", handle=stream, size=1 << 20)
+            data += (base64.b64decode(chunk["data"]) if chunk.get("base64Encoded")
+                     else chunk["data"].encode())
+            if chunk.get("eof"):
+                break
+        self.call("IO.close", handle=stream)
+        return json.loads(data)["traceEvents"]
+
     def screenshot(self, clip=None):
         """The viewport (or a clip {x, y, width, height}) as PNG bytes."""
         params = {"format": "png"}

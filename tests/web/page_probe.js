@@ -1,8 +1,9 @@
 // What the page's tests watch, injected through the DevTools protocol before
 // the page's own script runs (webshow.open_page), so that the page itself
 // keeps nothing for them. window.vizProbe holds:
-//   frames        [animation-frame time, music clock after the frame] of
-//                 each animation frame the program drew in
+//   frames        [animation-frame time, music clock after the frame, when
+//                 the frame's callbacks began to run] of each animation frame
+//                 the program drew in
 //   startedAt     performance.now() of the first click or key press
 //   firstFrameAt  performance.now() when the program's first frame was drawn
 //   contexts      every audio context the page made, oldest first
@@ -19,11 +20,12 @@
   const musicTime = () => (window.Module && Module._vizMusicTime ? Module._vizMusicTime() : 0);
   const request = window.requestAnimationFrame.bind(window);
   window.requestAnimationFrame = (callback) => request((time) => {
+    const began = performance.now();
     callback(time);
     const last = probe.frames[probe.frames.length - 1];
     if (last && last[0] === time)
       return;
-    probe.frames.push([time, musicTime()]);
+    probe.frames.push([time, musicTime(), began]);
     if (probe.firstFrameAt === null)
       probe.firstFrameAt = performance.now();
   });

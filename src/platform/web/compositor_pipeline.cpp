@@ -4,13 +4,13 @@
 
 namespace {
 
-// Frame intervals between an animation frame's start and the moment its
-// frame shows.
+// Frame intervals between the start of a frame's drawing and the moment it
+// shows.
 constexpr double kFramesInFlight = 3.0;
 
 } // namespace
 
-double CompositorPipeline::untilShown(double frameMs, double nowMs) {
+double CompositorPipeline::untilShown(double frameMs, double drawingBeganMs, double nowMs) {
   if (framesSeen && frameMs > lastFrameMs) {
     intervals[next] = frameMs - lastFrameMs;
     next = (next + 1) % kIntervals;
@@ -24,6 +24,6 @@ double CompositorPipeline::untilShown(double frameMs, double nowMs) {
   std::array<double, kIntervals> sorted = intervals;
   const auto middle = sorted.begin() + count / 2;
   std::nth_element(sorted.begin(), middle, sorted.begin() + count);
-  const double shownAtMs = frameMs + kFramesInFlight * *middle;
+  const double shownAtMs = drawingBeganMs + kFramesInFlight * *middle;
   return std::max(0.0, shownAtMs - nowMs) / 1000.0;
 }

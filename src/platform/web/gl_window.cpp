@@ -34,10 +34,12 @@ struct FrameLoop {
   void (*finish)(void*) = nullptr;
   void* context = nullptr;
   bool running = false;
+  double frameBeganMs = 0.0; // when the frame being drawn began (page clock)
 };
 FrameLoop frameLoop;
 
 void runOneFrame() {
+  frameLoop.frameBeganMs = emscripten_get_now();
   if (frameLoop.frame(frameLoop.context))
     return;
   emscripten_cancel_main_loop();
@@ -122,7 +124,8 @@ EM_JS(double, animationFrameMs, (), { return document.timeline.currentTime || 0;
 // shows it when its compositing pipeline is through with it.
 double GlWindow::swapBuffers() {
   SDL_GL_SwapBuffers();
-  return state->pipeline.untilShown(animationFrameMs(), emscripten_get_now());
+  return state->pipeline.untilShown(animationFrameMs(), frameLoop.frameBeganMs,
+                                    emscripten_get_now());
 }
 
 WindowHandle GlWindow::handle() const {
