@@ -1,8 +1,6 @@
 """Measures, from outside, how far the page's picture is ahead of its sound,
 the way tests/e2e/sync.py measures the desktop builds (its docstring tells
-how), and with its pixel reader, recorders and events: the logo's start
-(early), the logo's end and the credits' first flashes (late), and the
-flashes three seconds after the page was held up for 300 ms (after freeze).
+how), with its pixel reader and recorders, on its data set.
 
 The page runs as a viewer's: Chromium, not headless, its window filling a
 private X server (Xvfb) and drawing with SwiftShader, its sound on a private
@@ -11,14 +9,30 @@ set is written into the page's file system through the DevTools protocol
 before the click: the white logo and credits, the black environment texture
 and the noise track; the mesh stays the show's own, so that the frames cost
 what they cost in the show and come at its frame rate (`light` takes the
-data set's small mesh as well, for fast frames). The freeze holds up the
-page's main thread, which runs the frames and the audio callbacks, as a busy
-machine would.
+data set's small mesh as well, for fast frames).
 
-    python3 tests/web/sync_page.py [--runs N] [--light]
+The moments, in seconds of the show:
+  logo            the logo appears (9.6) and goes (48.0)
+  credits         the ends of the flashes of three credits periods (beats
+                  162-164, 166-168 and 170-172: 48.675 to 51.6)
+  after hold-up   0.2 s into the dark beats that follow (51.8), as the
+                  screen shows them, the page's main thread (which runs the
+                  frames and the audio callbacks) is held up for 300 ms, as a
+                  busy machine would; then the flashes of the next three
+                  periods (53.475 to 56.4)
+A period's flashes are placed as sync.py places them (its first and last
+flash must have shown): at the page's 25 to 40 frames a second that fails
+for about one period in four, hence three periods a moment. The logo's
+start is the one moment where the frames' cost rises at once (the full-screen
+overlay joins the mesh), and the page's estimate of how long its frames take
+to the screen comes from the frames before: the logo is measured, but it is
+the credits that tell whether the page keeps in step.
+
+    python3 tests/web/sync_page.py [--runs N] [--light] [--pipeline]
 
 prints each run's figures as scripts/measure-sync.sh does, with the page's
-median frame interval."""
+median frame interval; --pipeline adds what the browser's own trace says of
+the frames' way to the screen."""
 
 import argparse
 import base64
@@ -39,6 +53,17 @@ import webshow  # noqa: E402
 # The measurement data set's files that replace the show's in the page.
 LIGHT_FILES = ["data.dat", "data/logo.png", "data/creds.png", "data/tex.png"]
 
+CREDITS_PERIODS = [49.2, 50.4, 51.6]  # the last flash end of each period
+AFTER_HOLD_UP_PERIODS = [54.0, 55.2, 56.4]
+GROUPS = {"logo": [sync.EARLY, sync.LOGO_END],
+          "credits": [end for last in CREDITS_PERIODS for end in sync.flash_ends(last)],
+          "after hold-up": [end for last in AFTER_HOLD_UP_PERIODS
+                            for end in sync.flash_ends(last)]}
+# The moments that tell whether the page keeps in step (see above).
+STEADY = ("credits", "after hold-up")
+TRACK_SECONDS = 60.0
+SOUND_END = 57.6  # the period after the last one measured
+
 
 def write_data_set(page, workdir, light):
     """Writes the measurement data set made in workdir over the page's own
@@ -52,7 +77,7 @@ def write_data_set(page, workdir, light):
 
 def hold_up(page):
     """Holds up the page's main thread (frames and audio callbacks) for
-    sync.FREEZE_SECONDS; the loop is the freeze itself, not a wait."""
+    sync.FREEZE_SECONDS; the loop is the hold-up itself, not a wait."""
     page.evaluate(f"(() => {{ const end = performance.now() + {sync.FREEZE_SECONDS * 1000};"
                   " while (performance.now() < end); })()")
 
@@ -94,6 +119,12 @@ def frame_times(page):
     """[(animation-frame time, when its callbacks began)] (ms) of each frame
     the page drew."""
     return [(time, began) for time, _, began in page.evaluate("vizProbe.frames")]
+
+
+def since_logo_end(second, held_up=False):
+    """Seconds of wall time from the logo's end to the show's `second`; the
+    music stood still while the page was held up."""
+    return second - sync.LOGO_END + (sync.FREEZE_SECONDS if held_up else 0.0)
 
 
 def median_interval(times):
@@ -139,12 +170,81 @@ def pipeline(events, frames, mark_ms):
     return Pipeline(len(figures), *(statistics.median(column) for column in zip(*figures)))
 
 
+def picture_times(changes, watched_until, heard):
+    """When the frame of each moment showed, from a sync.PixelWatch's
+    changes: {show second: (monotonic time, spread)}; sync.picture_times for
+    the page's periods."""
+    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
+    logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
+                 if bright and until - at > 30), None)
+    if logo is None:
+        raise AssertionError("the logo never showed for its 38.4 s, then went")
+    times = {sync.EARLY: sync.stamp(changes[logo]), sync.LOGO_END: sync.stamp(changes[logo + 1])}
+    ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
+    long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > sync.LONG_DARK]
+    span = sync.QUARTER_BEAT * 7
+    for first, last in zip(long_darks, long_darks[1:]):
+        seen = [changes[n] for n in ends if first < n <= last]
+        second = heard(seen[-1][0])
+        period = next((end for end in CREDITS_PERIODS + AFTER_HOLD_UP_PERIODS
+                       if second is not None and abs(second - end) < 0.6), None)
+        if period is None or abs(seen[-1][0] - seen[0][0] - span) > sync.QUARTER_BEAT / 3:
+            continue
+        for end in sync.flash_ends(period):
+            expected = seen[-1][0] - (period - end)
+            match = [c for c in seen if abs(c[0] - expected) < sync.QUARTER_BEAT / 3]
+            if match:
+                times[end] = sync.stamp(match[0])
+    return times
+
+
+def figure(group, shown, reference, *recorders):
+    """A group's sync.Figure from the times its moments were shown."""
+    seconds = [second for second in GROUPS[group]
+               if second in shown and shown[second][1] <= sync.MAX_SPREAD]
+    offsets = []
+    for recorder in recorders:
+        recording = sync.frames_of(bytes(recorder.data))
+        each = []
+        for second in seconds:
+            heard = recorder.heard_at(recording, reference, second, shown[second][0])
+            if heard is None:
+                raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
+            each.append(1000 * (heard - shown[second][0]))
+        offsets.append(round(statistics.median(each), 1) if each else None)
+    return sync.Figure(*offsets, len(seconds), len(GROUPS[group]))
+
+
+def describe(result):
+    """One line of a run's figures."""
+    return ", ".join(f"{group} {value}" for group, value in result.figures.items()) + \
+        f" ms; frames {result.frame_ms:.1f} ms apart" + \
+        (f"; {result.pipeline}" if result.pipeline else "")
+
+
+def summary(results):
+    """The medians over runs of each moment (each run's figure: the mean of
+    its two recorders), and the largest offset of the steady moments."""
+    parts = []
+    for group in GROUPS:
+        values = [(r.figures[group].fast + r.figures[group].slow) / 2 for r in results
+                  if r.figures[group].seen]
+        runs = "" if len(values) == len(results) else f" ({len(values)} of {len(results)} runs)"
+        parts.append(f"{group} {statistics.median(values):+.1f}{runs}" if values
+                     else f"{group} none")
+    worst = max((abs(x) for r in results for group in STEADY if r.figures[group].seen
+                 for x in (r.figures[group].fast, r.figures[group].slow)), default=0.0)
+    frames = statistics.median(r.frame_ms for r in results)
+    return (f"median of {len(results)} runs: {', '.join(parts)} ms; largest |offset| of "
+            f"{' and '.join(STEADY)} {worst:.1f} ms; frames {frames:.1f} ms apart")
+
+
 def measure(workdir, light=False, trace=False):
     """One run of the page on the measurement data set made in workdir,
     until the last event has shown and been heard; with trace, the
     browser's trace of the frames on their way to the screen is recorded
     meanwhile. Returns a Result."""
-    reference = sync.make_data_set(workdir)
+    reference = sync.make_data_set(workdir, TRACK_SECONDS)
     with headless.Xvfb("640x480x24") as xvfb, \
             headless.PulseAudio(os.path.join(workdir, "pulse")) as sound, \
             webshow.serve() as base, \
@@ -167,20 +267,24 @@ def measure(workdir, light=False, trace=False):
                                          "the logo to show and go")
             if ended():
                 raise AssertionError("the show ended before the logo went")
-            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + 1.0), 60, 0.005,
-                              "the dark beats after the first flashes")
+            # Waiting by the screen alone: matching the sound meanwhile
+            # would take the processor from the pixel reader.
+            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + since_logo_end(51.3)), 60,
+                              0.005, "the dark beats after the third period's flashes")
             hold_up(page)
-            headless.wait_for(lambda: fast.heard_lately(reference) >= sync.SOUND_END, 120, 0.25,
-                              f"the sound of {sync.SOUND_END} s")
+            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + since_logo_end(56.1, True)),
+                              60, 0.005, "the dark beats after the sixth period's flashes")
+        headless.wait_for(lambda: fast.heard_lately(reference) >= SOUND_END, 120, 0.25,
+                          f"the sound of {SOUND_END} s")
         times = frame_times(page)
         frames = None
         if trace:
             mark_ms = page.evaluate("performance.mark('align').startTime")
             frames = pipeline(page.stop_tracing(), times, mark_ms)
     recording = sync.frames_of(bytes(fast.data))
-    shown = sync.picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
+    shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
         recording, reference, at, sync.LOGO_END))
-    figures = {group: sync.figure(group, shown, reference, fast, slow) for group in sync.GROUPS}
+    figures = {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
     return Result(figures, median_interval([time for time, _ in times]), frames)
 
 
@@ -198,14 +302,12 @@ def main():
         try:
             with headless.temp_dir("viriz-sync-page-") as workdir:
                 result = measure(workdir, args.light, args.pipeline)
-            results.append(result.figures)
-            traced = f"; {result.pipeline}" if result.pipeline else ""
-            print(f"web run {run + 1}: {sync.describe(result.figures)}; frames "
-                  f"{result.frame_ms:.1f} ms apart{traced}", flush=True)
+            results.append(result)
+            print(f"web run {run + 1}: {describe(result)}", flush=True)
         except Exception as error:  # the other runs still tell something
             print(f"web run {run + 1}: failed: {type(error).__name__}: {error}", flush=True)
     if results:
-        print(f"web: {sync.summary(results)}", flush=True)
+        print(f"web: {summary(results)}", flush=True)
 
 
 if __name__ == "__main__":
