@@ -21,8 +21,12 @@ The moments, in seconds of the show:
                   busy machine would; then the flashes of the next three
                   periods (53.475 to 56.4)
 A period's flashes are placed as sync.py places them (its first and last
-flash must have shown): at the page's 25 to 40 frames a second that fails
-for about one period in four, hence three periods a moment. The logo's
+flash must have shown, as far apart as they should be), with more room:
+each flash end shows at the first frame after it, up to a frame interval
+late, and at the page's 25 to 35 frames a second two of them can be a frame
+apart. Half a quarter beat (37.5 ms) of room holds that and still tells the
+first flash from the second while frames come at most that far apart; even
+so a period can show too few of its flashes, hence three periods a moment. The logo's
 start is the one moment where the frames' cost rises at once (the full-screen
 overlay joins the mesh), and the page's estimate of how long its frames take
 to the screen comes from the frames before: the logo is measured, but it is
@@ -182,17 +186,17 @@ def picture_times(changes, watched_until, heard):
     times = {sync.EARLY: sync.stamp(changes[logo]), sync.LOGO_END: sync.stamp(changes[logo + 1])}
     ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
     long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > sync.LONG_DARK]
-    span = sync.QUARTER_BEAT * 7
+    span, room = sync.QUARTER_BEAT * 7, sync.QUARTER_BEAT / 2
     for first, last in zip(long_darks, long_darks[1:]):
         seen = [changes[n] for n in ends if first < n <= last]
         second = heard(seen[-1][0])
         period = next((end for end in CREDITS_PERIODS + AFTER_HOLD_UP_PERIODS
                        if second is not None and abs(second - end) < 0.6), None)
-        if period is None or abs(seen[-1][0] - seen[0][0] - span) > sync.QUARTER_BEAT / 3:
+        if period is None or abs(seen[-1][0] - seen[0][0] - span) > room:
             continue
         for end in sync.flash_ends(period):
             expected = seen[-1][0] - (period - end)
-            match = [c for c in seen if abs(c[0] - expected) < sync.QUARTER_BEAT / 3]
+            match = [c for c in seen if abs(c[0] - expected) < room]
             if match:
                 times[end] = sync.stamp(match[0])
     return times

@@ -25,17 +25,19 @@ class PagePictureTimesTest(unittest.TestCase):
             low, high = (middle, high) if self.shown(middle) < at else (low, middle)
         return low
 
-    def changes(self, missing=()):
+    def changes(self, missing=(), frame_late=()):
         """The logo, then eight credits periods; a flash end in `missing`
-        had no bright frame."""
+        had no bright frame, one in `frame_late` showed 33 ms late (the next
+        frame came that much after it)."""
         changes = [(self.shown(sync.EARLY), True, 0.0), (self.shown(sync.LOGO_END), False, 0.0)]
         for period in range(8):
             first = sync.LOGO_END + 0.6 + period * 1.2
             for quarter in range(8):
                 end = round(first + (quarter + 1) * sync.QUARTER_BEAT, 3)
+                late = 0.033 if end in frame_late else 0.0
                 if end not in missing:
                     changes += [(self.shown(end - 0.037), True, 0.0),
-                                (self.shown(end), False, 0.001)]
+                                (self.shown(end) + late, False, 0.001)]
         return changes
 
     def read(self, changes):
@@ -47,6 +49,15 @@ class PagePictureTimesTest(unittest.TestCase):
         self.assertEqual(sorted(times), sorted(moments))
         for second in moments:
             self.assertAlmostEqual(times[second][0], self.shown(second), delta=1e-9, msg=second)
+
+    def test_flash_ends_a_frame_late_are_still_placed(self):
+        # The first flash end of a period a frame late and its last on time,
+        # and the other way round: the two are a frame nearer or further
+        # apart than the beats say.
+        times = self.read(self.changes(frame_late=(48.675, 50.4)))
+        self.assertAlmostEqual(times[48.675][0], self.shown(48.675) + 0.033, delta=1e-9)
+        self.assertAlmostEqual(times[50.4][0], self.shown(50.4) + 0.033, delta=1e-9)
+        self.assertEqual(len(times), 2 + 6 * 8)
 
     def test_a_period_without_its_first_or_last_flash_is_left_out_alone(self):
         # Either could be a quarter beat off: the period's other flashes go
