@@ -30,6 +30,23 @@ TEST(CompositorPipeline, ThreeFrameIntervalsFromTheStartOfTheDrawing) {
   EXPECT_NEAR(frames(fast, 20, 0.0, 1000.0 / 60, 1.0, 5.0), (3 * 1000.0 / 60 - 5.0) / 1000, 1e-9);
 }
 
+TEST(CompositorPipeline, IntervalsOfWholeDisplayTicksGiveTheirMean) {
+  // 25 frames a second on a 60 Hz display: two ticks, then one of three, in
+  // turn (33.3, 50, 33.3, 50, ...): the estimate stays at their mean, 41.7 ms,
+  // instead of jumping between the two.
+  CompositorPipeline pipeline;
+  const double tick = 1000.0 / 60;
+  double time = 0.0;
+  for (int frame = 0; frame < 40; ++frame) {
+    time += (frame % 2 == 0 ? 2 : 3) * tick;
+    const double untilShown = pipeline.untilShown(time, time, time);
+    if (frame >= 20) {
+      // Within three times a tick over the nine intervals averaged.
+      EXPECT_NEAR(untilShown, 3 * 2.5 * tick / 1000, 3 * tick / 9 / 1000) << frame;
+    }
+  }
+}
+
 TEST(CompositorPipeline, OneHeldUpFrameDoesNotMoveTheEstimate) {
   CompositorPipeline pipeline;
   frames(pipeline, 20, 0.0, 40.0);

@@ -92,10 +92,12 @@ def hold_up(page):
 # when the screen changes, to a millisecond.
 PIPELINE_CATEGORIES = ("cc", "benchmark", "disabled-by-default-devtools.timeline.frame",
                        "blink.user_timing")
-# The page's estimate: a frame shows three frame intervals (the median of the
-# last fifteen) after its drawing began (src/platform/web/compositor_pipeline.*).
+# The page's estimate: a frame shows three frame intervals after its drawing
+# began, the interval the mean of the last fifteen without the three longest
+# and the three shortest (src/platform/web/compositor_pipeline.*).
 FRAMES_IN_FLIGHT = 3
 INTERVALS = 15
+TRIMMED = 3
 
 
 class Result(collections.namedtuple("Result", "figures frame_ms pipeline")):
@@ -107,10 +109,11 @@ class Pipeline(collections.namedtuple("Pipeline",
                                       "frames to_screen ratio from_start from_callback")):
     """Of the frames that the page drew and the browser presented: how many,
     the median time from the start of a frame's animation frame to the
-    screen (ms), the median of that in frame intervals (the median of the
-    INTERVALS up to it), and the median of what FRAMES_IN_FLIGHT intervals
-    leave out counted from the animation frame's start and from the moment
-    its callbacks began to run (ms; positive: the frame showed later)."""
+    screen (ms), the median of that in frame intervals (the page's
+    typical_interval up to it), and the median of what FRAMES_IN_FLIGHT
+    intervals leave out counted from the animation frame's start and from
+    the moment its callbacks began to run (ms; positive: the frame showed
+    later)."""
 
     def __str__(self):
         return (f"{self.frames} frames: animation frame to screen {self.to_screen:.1f} ms, "
@@ -129,6 +132,13 @@ def since_logo_end(second, held_up=False):
     """Seconds of wall time from the logo's end to the show's `second`; the
     music stood still while the page was held up."""
     return second - sync.LOGO_END + (sync.FREEZE_SECONDS if held_up else 0.0)
+
+
+def typical_interval(times):
+    """The page's interval: the mean of the INTERVALS before the last of
+    `times` without the TRIMMED longest and shortest."""
+    intervals = sorted(b - a for a, b in zip(times[-INTERVALS - 1:], times[-INTERVALS:]))
+    return statistics.mean(intervals[TRIMMED:len(intervals) - TRIMMED])
 
 
 def median_interval(times):
@@ -165,7 +175,7 @@ def pipeline(events, frames, mark_ms):
         at = shown.get(round(times[n] + offset, 1))
         if at is None:
             continue
-        interval = median_interval(times[n - INTERVALS:n + 1])
+        interval = typical_interval(times[n - INTERVALS:n + 1])
         latency = at - (times[n] + offset)
         figures.append((latency, latency / interval, latency - FRAMES_IN_FLIGHT * interval,
                         at - (frames[n][1] + offset) - FRAMES_IN_FLIGHT * interval))

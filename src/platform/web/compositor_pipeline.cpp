@@ -1,6 +1,7 @@
 #include "platform/web/compositor_pipeline.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -21,9 +22,18 @@ double CompositorPipeline::untilShown(double frameMs, double drawingBeganMs, dou
   framesSeen = true;
   if (count == 0)
     return 0.0;
-  std::array<double, kIntervals> sorted = intervals;
-  const auto middle = sorted.begin() + count / 2;
-  std::nth_element(sorted.begin(), middle, sorted.begin() + count);
-  const double shownAtMs = drawingBeganMs + kFramesInFlight * *middle;
+  const double shownAtMs = drawingBeganMs + kFramesInFlight * typicalInterval();
   return std::max(0.0, shownAtMs - nowMs) / 1000.0;
+}
+
+// The mean of the intervals without the fifth longest and the fifth shortest
+// of them (three each of fifteen): the animation frames come on the display's
+// ticks, so single intervals are whole ticks (16.7, 33.3, 50 ms at 60 Hz),
+// and a median would jump by a tick where the mean moves smoothly.
+double CompositorPipeline::typicalInterval() const {
+  std::array<double, kIntervals> sorted = intervals;
+  std::sort(sorted.begin(), sorted.begin() + count);
+  const int trimmed = count / 5;
+  return std::accumulate(sorted.begin() + trimmed, sorted.begin() + count - trimmed, 0.0) /
+         (count - 2 * trimmed);
 }

@@ -11,8 +11,8 @@
 // frame intervals after the page began to draw it (measured with the
 // browser's own trace, tests/web/sync_page.py --pipeline). The page is not
 // told when a given frame showed, but the animation frames' times tell the
-// interval: the median of the last few, so that one held-up frame does not
-// count.
+// interval: the mean of the last few without the longest and the shortest,
+// so that one held-up frame does not count.
 class CompositorPipeline {
 public:
   // Seconds from nowMs until the frame drawn since drawingBeganMs, in the
@@ -22,6 +22,8 @@ public:
 
 private:
   static constexpr int kIntervals = 15;
+
+  double typicalInterval() const;
 
   std::array<double, kIntervals> intervals{}; // ms, the newest at next - 1
   int count = 0;
