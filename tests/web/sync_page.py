@@ -32,11 +32,12 @@ overlay joins the mesh), and the page's estimate of how long its frames take
 to the screen comes from the frames before: the logo is measured, but it is
 the credits that tell whether the page keeps in step.
 
-    python3 tests/web/sync_page.py [--runs N] [--light] [--pipeline]
+    python3 tests/web/sync_page.py [--runs N] [--light] [--pipeline] [--clock]
 
 prints each run's figures as scripts/measure-sync.sh does, with the page's
 median frame interval; --pipeline adds what the browser's own trace says of
-the frames' way to the screen."""
+the frames' way to the screen, --clock how the page's music clock kept to the
+sound (each frame's clock reading found in the recording)."""
 
 import argparse
 import base64
@@ -45,6 +46,7 @@ import json
 import os
 import statistics
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
@@ -63,7 +65,7 @@ GROUPS = {"logo": [sync.EARLY, sync.LOGO_END],
           "credits": [end for last in CREDITS_PERIODS for end in sync.flash_ends(last)],
           "after hold-up": [end for last in AFTER_HOLD_UP_PERIODS
                             for end in sync.flash_ends(last)]}
-# The moments that tell whether the page keeps in step (see above).
+# The moments whose largest offset the summary gives.
 STEADY = ("credits", "after hold-up")
 TRACK_SECONDS = 60.0
 SOUND_END = 57.6  # the period after the last one measured
@@ -100,9 +102,24 @@ INTERVALS = 15
 TRIMMED = 3
 
 
-class Result(collections.namedtuple("Result", "figures frame_ms pipeline")):
+class Result(collections.namedtuple("Result", "figures frame_ms pipeline clock")):
     """One run: {group: sync.Figure}, the median interval between the page's
-    animation frames in ms, and with --pipeline a Pipeline."""
+    animation frames in ms, with --pipeline a Pipeline and with --clock a
+    ClockCheck."""
+
+
+class ClockCheck(collections.namedtuple("ClockCheck", "before after")):
+    """The page's music clock against the sound, from outside: for the
+    clock read at the start of each frame, how much later (ms) that second
+    of the track was heard, as (median, 5th percentile, 95th percentile)
+    over the frames from 2 s to the hold-up, and over the 3 s after it.
+    Positive: the clock (and so the picture) ahead of the sound."""
+
+    def __str__(self):
+        def spread(figures):
+            return f"{figures[0]:+.1f} ({figures[1]:+.0f} to {figures[2]:+.0f})"
+        return (f"clock ahead of the sound {spread(self.before)} ms before the hold-up, "
+                f"{spread(self.after)} ms in the 3 s after it")
 
 
 class Pipeline(collections.namedtuple("Pipeline",
@@ -122,10 +139,35 @@ class Pipeline(collections.namedtuple("Pipeline",
                 "its callbacks")
 
 
-def frame_times(page):
-    """[(animation-frame time, when its callbacks began)] (ms) of each frame
-    the page drew."""
-    return [(time, began) for time, _, began in page.evaluate("vizProbe.frames")]
+def page_offset(page):
+    """Monotonic seconds less the page's performance.now() in seconds (both
+    count the same clock), from the quickest of twenty round trips."""
+    trips = []
+    for _ in range(20):
+        sent = time.monotonic()
+        now = page.evaluate("performance.now()")
+        back = time.monotonic()
+        trips.append((back - sent, (sent + back) / 2 - now / 1000))
+    return min(trips)[1]
+
+
+def clock_check(frames, offset, recorder, reference):
+    """A ClockCheck from the probe's frames ([time, clock, began]) and the
+    page's clock offset; every fifth frame counts."""
+    recording = sync.frames_of(bytes(recorder.data))
+    hold_up_at = CREDITS_PERIODS[-1] + 0.2
+
+    def errors(low, high):
+        found = []
+        for _, clock, began in frames[::5]:
+            if low <= clock < high:
+                read_at = began / 1000 + offset
+                heard = recorder.heard_at(recording, reference, clock, read_at)
+                if heard is not None:
+                    found.append(1000 * (heard - read_at))
+        found.sort()
+        return (statistics.median(found), found[len(found) // 20], found[-1 - len(found) // 20])
+    return ClockCheck(errors(2.0, hold_up_at), errors(hold_up_at, hold_up_at + 3.0))
 
 
 def since_logo_end(second, held_up=False):
@@ -164,12 +206,13 @@ def presentations(events):
 
 
 def pipeline(events, frames, mark_ms):
-    """A Pipeline from a trace's events and the page's frames (frame_times);
-    the trace's mark named "align" was made at page time mark_ms."""
+    """A Pipeline from a trace's events and the probe's frames ([time,
+    clock, began]); the trace's mark named "align" was made at page time
+    mark_ms."""
     mark = next(e for e in events if e["name"] == "align")
     offset = mark["ts"] / 1000 - mark_ms
     shown = presentations(events)
-    times = [time for time, _ in frames]
+    times = [time for time, _, _ in frames]
     figures = []
     for n in range(INTERVALS, len(frames)):
         at = shown.get(round(times[n] + offset, 1))
@@ -178,7 +221,7 @@ def pipeline(events, frames, mark_ms):
         interval = typical_interval(times[n - INTERVALS:n + 1])
         latency = at - (times[n] + offset)
         figures.append((latency, latency / interval, latency - FRAMES_IN_FLIGHT * interval,
-                        at - (frames[n][1] + offset) - FRAMES_IN_FLIGHT * interval))
+                        at - (frames[n][2] + offset) - FRAMES_IN_FLIGHT * interval))
     if not figures:
         raise AssertionError("the trace holds no presented frame of the page")
     return Pipeline(len(figures), *(statistics.median(column) for column in zip(*figures)))
@@ -233,7 +276,7 @@ def describe(result):
     """One line of a run's figures."""
     return ", ".join(f"{group} {value}" for group, value in result.figures.items()) + \
         f" ms; frames {result.frame_ms:.1f} ms apart" + \
-        (f"; {result.pipeline}" if result.pipeline else "")
+        "".join(f"; {extra}" for extra in (result.pipeline, result.clock) if extra)
 
 
 def summary(results):
@@ -253,11 +296,12 @@ def summary(results):
             f"{' and '.join(STEADY)} {worst:.1f} ms; frames {frames:.1f} ms apart")
 
 
-def measure(workdir, light=False, trace=False):
+def measure(workdir, light=False, trace=False, clock=False):
     """One run of the page on the measurement data set made in workdir,
     until the last event has shown and been heard; with trace, the
     browser's trace of the frames on their way to the screen is recorded
-    meanwhile. Returns a Result."""
+    meanwhile; with clock, the page's music clock is checked against the
+    sound. Returns a Result."""
     reference = sync.make_data_set(workdir, TRACK_SECONDS)
     with headless.Xvfb("640x480x24") as xvfb, \
             headless.PulseAudio(os.path.join(workdir, "pulse")) as sound, \
@@ -290,16 +334,18 @@ def measure(workdir, light=False, trace=False):
                               60, 0.005, "the dark beats after the sixth period's flashes")
         headless.wait_for(lambda: fast.heard_lately(reference) >= SOUND_END, 120, 0.25,
                           f"the sound of {SOUND_END} s")
-        times = frame_times(page)
-        frames = None
+        frames = page.evaluate("vizProbe.frames")
+        traced = None
         if trace:
             mark_ms = page.evaluate("performance.mark('align').startTime")
-            frames = pipeline(page.stop_tracing(), times, mark_ms)
+            traced = pipeline(page.stop_tracing(), frames, mark_ms)
+        offset = page_offset(page) if clock else None
     recording = sync.frames_of(bytes(fast.data))
     shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
         recording, reference, at, sync.LOGO_END))
     figures = {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
-    return Result(figures, median_interval([time for time, _ in times]), frames)
+    checked = clock_check(frames, offset, fast, reference) if clock else None
+    return Result(figures, median_interval([time for time, _, _ in frames]), traced, checked)
 
 
 def main():
@@ -310,12 +356,14 @@ def main():
     parser.add_argument("--pipeline", action="store_true",
                         help="also trace the frames' way to the screen and print how long it "
                         "took against the page's estimate (the trace costs time itself)")
+    parser.add_argument("--clock", action="store_true",
+                        help="also check the page's music clock against the sound")
     args = parser.parse_args()
     results = []
     for run in range(args.runs):
         try:
             with headless.temp_dir("viriz-sync-page-") as workdir:
-                result = measure(workdir, args.light, args.pipeline)
+                result = measure(workdir, args.light, args.pipeline, args.clock)
             results.append(result)
             print(f"web run {run + 1}: {describe(result)}", flush=True)
         except Exception as error:  # the other runs still tell something

@@ -75,7 +75,7 @@ class PipelineTest(unittest.TestCase):
 
     def events(self, frames, shown_after):
         events = [{"name": "align", "ts": (500.0 + 1000) * 1000}]
-        for n, (time, began) in enumerate(frames):
+        for n, (time, _, began) in enumerate(frames):
             for state, frame_type in (("STATE_PRESENTED_ALL", None),
                                       ("STATE_PRESENTED_PARTIAL", "FORKED")):
                 report = {"state": state}
@@ -89,7 +89,7 @@ class PipelineTest(unittest.TestCase):
         return events
 
     def test_the_time_to_the_screen_against_three_frame_intervals(self):
-        frames = [(1000.0 + 40 * n, 1005.0 + 40 * n) for n in range(40)]
+        frames = [(1000.0 + 40 * n, 0.0, 1005.0 + 40 * n) for n in range(40)]
         result = sync_page.pipeline(self.events(frames, 130.0), frames, 500.0)
         self.assertEqual(result.frames, 40 - sync_page.INTERVALS)
         self.assertAlmostEqual(result.to_screen, 135.0)
@@ -98,7 +98,7 @@ class PipelineTest(unittest.TestCase):
         self.assertAlmostEqual(result.from_callback, 130.0 - 120.0)
 
     def test_a_trace_without_the_pages_frames_says_so(self):
-        frames = [(1000.0 + 40 * n, 1005.0 + 40 * n) for n in range(40)]
+        frames = [(1000.0 + 40 * n, 0.0, 1005.0 + 40 * n) for n in range(40)]
         with self.assertRaises(AssertionError):
             sync_page.pipeline(self.events(frames, 130.0)[:1], frames, 500.0)
 
