@@ -8,7 +8,7 @@ namespace {
 constexpr double kSmoothing = 1.0 / 8.0;
 // A frame held up by something else (a window being moved, a busy machine)
 // must not push the picture ahead of the music for long.
-constexpr double kLongestDelay = 0.1;
+constexpr double kLongestDrawing = 0.1;
 
 } // namespace
 
@@ -21,11 +21,12 @@ float FrameClock::showTime(float heardSeconds) {
   return lastShown;
 }
 
-void FrameClock::presented() {
+void FrameClock::presented(double untilShownSeconds) {
   if (!frameOpen)
     return;
   frameOpen = false;
-  const double frameDelay =
-      std::min(kLongestDelay, std::chrono::duration<double>(Clock::now() - clockRead).count());
+  const double drawing =
+      std::min(kLongestDrawing, std::chrono::duration<double>(Clock::now() - clockRead).count());
+  const double frameDelay = drawing + std::max(0.0, untilShownSeconds);
   delay += (frameDelay - delay) * kSmoothing;
 }

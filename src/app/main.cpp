@@ -165,8 +165,7 @@ bool drawNextFrame(void* context) {
     program.lastHeard = heard;
     drawFrame(*program.show, program.lastDrawn);
     glFlush();
-    program.window->swapBuffers();
-    program.frameClock.presented();
+    program.frameClock.presented(program.window->swapBuffers());
     if (pumpMessages())
       quit = true;
     if (escapePressed())

@@ -57,7 +57,11 @@ public:
   GlWindow(const GlWindow&) = delete;
   GlWindow& operator=(const GlWindow&) = delete;
 
-  void swapBuffers();
+  // Hands the frame drawn to the screen. Returns how long from now it takes
+  // to reach the screen, in seconds, as far as the system tells: 0 where it
+  // shows on the swap (the desktop builds, on a display without a
+  // compositor), the browser's compositing pipeline in the page.
+  double swapBuffers();
   // The window for the sound device.
   WindowHandle handle() const;
 

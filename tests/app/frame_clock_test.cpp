@@ -21,9 +21,9 @@ void takeAtLeast(double seconds) {
 TEST(FrameClock, GoesBackOnlyAfterARestart) {
   FrameClock frames;
   EXPECT_EQ(frames.showTime(30.0f), 30.0f);
-  frames.presented();
+  frames.presented(0.0);
   EXPECT_EQ(frames.showTime(5.0f), 30.0f); // held
-  frames.presented();
+  frames.presented(0.0);
   frames.restart();
   const float afterSeek = frames.showTime(5.0f);
   EXPECT_GE(afterSeek, 5.0f);
@@ -35,29 +35,49 @@ TEST(FrameClock, DrawsForTheClockPlusTheSmoothedFrameDelayAndNeverGoesBack) {
 
   FrameClock frames;
   EXPECT_EQ(frames.showTime(0.0f), 0.0f); // nothing heard yet
-  frames.presented();
+  frames.presented(0.0);
   frames.showTime(1.0f);
   takeAtLeast(0.016);
-  frames.presented();
+  frames.presented(0.0);
   // One slow frame moves the estimate an eighth of the way.
   EXPECT_GE(frames.delaySeconds(), 0.016 / 8);
   EXPECT_LE(frames.delaySeconds(), 0.1 / 8);
   EXPECT_FLOAT_EQ(frames.showTime(1.5f), 1.5f + static_cast<float>(frames.delaySeconds()));
-  frames.presented();
+  frames.presented(0.0);
 
   // A clock reading that stands still (or a delay that shrinks) does not take
   // the picture back.
   const float shown = frames.showTime(1.5f);
-  frames.presented();
+  frames.presented(0.0);
   EXPECT_GE(frames.showTime(1.5f), shown);
-  frames.presented();
+  frames.presented(0.0);
 
   // A frame held up for long counts as 0.1 s at most.
   FrameClock stalled;
   stalled.showTime(1.0f);
   takeAtLeast(0.15);
-  stalled.presented();
+  stalled.presented(0.0);
   EXPECT_LE(stalled.delaySeconds(), 0.1 / 8 + 1e-9);
+}
+
+TEST(FrameClock, CountsTheTimeFromHandOverToScreen) {
+  // A compositor that shows each frame 120 ms after the hand-over (the
+  // browser's at 25 frames a second): the frames are drawn that much ahead,
+  // however long the drawing itself was held up.
+  FrameClock frames;
+  for (int frame = 0; frame < 100; ++frame) {
+    frames.showTime(1.0f);
+    frames.presented(0.12);
+  }
+  EXPECT_GT(frames.delaySeconds(), 0.119);
+  EXPECT_LT(frames.delaySeconds(), 0.12 + 0.01);
+  EXPECT_GT(frames.showTime(2.0f), 2.119f);
+
+  // A figure below zero (a frame already late) counts as none.
+  FrameClock late;
+  late.showTime(1.0f);
+  late.presented(-0.5);
+  EXPECT_GE(late.delaySeconds(), 0.0);
 }
 
 TEST(AudioCalibration, SignedMillisecondsInRangeElseNothing) {

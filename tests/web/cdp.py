@@ -29,18 +29,24 @@ import websocket
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from polling import wait_for  # noqa: E402
 
-# Chromium's flags for a headless run that renders WebGL in software
-# (SwiftShader) and plays sound without a user gesture.
+# Chromium's flags for a run that renders WebGL in software (SwiftShader) and
+# plays sound without a user gesture.
 CHROMIUM_FLAGS = [
-    "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+    "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
     "--autoplay-policy=no-user-gesture-required", "--no-first-run", "--no-default-browser-check",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--disable-extensions", "--mute-audio",
+    "--disable-extensions",
     # A busy machine must not make the browser slow a page's timers down or
     # skip its frames.
     "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
     "--disable-backgrounding-occluded-windows",
 ]
+# Headless, its sound muted.
+HEADLESS_FLAGS = ["--headless=new", "--mute-audio"]
+# On an X server (DISPLAY) as a viewer's browser, the page filling its one
+# window without the browser's own bars; its sound goes to the sound server
+# that the environment names.
+ON_SCREEN_FLAGS = ["--kiosk", "--window-position=0,0", "--disable-infobars"]
 
 
 class ProtocolError(Exception):
@@ -151,6 +157,26 @@ class Page:
             self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left",
                       clickCount=0 if kind == "mouseMoved" else 1)
 
+    def start_tracing(self, categories):
+        """Starts recording the browser's trace events of these categories."""
+        self.call("Tracing.start", transferMode="ReturnAsStream",
+                  traceConfig={"includedCategories": list(categories)})
+
+    def stop_tracing(self, timeout=120):
+        """Stops the trace; returns its events (dicts of Chromium's JSON
+        trace format, `ts` in microseconds of the monotonic clock)."""
+        self.call("Tracing.end")
+        stream = self.wait_for_event("Tracing.tracingComplete", timeout)["stream"]
+        data = bytearray()
+        while True:
+            chunk = self.call("IO.read", handle=stream, size=1 << 20)
+            data += (base64.b64decode(chunk["data"]) if chunk.get("base64Encoded")
+                     else chunk["data"].encode())
+            if chunk.get("eof"):
+                break
+        self.call("IO.close", handle=stream)
+        return json.loads(data)["traceEvents"]
+
     def screenshot(self, clip=None):
         """The viewport (or a clip {x, y, width, height}) as PNG bytes."""
         params = {"format": "png"}
@@ -161,10 +187,13 @@ class Page:
 
 class Browser:
     """Debian's chromium, headless, with a profile in a temp directory; started
-    on entering and stopped by its process id on leaving."""
+    on entering and stopped by its process id on leaving. With env (DISPLAY
+    and a sound server's variables) it runs on that X server instead, its
+    window width x height at the screen's corner, and plays sound."""
 
-    def __init__(self, width=640, height=480):
+    def __init__(self, width=640, height=480, env=None):
         self.width, self.height = width, height
+        self.env = env
         self.process = None
         self.profile = None
         self.connection = None
@@ -187,12 +216,13 @@ class Browser:
         profile_dir = os.path.join(self.profile, "profile")
         # Its own process group, so that stopping it reaches its helper
         # processes (renderer, GPU, utilities) and only those.
+        mode_flags = ON_SCREEN_FLAGS if self.env else HEADLESS_FLAGS
         self.process = subprocess.Popen(
-            [executable, *CHROMIUM_FLAGS, f"--window-size={self.width},{self.height}",
+            [executable, *CHROMIUM_FLAGS, *mode_flags, f"--window-size={self.width},{self.height}",
              f"--user-data-dir={profile_dir}", "--remote-debugging-port=0",
              "--remote-debugging-address=127.0.0.1", "about:blank"],
             stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-            start_new_session=True)
+            env=dict(os.environ, **self.env) if self.env else None, start_new_session=True)
         port_file = os.path.join(profile_dir, "DevToolsActivePort")
 
         def endpoint():
@@ -222,13 +252,15 @@ class Browser:
 
     def new_page(self, url="about:blank"):
         """A new tab with its own session, its page viewport exactly
-        width x height CSS pixels at one device pixel per CSS pixel."""
+        width x height CSS pixels at one device pixel per CSS pixel (on an X
+        server: the window's, which the tab fills)."""
         target = self.connection.call("Target.createTarget", {"url": url})["targetId"]
         session = self.connection.call("Target.attachToTarget",
                                        {"targetId": target, "flatten": True})["sessionId"]
         page = Page(self.connection, target, session)
-        page.call("Emulation.setDeviceMetricsOverride", width=self.width, height=self.height,
-                  deviceScaleFactor=1, mobile=False)
+        if not self.env:
+            page.call("Emulation.setDeviceMetricsOverride", width=self.width,
+                      height=self.height, deviceScaleFactor=1, mobile=False)
         return page
 
     def __exit__(self, *exc):

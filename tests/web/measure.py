@@ -21,20 +21,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cdp  # noqa: E402
 import webshow  # noqa: E402
 
-# Runs in the page before its own scripts: every animation-frame callback
-# notes its frame's timestamp and the show time it drew (once a frame).
-RECORDER = """
-(() => {
-  const frames = [];
-  window.__vizFrameTimes = frames;
-  const request = window.requestAnimationFrame.bind(window);
-  window.requestAnimationFrame = callback => request(time => {
-    const last = frames[frames.length - 1];
-    callback(time);
-    if (!last || last[0] !== time) frames.push([time, window.vizMusicTime()]);
-  });
-})();
-"""
 
 # The show lasts 240 beats of 0.3 s; its last second is left out, as the
 # music may end a little early.
@@ -125,18 +111,18 @@ def file_sizes(wire):
 def measure(show_seconds=SHOW_SECONDS):
     """Runs the show for show_seconds in a fresh browser; returns the figures."""
     with webshow.serve() as base, cdp.Browser() as browser:
-        page = webshow.open_page(browser, base, before_load=RECORDER)
+        page = webshow.open_page(browser, base)
         load_ms = page.evaluate("(() => { const n = performance.getEntriesByType('navigation')[0];"
                                 " return n.loadEventEnd - n.startTime; })()")
         webshow.start_show(page)
-        first = len(page.evaluate("__vizFrameTimes"))
+        first = page.evaluate("vizProbe.frames.length")
         cpu_before = browser_cpu_seconds(browser)
         webshow.wait_for_show_time(page, show_seconds)
-        frames = page.evaluate("__vizFrameTimes")[first:]
+        frames = page.evaluate("vizProbe.frames")[first:]
         cpu_ms = [(after - before) * 1000 / max(1, len(frames))
                   for before, after in zip(cpu_before, browser_cpu_seconds(browser))]
         median_fps, low_fps = frame_rates([time for time, _ in frames])
-        first_frame_ms = page.evaluate("vizFirstFrameAt - vizStartedAt")
+        first_frame_ms = page.evaluate("vizProbe.firstFrameAt - vizProbe.startedAt")
         files = file_sizes(wire_sizes(page, base))
     return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(frames),
             "segments": segment_rates(frames), "cpu_ms_per_frame": cpu_ms,

@@ -11,10 +11,14 @@ import tempfile
 import time
 import unittest
 
+import numpy
+
 import cdp
 import measure
 import png
+import sync_page
 import webshow
+from sync_page import headless, sync
 
 # As the golden frames: a pixel differs beyond 24 levels in a channel, and
 # 0.5% of the pixels may differ.
@@ -27,7 +31,7 @@ class ShowTest(unittest.TestCase):
         with webshow.serve() as base, cdp.Browser() as browser:
             page = webshow.open_page(browser, base)
             webshow.wait_for_state(page, "ready")
-            self.assertEqual(page.evaluate("vizFrames"), 0, "drew before the click")
+            self.assertEqual(page.evaluate("vizProbe.frames.length"), 0, "drew before the click")
             webshow.click_start(page)
             webshow.wait_for_state(page, "running")
 
@@ -74,45 +78,22 @@ class FrameTest(unittest.TestCase):
 
 
 class ClockTest(unittest.TestCase):
-    """The clock against the music heard. The page keeps its newest chunks of
-    music with the context time each was scheduled for, and the audio
-    context's output timestamp says which context time the output plays now:
-    between them, how far into the music the listener is."""
+    """The clock against the music heard, on the measurement data set's
+    noise track (tests/e2e/sync.py), whose every chunk of sound tells where
+    in the music it lies. The page's probe keeps each chunk handed over with
+    the context time it was scheduled for, and the audio context's output
+    timestamp says which context time the output plays now: between them,
+    how far into the music the listener is."""
 
-    # The clock, the music heard, and whether that is known; read at the same
-    # moment in the page. While the context is suspended its timestamp
-    # stands, so the time heard is held to the context's own. A callback that
-    # runs late gets a playback time as late as it ran, though its chunk may
-    # still play right after the one before: each chunk starts a chunk's
-    # length before the next at the latest. Callbacks that ran a chunk or more
-    # late pile up, less than half a chunk apart, and overwrite each other's
-    # output: what is heard then is known to neither side, until such chunks
-    # are no longer among the eight newest (0.74 s; the clock catches up on
-    # the chunks dropped meanwhile).
-    SAMPLE = """(() => {
-        const context = vizAudioContext();
-        const chunk = vizAudioChunkSeconds;
+    # The clock, the page's time, the context's output timestamp and its
+    # time, and how many chunks had been handed over; read at the same
+    # moment in the page.
+    SAMPLE = f"""(() => {{
+        const context = vizProbe.contexts[vizProbe.contexts.length - 1];
         const stamp = context.getOutputTimestamp();
-        const sinceStamp = (performance.now() - stamp.performanceTime) / 1000;
-        const now = Math.min(context.currentTime, stamp.contextTime + sinceStamp);
-        let heard = 0;
-        let known = true;
-        let next = Infinity;
-        for (let k = vizAudioChunks.length - 1; k >= 0; --k) {
-            const [playbackTime, start] = vizAudioChunks[k];
-            const starts = Math.min(playbackTime, next - chunk);
-            if (starts <= now && heard == 0)
-                heard = start + Math.min(now - starts, chunk);
-            const piledUp = k > 0 && playbackTime - vizAudioChunks[k - 1][0] < chunk / 2;
-            if (piledUp && k >= vizAudioChunks.length - 8)
-                known = false;
-            next = starts;
-        }
-        return [vizMusicTime(), heard, known];
-    })()"""
-    # The latency the clock subtracts and the one the context reports now.
-    LATENCY = """[vizAudioLatency(),
-                  vizAudioContext().baseLatency + vizAudioContext().outputLatency]"""
+        return [{webshow.MUSIC_TIME}, performance.now(), stamp.contextTime,
+                stamp.performanceTime, context.currentTime, vizProbe.chunks.length];
+    }})()"""
     # Headless Chromium reports 42 ms of output latency: a clock that leaves it
     # out, or takes it twice, is centred that far from the music heard.
     CENTRE_SECONDS = 0.02
@@ -120,13 +101,17 @@ class ClockTest(unittest.TestCase):
     READINGS = 10
 
     def test_clock_follows_the_music_heard_and_stands_still_while_the_output_does(self):
-        with webshow.serve() as base, cdp.Browser() as browser:
+        with headless.temp_dir("viriz-web-clock-") as workdir, webshow.serve() as base, \
+                cdp.Browser() as browser:
+            reference = sync.make_data_set(workdir)
             page = webshow.open_page(browser, base)
+            webshow.wait_for_state(page, "ready")
+            sync_page.write_data_set(page, workdir, light=True)
             webshow.start_show(page)
-            chunk = page.evaluate("vizAudioChunkSeconds")
-            self.assertGreater(chunk, 0)
-            page.wait_for(lambda: page.evaluate("vizAudioChunks.length") > 0,
-                          webshow.START_TIMEOUT, 0.1, "the music to play")
+            page.wait_for(lambda: page.evaluate("vizProbe.chunkSeconds"), webshow.START_TIMEOUT,
+                          0.1, "the music to play")
+            chunk = page.evaluate("vizProbe.chunkSeconds")
+            music = HeardMusic(page, reference, chunk)
             samples = []
 
             def sample():
@@ -137,16 +122,12 @@ class ClockTest(unittest.TestCase):
             # music heard, and centred on it.
             page.wait_for(lambda: sample() >= 6, webshow.START_TIMEOUT, 0.1,
                           "six seconds of the show")
-            playing = self.assert_follows(samples, chunk)
-            offsets = [clock - heard for clock, heard, _ in playing if heard > 0]
-            self.assertGreaterEqual(len(offsets), self.READINGS)
-            self.assertLess(abs(statistics.median(offsets)), self.CENTRE_SECONDS,
-                            "the clock is not centred on the music heard")
-            self.assert_latency_is_current(page)
+            self.assert_centred(self.assert_follows(music.heard(samples), chunk))
 
             # Suspended: the clock comes to a stop, not beyond the music
             # handed over.
-            page.evaluate("vizAudioContext().suspend()", await_promise=True)
+            context = "vizProbe.contexts[vizProbe.contexts.length - 1]"
+            page.evaluate(f"{context}.suspend()", await_promise=True)
             still = []  # (wall time, clock) since the clock last moved
 
             def stands_still():
@@ -158,23 +139,23 @@ class ClockTest(unittest.TestCase):
             page.wait_for(stands_still, webshow.START_TIMEOUT, 0.05,
                           "the clock to stand still while the output is suspended")
             stood = still[-1][1]
-            handed_over = page.evaluate("vizAudioChunks[vizAudioChunks.length - 1][1]") + chunk
+            handed_over = music.chunks(samples[-1][5])[-1][1] + chunk
             self.assertLessEqual(stood, handed_over + 0.001, "the clock ran past the music")
 
-            # Resumed: the latency is read again, and the clock goes on from
-            # where it stood once the music heard has caught up with it.
+            # Resumed: the clock goes on from where it stood once the music
+            # heard has caught up with it, centred on it again (the latency
+            # that the context reports once it runs again is the one taken).
             resumed_at = page.evaluate(
-                "vizAudioContext().resume().then(() => vizAudioContext().currentTime)",
-                await_promise=True)
-            page.wait_for(lambda: page.evaluate("vizAudioLatency().readAt") > resumed_at,
-                          webshow.START_TIMEOUT, 0.05, "an audio callback after the resume")
-            self.assert_latency_is_current(page)
+                f"{context}.resume().then(() => {context}.currentTime)", await_promise=True)
+            page.wait_for(lambda: page.evaluate(
+                "vizProbe.chunks[vizProbe.chunks.length - 1][0]") > resumed_at,
+                webshow.START_TIMEOUT, 0.05, "an audio callback after the resume")
             page.wait_for(lambda: sample() > stood, webshow.START_TIMEOUT, 0.05,
                           "the clock to go on after the resume")
             going_on = len(samples) - 1
             page.wait_for(lambda: sample() >= stood + 2, webshow.START_TIMEOUT, 0.1,
                           "two seconds after the resume")
-            self.assert_follows(samples[going_on:], chunk)
+            self.assert_centred(self.assert_follows(music.heard(samples[going_on:]), chunk))
 
             # The page's thread held up for half a second: the callbacks it
             # missed come all at once, most of them for the same slot of the
@@ -187,30 +168,93 @@ class ClockTest(unittest.TestCase):
             # Half a second on, the page still holds the chunks of the gap.
             page.wait_for(lambda: sample() >= stood + 0.5, webshow.START_TIMEOUT, 0.1,
                           "the clock to go on after the page's thread was held up")
-            scheduled = [playback_time for playback_time, _ in page.evaluate("vizAudioChunks")]
+            scheduled = [playback_time for playback_time, _ in music.chunks(samples[-1][5])]
             self.assertEqual(scheduled, sorted(set(scheduled)),
                              "chunks of music were scheduled for the same time")
             page.wait_for(lambda: sample() >= stood + 3, webshow.START_TIMEOUT, 0.1,
                           "three seconds after the page's thread was held up")
-            self.assert_follows(samples[held_up:], chunk)
-            clocks = [clock for clock, _, _ in samples]
+            self.assert_follows(music.heard(samples[held_up:]), chunk)
+            clocks = [reading[0] for reading in samples]
             self.assertEqual(clocks, sorted(clocks), "the clock went back")
 
-    def assert_follows(self, samples, chunk):
-        """Each reading where the music heard is known is within a chunk of
-        it; returns those readings."""
-        known = [reading for reading in samples if reading[2]]
+    def assert_follows(self, readings, chunk):
+        """Each (clock, heard, known) reading where the music heard is known
+        is within a chunk of it; returns those readings."""
+        known = [reading for reading in readings if reading[2]]
         for clock, heard, _ in known:
             self.assertLessEqual(abs(clock - heard), chunk + 0.001,
                                  f"clock {clock:.3f} s, music heard {heard:.3f} s")
         return known
 
-    def assert_latency_is_current(self, page):
-        """The latency the clock subtracts is the one the running context
-        reports (to the frame), not one read before it ran."""
-        latency, reported = page.evaluate(self.LATENCY)
-        self.assertAlmostEqual(latency["seconds"], reported, delta=1 / 44100,
-                               msg="the clock's latency is not the context's")
+    def assert_centred(self, known):
+        offsets = [clock - heard for clock, heard, _ in known if heard > 0]
+        self.assertGreaterEqual(len(offsets), self.READINGS)
+        self.assertLess(abs(statistics.median(offsets)), self.CENTRE_SECONDS,
+                        "the clock is not centred on the music heard")
+
+
+class HeardMusic:
+    """What the page's output played when, from the probe's chunks of sound:
+    each is found in the track by its first samples (the page plays the
+    decoded track's samples as they are, give or take a level)."""
+
+    def __init__(self, page, reference, chunk):
+        self.page = page
+        self.left = reference[:, 0].astype(int)
+        self.chunk = chunk
+        self.found = []  # (context time, music seconds or None) of each chunk
+
+    def chunks(self, count):
+        """[(context time, music seconds)] of the first `count` chunks that
+        the probe recorded, oldest first, without the silent ones (nothing
+        playing) and without the same music handed over again (callbacks
+        that piled up after the page's thread was held up get it again)."""
+        if count > len(self.found):
+            fresh = self.page.evaluate(f"vizProbe.chunks.slice({len(self.found)}, {count})")
+            self.found += [(time_, self.where(samples)) for time_, samples in fresh]
+        chunks = []
+        for playback_time, start in self.found[:count]:
+            if start is not None and (not chunks or chunks[-1][1] != start):
+                chunks.append((playback_time, start))
+        return chunks
+
+    def where(self, samples):
+        levels = numpy.round(numpy.array(samples) * 32768).astype(int)
+        if not levels.any():
+            return None
+        last = len(self.left) - len(levels)
+        for first in numpy.flatnonzero(abs(self.left[:last + 1] - levels[0]) <= 1):
+            if abs(self.left[first:first + len(levels)] - levels).max() <= 1:
+                return first / sync.RATE
+        raise AssertionError("the page played sound that is not in the track")
+
+    def heard(self, samples):
+        """(clock, music heard, whether that is known) of each SAMPLE
+        reading. While the context is suspended its timestamp stands, so the
+        time heard is held to the context's own. A callback that runs late
+        gets a playback time as late as it ran, though its chunk may still
+        play right after the one before: each chunk starts a chunk's length
+        before the next at the latest. Callbacks that ran a chunk or more
+        late pile up, less than half a chunk apart, and overwrite each
+        other's output: what is heard then is known to neither side, until
+        such chunks are no longer among the eight newest (0.74 s; the clock
+        catches up on the chunks dropped meanwhile)."""
+        readings = []
+        for clock, now_ms, stamp_context, stamp_ms, context_time, count in samples:
+            chunks = self.chunks(count)
+            now = min(context_time, stamp_context + (now_ms - stamp_ms) / 1000)
+            heard, known, following = 0.0, True, float("inf")
+            for k in range(len(chunks) - 1, -1, -1):
+                playback_time, start = chunks[k]
+                starts = min(playback_time, following - self.chunk)
+                if starts <= now and heard == 0:
+                    heard = start + min(now - starts, self.chunk)
+                piled_up = k > 0 and playback_time - chunks[k - 1][0] < self.chunk / 2
+                if piled_up and k >= len(chunks) - 8:
+                    known = False
+                following = starts
+            readings.append((clock, heard, known))
+        return readings
 
 
 class ErrorTest(unittest.TestCase):
@@ -221,7 +265,7 @@ class ErrorTest(unittest.TestCase):
             webshow.wait_for_state(page, "ready")
             webshow.click_start(page)
             webshow.wait_for_state(page, "error")
-            self.assertEqual(page.evaluate("vizError"), "jalla")
+            self.assertEqual(webshow.error_text(page), "jalla")
             self.assertEqual(page.evaluate("document.getElementById('error').innerText"),
                              "jalla")
 

@@ -1,7 +1,10 @@
 """The browser build's page under test: its server started on a free port and
 stopped by its process id, and the page opened, started and looked at through
-the DevTools protocol. The page's hooks are its `viz...` globals, defined in
-web/index.html and src/app/web/page_hooks.cpp."""
+the DevTools protocol. The page keeps nothing for its tests: what they watch
+(frames drawn, the start gesture, the audio contexts and the sound handed
+over) page_probe.js records, injected before the page's own script; the
+state is the page's body's data-state, the music clock the program's own
+export (src/app/web/page_hooks.cpp)."""
 
 import contextlib
 import os
@@ -23,6 +26,11 @@ SERVER = os.path.join(REPO, "scripts", "serve-web.py")
 # Generous: SwiftShader compiles the page's shaders and WebAssembly on a busy
 # two-core machine.
 START_TIMEOUT = 120
+
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "page_probe.js")) as _f:
+    PROBE = _f.read()
+# The seconds of music heard, as the frames are drawn for them.
+MUSIC_TIME = "Module._vizMusicTime()"
 
 
 @contextlib.contextmanager
@@ -57,18 +65,29 @@ def _answers(url):
 
 def open_page(browser, url, before_load=None):
     """A new tab with the page, its console and exceptions recorded from the
-    start; before_load is a script run in the page before its own."""
+    start, and page_probe.js watching it; before_load is another script run
+    in the page before its own."""
     page = browser.new_page()
     for domain in ("Page", "Runtime", "Log", "Network"):
         page.call(f"{domain}.enable")
-    if before_load:
-        page.call("Page.addScriptToEvaluateOnNewDocument", source=before_load)
+    for script in (PROBE, before_load):
+        if script:
+            page.call("Page.addScriptToEvaluateOnNewDocument", source=script)
     page.navigate(url, START_TIMEOUT)
     return page
 
 
 def state(page):
-    return page.evaluate("window.vizState")
+    return page.evaluate("document.body && document.body.dataset.state")
+
+
+def error_text(page):
+    """The text the page shows in its error element."""
+    return page.evaluate("document.getElementById('error').textContent")
+
+
+def music_time(page):
+    return page.evaluate(MUSIC_TIME)
 
 
 def check_alive(page):
@@ -82,13 +101,13 @@ def check_alive(page):
 
 
 def wait_for_state(page, wanted, timeout=START_TIMEOUT):
-    """Waits until vizState is wanted; an error state or an exception on the
-    way fails with its text."""
+    """Waits until the page's state is wanted; an error state or an
+    exception on the way fails with its text."""
     def reached():
         check_alive(page)
         now = state(page)
         if now == "error" and wanted != "error":
-            raise AssertionError(f"the page failed: {page.evaluate('vizError')}")
+            raise AssertionError(f"the page failed: {error_text(page)}")
         return now == wanted
     page.wait_for(reached, timeout, 0.1, f"the page's state {wanted!r}")
 
@@ -115,8 +134,8 @@ def start_show(page):
     wait_for_state(page, "ready")
     click_start(page)
     wait_for_state(page, "running")
-    page.wait_for(lambda: check_alive(page) or page.evaluate("vizFrames") > 1, START_TIMEOUT,
-                  0.1, "the first frames")
+    page.wait_for(lambda: check_alive(page) or page.evaluate("vizProbe.frames.length") > 1,
+                  START_TIMEOUT, 0.1, "the first frames")
 
 
 def canvas_shot(page):
@@ -159,5 +178,5 @@ def console_errors(page):
 
 def wait_for_show_time(page, seconds, timeout=START_TIMEOUT):
     """Waits until the show's clock has reached seconds."""
-    page.wait_for(lambda: check_alive(page) or page.evaluate("vizMusicTime()") >= seconds,
+    page.wait_for(lambda: check_alive(page) or music_time(page) >= seconds,
                   timeout + seconds, 0.2, f"{seconds} s of the show")

@@ -72,11 +72,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE float vizTrackLength() {
   return MusicPlayer::trackLength();
 }
 
-// 1 while the show is paused (Space).
-extern "C" EMSCRIPTEN_KEEPALIVE int vizPaused() {
-  return MusicPlayer::paused() ? 1 : 0;
-}
-
 // Moves the running show to `seconds` (clamped to the track), as the keys
 // do: the frame loop sees the clock jump and draws from there.
 extern "C" EMSCRIPTEN_KEEPALIVE void vizSeek(float seconds) {

@@ -18,7 +18,6 @@
 #include <emscripten.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <vector>
@@ -28,13 +27,6 @@ namespace {
 // Frames per callback: about 93 ms, so that a slow frame does not starve the
 // output.
 constexpr int kChunkFrames = 4096;
-
-// A latency in whole frames' bytes; nonsense (negative, not a number, more
-// than the ring) counts as none or as the ring.
-std::uint32_t bytesOfSeconds(double seconds) {
-  const double frames = seconds > 0.0 ? seconds * kSampleRate : 0.0;
-  return static_cast<std::uint32_t>(std::min(frames, double{kSampleRate})) * kBytesPerFrame;
-}
 
 // Milliseconds on a clock that the page and its workers share. Each worker's
 // performance.now() counts from its own start, and emscripten_get_now()
@@ -46,10 +38,6 @@ EM_JS(double, sharedNowMs, (), { return performance.timeOrigin + performance.now
 
 struct SoundBuffer::State {
   int context = 0; // the page's handle of the audio context, 0 when none
-
-  // What the context and the system hold after the context's graph, as the
-  // newest callback read it; for the page's tests.
-  std::atomic<std::uint32_t> latencyBytes{0};
 
   PcmRing ring;
 
@@ -104,35 +92,17 @@ namespace {
 // audio context: the next chunk, left channel then right, or null while
 // nothing plays (the chunk stays silent).
 extern "C" EMSCRIPTEN_KEEPALIVE float* vizTakeAudioChunk(SoundBuffer::State* state, int frames,
-                                                         double playbackTime, double heardAtMs,
-                                                         double latencySeconds) {
-  state->latencyBytes = bytesOfSeconds(latencySeconds);
+                                                         double playbackTime, double heardAtMs) {
   const std::lock_guard guard(state->mutex);
   if (!state->takeChunk(std::min(frames, kChunkFrames), playbackTime, heardAtMs))
     return nullptr;
   return state->channels.data();
 }
 
-// For the page's tests: the latency that the context reports now, and
-// where the newest chunk handed over begins in the music; in seconds.
-extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioLatencySeconds(SoundBuffer::State* state) {
-  return static_cast<double>(state->latencyBytes / kBytesPerFrame) / kSampleRate;
-}
-
-extern "C" EMSCRIPTEN_KEEPALIVE double vizAudioNewestChunkSeconds(SoundBuffer::State* state) {
-  const std::lock_guard guard(state->mutex);
-  return static_cast<double>(state->newestChunkStart) / kBytesPerSecond;
-}
-
 // Makes the audio context (inside the page's start gesture, so that it may
 // play) and its script processor, silent until started. The context runs at
 // the music's rate; the browser converts for the device. Returns its handle,
-// or 0 when the page has no Web Audio. For the page's tests: the context
-// (vizAudioContext()), the chunk's length in seconds (vizAudioChunkSeconds),
-// the newest chunks of music as they were handed over (vizAudioChunks: pairs
-// of the context time each is scheduled for and where it begins in the music,
-// oldest first), and the latency the context reports with the context time of
-// the callback that read it (vizAudioLatency(): {seconds, readAt}).
+// or 0 when the page has no Web Audio.
 EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFrames), {
   const AudioContextClass = window.AudioContext || window.webkitAudioContext;
   if (!AudioContextClass)
@@ -143,8 +113,6 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
   } catch (error) {
     return 0;
   }
-  let latencyReadAt = null;
-  const chunks = [];
   const processor = context.createScriptProcessor(chunkFrames, 0, 2);
   processor.onaudioprocess = function(event) {
     const output = event.outputBuffer;
@@ -158,40 +126,17 @@ EM_JS(int, openAudioContext, (SoundBuffer::State * state, int rate, int chunkFra
         (stamp && stamp.performanceTime > 0
              ? stamp.performanceTime + (event.playbackTime - stamp.contextTime) * 1000
              : performance.now() + (event.playbackTime - context.currentTime + latency) * 1000);
-    latencyReadAt = context.currentTime;
-    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardAt, latency) >> 2;
+    const channels = _vizTakeAudioChunk(state, frames, event.playbackTime, heardAt) >> 2;
     if (channels == 0) {
       output.getChannelData(0).fill(0);
       output.getChannelData(1).fill(0);
       return;
     }
-    const start = _vizAudioNewestChunkSeconds(state);
-    if (chunks.length == 0 || chunks[chunks.length - 1][1] != start) {
-      chunks.push([ event.playbackTime, start ]);
-      if (chunks.length > 16)
-        chunks.shift();
-    }
     output.getChannelData(0).set(HEAPF32.subarray(channels, channels + frames));
     output.getChannelData(1).set(
         HEAPF32.subarray(channels + chunkFrames, channels + chunkFrames + frames));
   };
-  window.vizAudioContext = function() {
-    return context;
-  };
-  const audio = {context, processor, state};
-  window.vizAudioLatency = function() {
-    return audio.state ? {seconds : _vizAudioLatencySeconds(audio.state), readAt : latencyReadAt}
-                       : null;
-  };
-  window.vizAudioChunkSeconds = chunkFrames / rate;
-  window.vizAudioChunks = chunks;
-  return (Module.vizAudio = Module.vizAudio || []).push(audio);
-});
-
-// What a new context reports before it plays, until the callbacks read it.
-EM_JS(double, audioContextLatencySeconds, (int handle), {
-  const context = Module.vizAudio[handle - 1].context;
-  return (context.baseLatency || 0) + (context.outputLatency || 0);
+  return (Module.vizAudio = Module.vizAudio || []).push({context, processor, state});
 });
 
 // Stops the callbacks and the context; the state they point at is about to go.
@@ -255,10 +200,7 @@ bool SoundBuffer::create(WindowHandle) {
   release();
   state = std::make_unique<State>();
   state->context = openAudioContext(state.get(), static_cast<int>(kSampleRate), kChunkFrames);
-  if (state->context == 0)
-    return false;
-  state->latencyBytes = bytesOfSeconds(audioContextLatencySeconds(state->context));
-  return true;
+  return state->context != 0;
 }
 
 void SoundBuffer::release() {

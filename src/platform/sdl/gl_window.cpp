@@ -246,8 +246,9 @@ GlWindow::~GlWindow() {
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-void GlWindow::swapBuffers() {
+double GlWindow::swapBuffers() {
   SDL_GL_SwapWindow(state->window);
+  return 0.0;
 }
 
 WindowHandle GlWindow::handle() const {

@@ -8,6 +8,7 @@
 #include "platform/gl_window.h"
 
 #include "fixed_texts.h"
+#include "platform/web/compositor_pipeline.h"
 
 #include <GL/gl.h>
 #include <SDL/SDL.h>
@@ -33,10 +34,12 @@ struct FrameLoop {
   void (*finish)(void*) = nullptr;
   void* context = nullptr;
   bool running = false;
+  double frameBeganMs = 0.0; // when the frame being drawn began (page clock)
 };
 FrameLoop frameLoop;
 
 void runOneFrame() {
+  frameLoop.frameBeganMs = emscripten_get_now();
   if (frameLoop.frame(frameLoop.context))
     return;
   emscripten_cancel_main_loop();
@@ -85,6 +88,7 @@ EM_JS(void, clampVertexColours, (), {
 
 struct GlWindow::State {
   SDL_Surface* surface = nullptr;
+  CompositorPipeline pipeline;
 };
 
 // The canvas has the page's size and place: only the size, the colour depth
@@ -108,9 +112,20 @@ GlWindow::GlWindow(const WindowDescription& description) : state(new State) {
 // The context belongs to the canvas and goes with the page.
 GlWindow::~GlWindow() = default;
 
-// The browser presents the canvas when the frame's callback returns.
-void GlWindow::swapBuffers() {
+namespace {
+
+// When the animation frame being drawn began, on the page's clock (ms): the
+// time its callbacks were given. 0 outside one.
+EM_JS(double, animationFrameMs, (), { return document.timeline.currentTime || 0; });
+
+} // namespace
+
+// The browser takes the canvas's frame when the frame's callback returns, and
+// shows it when its compositing pipeline is through with it.
+double GlWindow::swapBuffers() {
   SDL_GL_SwapBuffers();
+  return state->pipeline.untilShown(animationFrameMs(), frameLoop.frameBeganMs,
+                                    emscripten_get_now());
 }
 
 WindowHandle GlWindow::handle() const {

@@ -166,8 +166,9 @@ void GlWindow::State::createContext(HWND window, PIXELFORMATDESCRIPTOR descripto
   wglMakeCurrent(deviceContext, glContext);
 }
 
-void GlWindow::swapBuffers() {
+double GlWindow::swapBuffers() {
   SwapBuffers(state->deviceContext);
+  return 0.0;
 }
 
 WindowHandle GlWindow::handle() const {
