@@ -696,16 +696,17 @@ class Figure(collections.namedtuple("Figure",
         return f"{self.fast:+.1f}/{self.slow:+.1f} ±{self.spread:.1f}{timed}{past}"
 
 
-def figure(group, shown, reference, fast, slow, handed_on=None):
+def figure(group, shown, reference, fast, slow, handed_on=None, max_spread=MAX_SPREAD):
     """A group's Figure from the Changes that showed its events, by the fast
     and the slow recorder of what is heard, and, where the output holds
-    sound past its server's monitor, a recorder of that monitor."""
+    sound past its server's monitor, a recorder of that monitor; a Change
+    stamped less precisely than max_spread (seconds) is left out."""
     seconds, left_out = [], []
     for second in GROUPS[group]:
         change = shown.get(second)
         if change is None:
             left_out.append(f"{second} s not placed")
-        elif change.spread > MAX_SPREAD:
+        elif change.spread > max_spread:
             unread = f", {change.unread} frames unread between them" if change.unread else ""
             left_out.append(f"{second} s between frames {2000 * change.spread:.0f} ms apart"
                             f"{unread}")

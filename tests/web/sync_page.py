@@ -11,26 +11,16 @@ and the noise track; the mesh stays the show's own, so that the frames cost
 what they cost in the show and come at its frame rate (`light` takes the
 data set's small mesh as well, for fast frames).
 
-The moments, in seconds of the show:
-  logo            the logo appears (9.6) and goes (48.0)
-  credits         the ends of the flashes of three credits periods (beats
-                  162-164, 166-168 and 170-172: 48.675 to 51.6)
-  after hold-up   0.2 s into the dark beats that follow (51.8), as the
-                  screen shows them, the page's main thread (which runs the
-                  frames and the audio callbacks) is held up for 300 ms, as a
-                  busy machine would; then the flashes of the next three
-                  periods (53.475 to 56.4)
-A period's flashes are placed as sync.py places them (its first and last
-flash must have shown, as far apart as they should be), with more room:
-each flash end shows at the first frame after it, up to a frame interval
-late, and at the page's 25 to 35 frames a second two of them can be a frame
-apart. Half a quarter beat (37.5 ms) of room holds that and still tells the
-first flash from the second while frames come at most that far apart; even
-so a period can show too few of its flashes, hence three periods a moment. The logo's
-start is the one moment where the frames' cost rises at once (the full-screen
-overlay joins the mesh), and the page's estimate of how long its frames take
-to the screen comes from the frames before: the logo is measured, but it is
-the credits that tell whether the page keeps in step.
+The show starts at 38.4 s (?t=38.4), with reduced flashing, as the desktop
+builds' measurement runs it, and the events are the same: the credits'
+changes early (48.0 to 50.4 s), late (87.0 to 88.8 s) and three seconds
+after the page's main thread (which runs the frames and the audio
+callbacks) was held up for 300 ms at 89.0 s, as a busy machine would hold
+it up (91.8 to 93.6 s). Each change stays 0.6 s, so the page's 25 to 35
+frames a second show every one. A change is stamped halfway between the
+last frame before it and the first one after, as on the desktop; only the
+frames come further apart here, so a change is timed unless the frames
+either side came more than MAX_SPREAD_MS * 2 apart.
 
     python3 tests/web/sync_page.py [--runs N] [--light] [--pipeline] [--clock]
 
@@ -59,16 +49,10 @@ import webshow  # noqa: E402
 # The measurement data set's files that replace the show's in the page.
 LIGHT_FILES = ["data.dat", "data/logo.png", "data/creds.png", "data/tex.png"]
 
-CREDITS_PERIODS = [49.2, 50.4, 51.6]  # the last flash end of each period
-AFTER_HOLD_UP_PERIODS = [54.0, 55.2, 56.4]
-GROUPS = {"logo": [sync.EARLY, sync.LOGO_END],
-          "credits": [end for last in CREDITS_PERIODS for end in sync.flash_ends(last)],
-          "after hold-up": [end for last in AFTER_HOLD_UP_PERIODS
-                            for end in sync.flash_ends(last)]}
-# The moments whose largest offset the summary gives.
-STEADY = ("credits", "after hold-up")
-TRACK_SECONDS = 60.0
-SOUND_END = 57.6  # the period after the last one measured
+QUERY = f"?t={sync.START_AT}&reduced-flashing"
+# A change between frames up to 80 ms apart (12.5 frames a second) is timed,
+# to half that.
+MAX_SPREAD_MS = 40.0
 
 
 def write_data_set(page, workdir, light):
@@ -155,7 +139,7 @@ def clock_check(frames, offset, recorder, reference):
     """A ClockCheck from the probe's frames ([time, clock, began]) and the
     page's clock offset; every fifth frame counts."""
     recording = sync.frames_of(bytes(recorder.data))
-    hold_up_at = CREDITS_PERIODS[-1] + 0.2
+    hold_up_at = sync.FREEZE_AT
 
     def errors(low, high):
         found = []
@@ -167,13 +151,8 @@ def clock_check(frames, offset, recorder, reference):
                     found.append(1000 * (heard - read_at))
         found.sort()
         return (statistics.median(found), found[len(found) // 20], found[-1 - len(found) // 20])
-    return ClockCheck(errors(2.0, hold_up_at), errors(hold_up_at, hold_up_at + 3.0))
-
-
-def since_logo_end(second, held_up=False):
-    """Seconds of wall time from the logo's end to the show's `second`; the
-    music stood still while the page was held up."""
-    return second - sync.LOGO_END + (sync.FREEZE_SECONDS if held_up else 0.0)
+    return ClockCheck(errors(sync.START_AT + 2.0, hold_up_at),
+                      errors(hold_up_at, hold_up_at + 3.0))
 
 
 def typical_interval(times):
@@ -227,73 +206,27 @@ def pipeline(events, frames, mark_ms):
     return Pipeline(len(figures), *(statistics.median(column) for column in zip(*figures)))
 
 
-def picture_times(changes, watched_until, heard):
-    """When the frame of each moment showed, from a sync.PixelWatch's
-    changes: {show second: (monotonic time, spread)}; sync.picture_times for
-    the page's periods."""
-    stretches = list(zip(changes, [at for at, _, _ in changes[1:]] + [watched_until]))
-    logo = next((n for n, ((at, bright, _), until) in enumerate(stretches[:-1])
-                 if bright and until - at > 30), None)
-    if logo is None:
-        raise AssertionError("the logo never showed for its 38.4 s, then went")
-    times = {sync.EARLY: sync.stamp(changes[logo]), sync.LOGO_END: sync.stamp(changes[logo + 1])}
-    ends = [n for n in range(logo + 1, len(changes)) if not changes[n][1]]
-    long_darks = [n for n in ends if stretches[n][1] - changes[n][0] > sync.LONG_DARK]
-    span, room = sync.QUARTER_BEAT * 7, sync.QUARTER_BEAT / 2
-    for first, last in zip(long_darks, long_darks[1:]):
-        seen = [changes[n] for n in ends if first < n <= last]
-        second = heard(seen[-1][0])
-        period = next((end for end in CREDITS_PERIODS + AFTER_HOLD_UP_PERIODS
-                       if second is not None and abs(second - end) < 0.6), None)
-        if period is None or abs(seen[-1][0] - seen[0][0] - span) > room:
-            continue
-        for end in sync.flash_ends(period):
-            expected = seen[-1][0] - (period - end)
-            match = [c for c in seen if abs(c[0] - expected) < room]
-            if match:
-                times[end] = sync.stamp(match[0])
-    return times
-
-
-def figure(group, shown, reference, *recorders):
-    """A group's sync.Figure from the times its moments were shown."""
-    seconds = [second for second in GROUPS[group]
-               if second in shown and shown[second][1] <= sync.MAX_SPREAD]
-    offsets = []
-    for recorder in recorders:
-        recording = sync.frames_of(bytes(recorder.data))
-        each = []
-        for second in seconds:
-            heard = recorder.heard_at(recording, reference, second, shown[second][0])
-            if heard is None:
-                raise AssertionError(f"{group}: the sound of {second} s is not in the recording")
-            each.append(1000 * (heard - shown[second][0]))
-        offsets.append(round(statistics.median(each), 1) if each else None)
-    return sync.Figure(*offsets, len(seconds), len(GROUPS[group]))
-
-
 def describe(result):
     """One line of a run's figures."""
-    return ", ".join(f"{group} {value}" for group, value in result.figures.items()) + \
-        f" ms; frames {result.frame_ms:.1f} ms apart" + \
+    return sync.describe(result.figures) + f"; frames {result.frame_ms:.1f} ms apart" + \
         "".join(f"; {extra}" for extra in (result.pipeline, result.clock) if extra)
 
 
 def summary(results):
     """The medians over runs of each moment (each run's figure: the mean of
-    its two recorders), and the largest offset of the steady moments."""
+    its two recorders), and the largest offset of any."""
     parts = []
-    for group in GROUPS:
+    for group in sync.GROUPS:
         values = [(r.figures[group].fast + r.figures[group].slow) / 2 for r in results
                   if r.figures[group].seen]
         runs = "" if len(values) == len(results) else f" ({len(values)} of {len(results)} runs)"
         parts.append(f"{group} {statistics.median(values):+.1f}{runs}" if values
                      else f"{group} none")
-    worst = max((abs(x) for r in results for group in STEADY if r.figures[group].seen
-                 for x in (r.figures[group].fast, r.figures[group].slow)), default=0.0)
+    worst = max((abs(x) for r in results for figure in r.figures.values() if figure.seen
+                 for x in (figure.fast, figure.slow)), default=0.0)
     frames = statistics.median(r.frame_ms for r in results)
-    return (f"median of {len(results)} runs: {', '.join(parts)} ms; largest |offset| of "
-            f"{' and '.join(STEADY)} {worst:.1f} ms; frames {frames:.1f} ms apart")
+    return (f"median of {len(results)} runs: {', '.join(parts)} ms; largest |offset| "
+            f"{worst:.1f} ms; frames {frames:.1f} ms apart")
 
 
 def measure(workdir, light=False, trace=False, clock=False):
@@ -302,48 +235,48 @@ def measure(workdir, light=False, trace=False, clock=False):
     browser's trace of the frames on their way to the screen is recorded
     meanwhile; with clock, the page's music clock is checked against the
     sound. Returns a Result."""
-    reference = sync.make_data_set(workdir, TRACK_SECONDS)
+    reference = sync.make_data_set(workdir)
     with headless.Xvfb("640x480x24") as xvfb, \
             headless.PulseAudio(os.path.join(workdir, "pulse")) as sound, \
             webshow.serve() as base, \
             cdp.Browser(env=dict(xvfb.env, **sound.env)) as browser, \
-            sync.TimedRecorder(sound, 5) as fast, sync.TimedRecorder(sound, 40) as slow:
-        page = webshow.open_page(browser, base)
+            sync.TimedRecorder(sound.heard_env, 5) as fast, \
+            sync.TimedRecorder(sound.heard_env, 40) as slow:
+        page = webshow.open_page(browser, base + QUERY)
         webshow.wait_for_state(page, "ready")
         write_data_set(page, workdir, light)
         headless.wait_for(lambda: fast.streaming() and slow.streaming(), 60, 0.02,
                           "the recorders to deliver sound")
         if trace:
             page.start_tracing(PIPELINE_CATEGORIES)
+        heard = sync.SoundPosition(fast, reference)
+
+        def reached(second):
+            webshow.check_alive(page)
+            return webshow.state(page) != "running" or heard.now() >= second
         with sync.PixelWatch(xvfb.display) as watch:
             webshow.click_start(page)
-
-            def ended():
-                webshow.check_alive(page)
-                return webshow.state(page) != "running"
-            logo_end = headless.wait_for(lambda: watch.logo_ended() or ended(), 240, 0.05,
-                                         "the logo to show and go")
-            if ended():
-                raise AssertionError("the show ended before the logo went")
-            # Waiting by the screen alone: matching the sound meanwhile
-            # would take the processor from the pixel reader.
-            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + since_logo_end(51.3)), 60,
-                              0.005, "the dark beats after the third period's flashes")
+            # The sound, which the picture follows, tells where the show is:
+            # looked at twice a second, and more often near the hold-up.
+            for second, period in ((sync.FREEZE_AT - 2, 0.5), (sync.FREEZE_AT, 0.05)):
+                headless.wait_for(lambda: reached(second), 240, period,
+                                  f"the sound of {second} s")
+            if webshow.state(page) != "running":
+                raise AssertionError("the show ended before the late events")
             hold_up(page)
-            headless.wait_for(lambda: watch.dark_for(0.2, logo_end + since_logo_end(56.1, True)),
-                              60, 0.005, "the dark beats after the sixth period's flashes")
-        headless.wait_for(lambda: fast.heard_lately(reference) >= SOUND_END, 120, 0.25,
-                          f"the sound of {SOUND_END} s")
+            headless.wait_for(lambda: reached(sync.SOUND_END), 120, 0.25,
+                              f"the sound of {sync.SOUND_END} s")
+            changes = watch.changes
         frames = page.evaluate("vizProbe.frames")
         traced = None
         if trace:
             mark_ms = page.evaluate("performance.mark('align').startTime")
             traced = pipeline(page.stop_tracing(), frames, mark_ms)
         offset = page_offset(page) if clock else None
-    recording = sync.frames_of(bytes(fast.data))
-    shown = picture_times(watch.changes, watch.last_read, lambda at: fast.second_heard(
-        recording, reference, at, sync.LOGO_END))
-    figures = {group: figure(group, shown, reference, fast, slow) for group in GROUPS}
+    shown = sync.picture_times(changes, sync.SoundPosition(fast, reference).at)
+    figures = {group: sync.figure(group, shown, reference, fast, slow,
+                                  max_spread=MAX_SPREAD_MS / 1000)
+               for group in sync.GROUPS}
     checked = clock_check(frames, offset, fast, reference) if clock else None
     return Result(figures, median_interval([time for time, _, _ in frames]), traced, checked)
 
