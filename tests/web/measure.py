@@ -47,8 +47,8 @@ def rates_of(intervals):
 
 def segment_rates(frames):
     """[(name, frames, median, 1st percentile)] for each part of the show with
-    frames, from [timestamp in ms, show seconds] pairs; each interval counts
-    in the part of the frame that ends it."""
+    frames, from the probe's frames (timestamp in ms, music seconds, ...);
+    each interval counts in the part of the frame that ends it."""
     rates = []
     for name, first, end in SEGMENTS:
         intervals = [b[0] - a[0] for a, b in zip(frames, frames[1:])
@@ -121,7 +121,7 @@ def measure(show_seconds=SHOW_SECONDS):
         frames = page.evaluate("vizProbe.frames")[first:]
         cpu_ms = [(after - before) * 1000 / max(1, len(frames))
                   for before, after in zip(cpu_before, browser_cpu_seconds(browser))]
-        median_fps, low_fps = frame_rates([time for time, _ in frames])
+        median_fps, low_fps = frame_rates([frame[0] for frame in frames])
         first_frame_ms = page.evaluate("vizProbe.firstFrameAt - vizProbe.startedAt")
         files = file_sizes(wire_sizes(page, base))
     return {"median_fps": median_fps, "low_fps": low_fps, "frames": len(frames),

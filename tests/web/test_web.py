@@ -282,7 +282,7 @@ class ErrorTest(unittest.TestCase):
             for query in refused:
                 with self.subTest(query=query):
                     self.assertEqual(self.settled_state(page, base + query), "error")
-                    error = page.evaluate("vizError")
+                    error = webshow.error_text(page)
                     name = query.split("=")[0]
                     found = re.fullmatch(re.escape(name) + "= " + range_taken + ': ".*"', error)
                     self.assertIsNotNone(found, error)
